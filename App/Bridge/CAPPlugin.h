@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "App/Bridge/CAPBridgeProtocol.h"
+#include "App/Bridge/JSObject.h"
+
+// Base of every plugin. The bridge creates one instance per plugin class, calls `load` once and
+// then delivers calls to its methods one at a time, on the bridge's delivery thread.
+class CAPPlugin : public std::enable_shared_from_this<CAPPlugin> {
+public:
+    CAPPlugin(std::weak_ptr<CAPBridgeProtocol> bridge, std::string pluginId,
+              std::string pluginName);
+    CAPPlugin();
+    virtual ~CAPPlugin() = default;
+    CAPPlugin(const CAPPlugin&) = delete;
+    CAPPlugin& operator=(const CAPPlugin&) = delete;
+
+    virtual void load() {}
+
+    // Sends an event to the web application's listeners; nothing when the bridge is gone.
+    // Safe from any thread.
+    void notifyListeners(std::string_view eventName, const JSObject& data) const;
+
+    const std::string& pluginId() const { return pluginId_; }
+    const std::string& pluginName() const { return pluginName_; }
+
+protected:
+    // The bridge's platform services, or the shared ones for a plugin made without a bridge.
+    platform::Services platform() const;
+
+private:
+    std::weak_ptr<CAPBridgeProtocol> bridge_;
+    std::string pluginId_;
+    std::string pluginName_;
+};

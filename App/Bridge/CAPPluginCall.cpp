@@ -1,0 +1,106 @@
+#include "App/Bridge/CAPPluginCall.h"
+
+#include <atomic>
+#include <cmath>
+
+#include "Platform/Log.h"
+
+struct CAPPluginCall::State {
+    std::string callbackId;
+    std::string methodName;
+    JSObject options;
+    std::shared_ptr<CAPCallResponder> responder;
+    std::atomic<bool> finished{false};
+
+    ~State() {
+        if (!finished.load()) {
+            platform::log("call " + callbackId + " to " + methodName + " was dropped unanswered");
+            responder->respond(callbackId, {false, std::nullopt, "Call dropped without an answer"});
+        }
+    }
+};
+
+CAPPluginCall::CAPPluginCall(std::string callbackId, std::string methodName, JSObject options,
+                             std::shared_ptr<CAPCallResponder> responder)
+    : state_(std::make_shared<State>()) {
+    state_->callbackId = std::move(callbackId);
+    state_->methodName = std::move(methodName);
+    state_->options = options.is_object() ? std::move(options) : JSObject::object();
+    state_->responder = std::move(responder);
+}
+
+const std::string& CAPPluginCall::callbackId() const { return state_->callbackId; }
+
+const std::string& CAPPluginCall::methodName() const { return state_->methodName; }
+
+const JSObject& CAPPluginCall::options() const { return state_->options; }
+
+namespace {
+const JSObject* member(const JSObject& options, std::string_view key) {
+    auto found = options.find(key);
+    return found == options.end() ? nullptr : &*found;
+}
+
+// 2^63 as a double: the first value outside the signed 64-bit range.
+constexpr double twoToThe63 = 9223372036854775808.0;
+}  // namespace
+
+std::optional<std::string_view> CAPPluginCall::getString(std::string_view key) const {
+    const JSObject* value = member(state_->options, key);
+    if (value == nullptr || !value->is_string()) {
+        return std::nullopt;
+    }
+    return std::string_view(value->get_ref<const std::string&>());
+}
+
+std::optional<std::int64_t> CAPPluginCall::getInt(std::string_view key) const {
+    const JSObject* value = member(state_->options, key);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    if (value->is_number_integer() && !value->is_number_unsigned()) {
+        return value->get<std::int64_t>();
+    }
+    if (value->is_number_unsigned()) {
+        auto number = value->get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(INT64_MAX)) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(number);
+    }
+    if (value->is_number_float()) {
+        double truncated = std::trunc(value->get<double>());
+        if (!(truncated >= -twoToThe63 && truncated < twoToThe63)) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(truncated);
+    }
+    return std::nullopt;
+}
+
+std::optional<double> CAPPluginCall::getDouble(std::string_view key) const {
+    const JSObject* value = member(state_->options, key);
+    if (value == nullptr || !value->is_number()) {
+        return std::nullopt;
+    }
+    return value->get<double>();
+}
+
+void CAPPluginCall::resolve() const { finish({true, std::nullopt, {}}); }
+
+void CAPPluginCall::resolve(JSObject data) const { finish({true, std::move(data), {}}); }
+
+void CAPPluginCall::reject(std::string_view message) const {
+    finish({false, std::nullopt, std::string(message)});
+}
+
+bool CAPPluginCall::isFinished() const { return state_->finished.load(); }
+
+void CAPPluginCall::finish(CAPCallResult result) const {
+    if (state_->finished.exchange(true)) {
+        platform::log("call " + state_->callbackId + " to " + state_->methodName +
+                      " finished a second time; ignored");
+        return;
+    }
+    state_->responder->respond(state_->callbackId, std::move(result));
+}

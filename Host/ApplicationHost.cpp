@@ -1,0 +1,99 @@
+#include "Host/ApplicationHost.h"
+
+#include "App/Bridge/ApplicationDelegateProxy.h"
+#include "Host/Bridge.h"
+#include "Host/HostRequests.h"
+#include "Host/RuntimeClassTable.h"
+#include "Host/SignalWatcher.h"
+#include "Host/StdioHost.h"
+#include "Platform/Desktop/CommandFileOpener.h"
+#include "Platform/Desktop/CurlURLSession.h"
+#include "Platform/Desktop/DesktopAudioSession.h"
+#include "Platform/Desktop/DesktopFileSystem.h"
+#include "Platform/Desktop/DesktopNowPlayingInfoCenter.h"
+#include "Platform/Desktop/DesktopRemoteCommandCenter.h"
+#include "Platform/Desktop/SerialQueue.h"
+#include "Platform/Desktop/StandardOutputConsole.h"
+#include "Platform/Desktop/StbImageDecoder.h"
+#include "Platform/Log.h"
+
+int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
+    int exitStatus = 0;
+    auto configuration = parseCommandLine(argc, argv, exitStatus);
+    if (!configuration) {
+        return exitStatus;
+    }
+    return ApplicationHost(std::move(*configuration), delegateClassName).run();
+}
+
+ApplicationHost::ApplicationHost(HostConfiguration configuration, std::string_view delegateClassName)
+    : configuration_(std::move(configuration)), delegateClassName_(delegateClassName) {}
+
+int ApplicationHost::run() {
+    SignalWatcher::blockSignals();
+    const auto& root = configuration_.container;
+    if (auto error = DesktopFileSystem::install(root)) {
+        platform::log("cannot make the container: " + error->description);
+        return 1;
+    }
+    auto fileSystem = std::make_shared<DesktopFileSystem>(root);
+    auto temporary = fileSystem->directory(platform::Directory::temporary);
+    CurlURLSession::removeStaleTemporaryFiles(temporary);
+
+    auto console = std::make_shared<StandardOutputConsole>();
+    auto mainQueue = std::make_shared<SerialQueue>();
+    auto urlSession = std::make_shared<CurlURLSession>(temporary);
+    auto fileOpener = std::make_shared<CommandFileOpener>(configuration_.opener, mainQueue);
+    platform::Services services{std::make_shared<DesktopAudioSession>(),
+                                std::make_shared<DesktopRemoteCommandCenter>(),
+                                std::make_shared<DesktopNowPlayingInfoCenter>(),
+                                urlSession,
+                                std::make_shared<StbImageDecoder>(),
+                                fileSystem,
+                                fileOpener,
+                                mainQueue,
+                                console};
+    platform::Services::installShared(services);
+
+    RuntimeClassTable classes;
+    const auto* delegateClass = classes.delegateClass(delegateClassName_);
+    const auto* rootClass = classes.viewControllerClass(configuration_.rootViewController);
+    if (delegateClass == nullptr || rootClass == nullptr) {
+        platform::log("the application's delegate or root view controller class is missing");
+        return 1;
+    }
+    platform::Application application;
+    auto delegate = delegateClass->make()();
+    auto window = std::make_shared<platform::Window>();
+    window->rootViewController = rootClass->make()(platform::Coder{"root"});
+    delegate->setWindow(window);
+
+    auto bridge = std::make_shared<Bridge>(classes, services, configuration_.plugins);
+    ApplicationDelegateProxy::shared().setBridge(bridge);
+    if (auto* bridgeView = dynamic_cast<CAPBridgeViewController*>(window->rootViewController.get())) {
+        bridgeView->setWebViewHost(bridge);
+    }
+
+    HostRequests hostRequests(services, *mainQueue, application, delegate);
+    auto quit = [mainQueue] { mainQueue->stop(); };
+    auto stdio = std::make_shared<StdioHost>(bridge, hostRequests, *console, quit,
+                                             StdioHost::Options{0, configuration_.maxRequestBytes});
+    bridge->addEventSink(stdio);
+    SignalWatcher signals(quit);
+
+    mainQueue->async([&] {
+        delegate->didFinishLaunching(application, std::nullopt);
+        window->rootViewController->viewDidLoad();
+        stdio->start();
+    });
+    mainQueue->run();
+
+    // Quitting abandons whatever is in flight: nothing more is written, transfers stop and
+    // their temporary files go.
+    console->close();
+    stdio->stop();
+    urlSession->stop();
+    fileOpener->stop();
+    bridge->stop();
+    return 0;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "App/Bridge/CAPBridgeProtocol.h"
+#include "App/Bridge/CAPBridgeViewController.h"
+#include "App/Bridge/CAPPluginClass.h"
+#include "Host/RuntimeClassTable.h"
+#include "Platform/Desktop/SerialQueue.h"
+
+// Carries events to the pages of one transport. Safe from any thread.
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    virtual void deliverEvent(std::string_view pluginName, std::string_view eventName,
+                              const JSObject& data) = 0;
+};
+
+// The host bridge: creates the configured plugins by class name, routes calls to their methods
+// one at a time on its delivery thread, and passes their events to every transport.
+class Bridge : public CAPBridgeProtocol,
+               public CAPWebViewHost,
+               public std::enable_shared_from_this<Bridge> {
+public:
+    struct Route {
+        std::shared_ptr<CAPPlugin> plugin;
+        const CAPPluginMethod* method = nullptr;
+    };
+
+    Bridge(const RuntimeClassTable& classes, platform::Services services,
+           std::vector<std::string> pluginClassNames);
+    ~Bridge() override;
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    // The first load creates the plugins and calls `load` once on each; a class the runtime does
+    // not know is logged and skipped.
+    void loadWebApplication() override;
+    void notifyListeners(std::string_view pluginName, std::string_view eventName,
+                         const JSObject& data) override;
+    const platform::Services& platform() const override { return services_; }
+
+    void addEventSink(std::weak_ptr<EventSink> sink);
+
+    // The method a call names, or the message to reject it with.
+    std::variant<Route, std::string> route(std::string_view pluginName,
+                                           std::string_view methodName) const;
+    // Runs the method on the delivery thread and returns once it has returned. A method that
+    // throws has its call rejected, unless it finished the call first.
+    void deliver(const Route& route, const CAPPluginCall& call);
+    // Ends delivery; calls not yet delivered are dropped. Joins the delivery thread.
+    void stop();
+
+private:
+    struct LoadedPlugin {
+        std::shared_ptr<CAPPlugin> instance;
+        const CAPPluginClass* runtimeClass = nullptr;
+    };
+
+    const RuntimeClassTable& classes_;
+    platform::Services services_;
+    std::vector<std::string> pluginClassNames_;
+    mutable std::mutex mutex_;
+    bool loaded_ = false;
+    std::map<std::string, LoadedPlugin, std::less<>> plugins_;
+    std::vector<std::weak_ptr<EventSink>> sinks_;
+    SerialQueue delivery_;
+    std::thread deliveryThread_;
+};

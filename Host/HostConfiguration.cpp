@@ -1,0 +1,50 @@
+#include "Host/HostConfiguration.h"
+
+#include <cstdlib>
+
+#include <CLI/CLI.hpp>
+
+std::filesystem::path HostConfiguration::defaultContainer() {
+    if (const char* container = std::getenv("MUSICSHELL_CONTAINER"); container && *container) {
+        return container;
+    }
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
+        return std::filesystem::path(data) / "musicshell";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : ".") / ".local" / "share" / "musicshell";
+}
+
+std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& exitStatus) {
+    CLI::App app{"musicshell: the native shell of a hybrid music player"};
+    app.set_version_flag("--version", MUSICSHELL_VERSION);
+    app.require_subcommand(1);
+
+    HostConfiguration configuration;
+    std::string container;
+    std::string opener;
+    auto* stdio = app.add_subcommand(
+        "stdio", "Read requests on standard input and answer on standard output, a JSON object a line");
+    stdio->add_option("--container", container,
+                      "The application container (default: $MUSICSHELL_CONTAINER, else "
+                      "$XDG_DATA_HOME/musicshell)");
+    stdio->add_option("--opener", opener,
+                      "Command that opens downloaded update packages, run as CMD PATH");
+    stdio->add_option("--max-request-bytes", configuration.maxRequestBytes,
+                      "Longest request line accepted")
+        ->capture_default_str();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        exitStatus = app.exit(error);
+        return std::nullopt;
+    }
+    configuration.container = container.empty() ? HostConfiguration::defaultContainer()
+                                                 : std::filesystem::path(container);
+    configuration.container = std::filesystem::absolute(configuration.container);
+    if (!opener.empty()) {
+        configuration.opener = opener;
+    }
+    return configuration;
+}

@@ -1,0 +1,292 @@
+#include "Host/MessageCodec.h"
+
+#include <simdjson.h>
+
+namespace ondemand = simdjson::ondemand;
+
+namespace {
+constexpr std::size_t referenceThreshold = 4096;
+
+class Malformed : public std::exception {
+public:
+    explicit Malformed(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+template <class T>
+T take(simdjson::simdjson_result<T> result) {
+    T value{};
+    if (std::move(result).get(value) != simdjson::SUCCESS) {
+        throw Malformed("Malformed request: not JSON");
+    }
+    return value;
+}
+
+// The text between the quotes of a string token, which may carry white space after it.
+std::string_view unquoted(std::string_view token) {
+    std::size_t close = token.rfind('"');
+    return token.substr(1, close - 1);
+}
+
+std::string_view trimmedToken(ondemand::value& value) {
+    std::string_view token = value.raw_json_token();
+    while (!token.empty() && std::string_view(" \t\r\n").find(token.back()) != std::string_view::npos) {
+        token.remove_suffix(1);
+    }
+    return token;
+}
+
+JSObject convert(ondemand::value value);
+
+JSObject convertNumber(ondemand::value& value) {
+    ondemand::number_type type{};
+    if (value.get_number_type().get(type) == simdjson::SUCCESS) {
+        switch (type) {
+            case ondemand::number_type::signed_integer: return take(value.get_int64());
+            case ondemand::number_type::unsigned_integer: return take(value.get_uint64());
+            case ondemand::number_type::floating_point_number: break;
+        }
+    }
+    // Fractions, and integers beyond 64 bits, read as doubles.
+    return take(value.get_double());
+}
+
+JSObject convertString(ondemand::value& value) {
+    std::string_view raw = unquoted(value.raw_json_token());
+    if (raw.find('\\') == std::string_view::npos) {
+        return std::string(raw);
+    }
+    return std::string(take(value.get_string()));
+}
+
+JSObject convert(ondemand::value value) {
+    switch (take(value.type())) {
+        case ondemand::json_type::object: {
+            JSObject object = JSObject::object();
+            for (auto field : take(value.get_object())) {
+                std::string key(take(field.unescaped_key()));
+                object[key] = convert(take(field.value()));
+            }
+            return object;
+        }
+        case ondemand::json_type::array: {
+            JSObject array = JSObject::array();
+            for (auto element : take(value.get_array())) {
+                array.push_back(convert(take(std::move(element))));
+            }
+            return array;
+        }
+        case ondemand::json_type::number: return convertNumber(value);
+        case ondemand::json_type::string: return convertString(value);
+        case ondemand::json_type::boolean: return take(value.get_bool());
+        case ondemand::json_type::null:
+            if (!take(value.is_null())) {
+                throw Malformed("Malformed request: not JSON");
+            }
+            return nullptr;
+    }
+    throw Malformed("Malformed request: not JSON");
+}
+
+std::string textMember(JSObject& members, const char* key) {
+    auto found = members.find(key);
+    if (found == members.end()) {
+        return {};
+    }
+    if (!found->is_string()) {
+        throw Malformed(std::string("Malformed request: ") + key + " must be a string");
+    }
+    std::string text = std::move(found->get_ref<std::string&>());
+    members.erase(found);
+    return text;
+}
+
+bool needsEscaping(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == '"' || c == '\\') {
+            return true;
+        }
+    }
+    return !simdjson::validate_utf8(text.data(), text.size());
+}
+}  // namespace
+
+struct RequestParser::Impl {
+    ondemand::parser parser;
+
+    Request read(const std::string& line, std::string& id) {
+        simdjson::padded_string_view input(line.data(), line.size(), line.capacity());
+        ondemand::document document;
+        if (parser.iterate(input).get(document) != simdjson::SUCCESS) {
+            throw Malformed("Malformed request: not JSON");
+        }
+        ondemand::object object;
+        ondemand::json_type type{};
+        if (document.type().get(type) != simdjson::SUCCESS) {
+            throw Malformed("Malformed request: not JSON");
+        }
+        if (type != ondemand::json_type::object) {
+            throw Malformed("Malformed request: not an object");
+        }
+        object = take(document.get_object());
+        Request request;
+        for (auto field : object) {
+            std::string key(take(field.unescaped_key()));
+            ondemand::value value = take(field.value());
+            if (key == "id") {
+                ondemand::json_type idType = take(value.type());
+                if (idType != ondemand::json_type::string && idType != ondemand::json_type::number) {
+                    throw Malformed("Malformed request: id must be a string or a number");
+                }
+                std::string text(trimmedToken(value));
+                convert(value);  // checks the token
+                id = request.id = std::move(text);
+                continue;
+            }
+            request.members[key] = convert(value);
+        }
+        const char* trailing = nullptr;
+        if (document.current_location().get(trailing) == simdjson::SUCCESS) {
+            throw Malformed("Malformed request: not JSON");
+        }
+        return request;
+    }
+};
+
+std::size_t RequestParser::padding() { return simdjson::SIMDJSON_PADDING; }
+
+RequestParser::RequestParser() : impl_(std::make_unique<Impl>()) {}
+
+RequestParser::~RequestParser() = default;
+
+ParsedRequest RequestParser::parse(const std::string& line) {
+    ParsedRequest parsed;
+    try {
+        Request request = impl_->read(line, parsed.id);
+        request.plugin = textMember(request.members, "plugin");
+        request.host = textMember(request.members, "host");
+        if (!request.plugin.empty() && !request.host.empty()) {
+            throw Malformed("Malformed request: both plugin and host");
+        }
+        if (request.plugin.empty() && request.host.empty()) {
+            throw Malformed("Malformed request: no plugin or host");
+        }
+        if (!request.plugin.empty()) {
+            request.method = textMember(request.members, "method");
+            if (request.method.empty()) {
+                throw Malformed("Malformed request: no method");
+            }
+            auto options = request.members.find("options");
+            if (options != request.members.end()) {
+                if (!options->is_object()) {
+                    throw Malformed("Malformed request: options must be an object");
+                }
+                request.options = std::move(*options);
+            }
+        }
+        parsed.request = std::move(request);
+    } catch (const Malformed& error) {
+        parsed.error = error.what();
+    }
+    return parsed;
+}
+
+void MessageLine::raw(std::string_view text) {
+    if (!pieces_.empty() && pieces_.back().external == nullptr) {
+        pieces_.back().length += text.size();
+    } else {
+        pieces_.push_back({nullptr, buffer_.size(), text.size()});
+    }
+    buffer_.append(text);
+}
+
+void MessageLine::string(const std::string& text) {
+    if (text.size() >= referenceThreshold && !needsEscaping(text)) {
+        raw("\"");
+        pieces_.push_back({text.data(), 0, text.size()});
+        raw("\"");
+        return;
+    }
+    raw(JSObject(text).dump(-1, ' ', false, JSObject::error_handler_t::replace));
+}
+
+void MessageLine::value(const JSObject& value) {
+    if (value.is_string()) {
+        string(value.get_ref<const std::string&>());
+    } else if (value.is_object()) {
+        raw("{");
+        bool first = true;
+        for (const auto& [key, member] : value.items()) {
+            raw(first ? "" : ",");
+            first = false;
+            string(key);
+            raw(":");
+            this->value(member);
+        }
+        raw("}");
+    } else if (value.is_array()) {
+        raw("[");
+        bool first = true;
+        for (const auto& element : value) {
+            raw(first ? "" : ",");
+            first = false;
+            this->value(element);
+        }
+        raw("]");
+    } else {
+        raw(value.dump());
+    }
+}
+
+std::vector<std::string_view> MessageLine::views() const {
+    std::vector<std::string_view> views;
+    views.reserve(pieces_.size());
+    for (const Piece& piece : pieces_) {
+        const char* start = piece.external ? piece.external : buffer_.data() + piece.offset;
+        views.emplace_back(start, piece.length);
+    }
+    return views;
+}
+
+void MessageLine::print(platform::Console& console) const { console.printLine(views()); }
+
+std::string MessageLine::text() const {
+    std::string text;
+    for (std::string_view view : views()) {
+        text.append(view);
+    }
+    return text;
+}
+
+MessageLine MessageLine::answer(std::string_view rawId, const CAPCallResult& result) {
+    MessageLine line;
+    line.raw("{\"id\":");
+    line.raw(rawId);
+    if (!result.resolved) {
+        line.raw(",\"ok\":false,\"message\":");
+        line.string(result.message);
+    } else if (result.data) {
+        line.raw(",\"ok\":true,\"data\":");
+        line.value(*result.data);
+    } else {
+        line.raw(",\"ok\":true");
+    }
+    line.raw("}");
+    return line;
+}
+
+MessageLine MessageLine::event(std::string_view pluginName, std::string_view eventName,
+                               const JSObject& data) {
+    MessageLine line;
+    line.raw("{\"event\":");
+    line.string(std::string(eventName));
+    line.raw(",\"plugin\":");
+    line.string(std::string(pluginName));
+    line.raw(",\"data\":");
+    line.value(data);
+    line.raw("}");
+    return line;
+}

@@ -1,0 +1,105 @@
+#include "Host/StdioHost.h"
+
+#include "Platform/Log.h"
+
+StdioHost::StdioHost(std::shared_ptr<Bridge> bridge, HostRequests& hostRequests,
+                     platform::Console& console, std::function<void()> quit, Options options)
+    : bridge_(std::move(bridge)),
+      hostRequests_(hostRequests),
+      console_(console),
+      quit_(std::move(quit)),
+      options_(options),
+      reader_(options.inputFd, options.lineLimit, RequestParser::padding()) {}
+
+StdioHost::~StdioHost() { stop(); }
+
+void StdioHost::start() {
+    thread_ = std::thread([this] { readLoop(); });
+}
+
+void StdioHost::stop() {
+    reader_.stop();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void StdioHost::readLoop() {
+    std::string line;
+    for (;;) {
+        switch (reader_.next(line)) {
+            case LineReader::Status::line:
+                if (!handle(line)) {
+                    quit_();
+                    return;
+                }
+                break;
+            case LineReader::Status::tooLarge:
+                MessageLine::answer("null", {false, std::nullopt, "Request too large"}).print(console_);
+                break;
+            case LineReader::Status::end:
+                waitForPendingCalls();
+                quit_();
+                return;
+            case LineReader::Status::stopped: return;
+        }
+    }
+}
+
+bool StdioHost::handle(std::string& line) {
+    ParsedRequest parsed = parser_.parse(line);
+    // The line may be a whole file in base64: let it go before the call runs.
+    std::string().swap(line);
+    if (!parsed.request) {
+        MessageLine::answer(parsed.id, {false, std::nullopt, parsed.error}).print(console_);
+        return true;
+    }
+    Request& request = *parsed.request;
+    if (request.host == "quit") {
+        return false;
+    }
+    if (!request.host.empty()) {
+        CAPCallResult result = hostRequests_.handle(request);
+        MessageLine::answer(request.id, result).print(console_);
+        return true;
+    }
+    call(std::move(request));
+    return true;
+}
+
+void StdioHost::call(Request request) {
+    auto route = bridge_->route(request.plugin, request.method);
+    if (auto* message = std::get_if<std::string>(&route)) {
+        MessageLine::answer(request.id, {false, std::nullopt, *message}).print(console_);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++pending_;
+    }
+    CAPPluginCall pluginCall(std::move(request.id), std::move(request.method),
+                             std::move(request.options), shared_from_this());
+    bridge_->deliver(std::get<Bridge::Route>(route), pluginCall);
+}
+
+void StdioHost::respond(const std::string& callbackId, CAPCallResult result) {
+    MessageLine::answer(callbackId, result).print(console_);
+    {
+        std::lock_guard lock(mutex_);
+        --pending_;
+    }
+    settled_.notify_all();
+}
+
+void StdioHost::deliverEvent(std::string_view pluginName, std::string_view eventName,
+                             const JSObject& data) {
+    MessageLine::event(pluginName, eventName, data).print(console_);
+}
+
+void StdioHost::waitForPendingCalls() {
+    std::unique_lock lock(mutex_);
+    if (!settled_.wait_for(lock, options_.drainTimeout, [this] { return pending_ == 0; })) {
+        platform::log("end of input: " + std::to_string(pending_) +
+                      " calls still unanswered; quitting anyway");
+    }
+}

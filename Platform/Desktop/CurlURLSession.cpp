@@ -1,0 +1,257 @@
+#include "Platform/Desktop/CurlURLSession.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <curl/curl.h>
+
+namespace {
+constexpr std::string_view temporaryPrefix = "download-";
+constexpr std::string_view temporarySuffix = ".part";
+constexpr long connectTimeoutSeconds = 60;
+// A transfer that moves less than a byte a second for this long has stalled.
+constexpr long stallTimeoutSeconds = 60;
+
+platform::Error errnoError(int number) { return {std::strerror(number)}; }
+}  // namespace
+
+struct CurlURLSession::Transfer {
+    CURL* easy = nullptr;
+    std::string url;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    std::function<void(platform::DataTaskResult)> dataCompletion;
+    std::string body;
+    bool bodyTooLarge = false;
+
+    std::function<void(platform::DownloadTaskResult)> downloadCompletion;
+    int fd = -1;
+    std::filesystem::path temporaryFile;
+    int writeErrno = 0;
+
+    ~Transfer() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!temporaryFile.empty()) {
+            ::unlink(temporaryFile.c_str());
+        }
+        if (easy != nullptr) {
+            curl_easy_cleanup(easy);
+        }
+    }
+
+    static size_t write(char* data, size_t size, size_t count, void* context) {
+        auto& transfer = *static_cast<Transfer*>(context);
+        std::size_t length = size * count;
+        if (transfer.fd < 0) {
+            if (transfer.body.size() + length > maxDataBytes) {
+                transfer.bodyTooLarge = true;
+                return 0;
+            }
+            transfer.body.append(data, length);
+            return length;
+        }
+        for (std::size_t done = 0; done < length;) {
+            ssize_t written = ::write(transfer.fd, data + done, length - done);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written < 0) {
+                transfer.writeErrno = errno;
+                return 0;
+            }
+            done += static_cast<std::size_t>(written);
+        }
+        return length;
+    }
+
+    platform::Error error(CURLcode code) const {
+        if (writeErrno != 0) {
+            return errnoError(writeErrno);
+        }
+        if (bodyTooLarge) {
+            return {"Response too large"};
+        }
+        if (errorBuffer[0] != '\0') {
+            return {errorBuffer};
+        }
+        return {curl_easy_strerror(code)};
+    }
+};
+
+CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory)
+    : temporaryDirectory_(std::move(temporaryDirectory)) {
+    static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
+    (void)globalInit;
+    multi_ = curl_multi_init();
+    worker_ = std::thread([this] { work(); });
+}
+
+CurlURLSession::~CurlURLSession() {
+    stop();
+    curl_multi_cleanup(multi_);
+}
+
+bool CurlURLSession::isValidURL(std::string_view text) const {
+    if (text.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    CURLU* url = curl_url();
+    bool valid = curl_url_set(url, CURLUPART_URL, std::string(text).c_str(),
+                              CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+    curl_url_cleanup(url);
+    return valid;
+}
+
+void CurlURLSession::dataTask(std::string url,
+                              std::function<void(platform::DataTaskResult)> completion) {
+    auto transfer = std::make_unique<Transfer>();
+    transfer->url = std::move(url);
+    transfer->dataCompletion = std::move(completion);
+    enqueue(std::move(transfer));
+}
+
+void CurlURLSession::downloadTask(std::string url,
+                                  std::function<void(platform::DownloadTaskResult)> completion) {
+    auto transfer = std::make_unique<Transfer>();
+    transfer->url = std::move(url);
+    transfer->downloadCompletion = std::move(completion);
+    enqueue(std::move(transfer));
+}
+
+void CurlURLSession::enqueue(std::unique_ptr<Transfer> transfer) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        incoming_.push_back(std::move(transfer));
+    }
+    curl_multi_wakeup(multi_);
+}
+
+void CurlURLSession::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        stopping_ = true;
+    }
+    curl_multi_wakeup(multi_);
+    worker_.join();
+    for (auto& [easy, transfer] : running_) {
+        curl_multi_remove_handle(multi_, easy);
+    }
+    running_.clear();
+    std::lock_guard lock(mutex_);
+    incoming_.clear();
+}
+
+void CurlURLSession::removeStaleTemporaryFiles(const std::filesystem::path& temporaryDirectory) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(temporaryDirectory, error)) {
+        std::string name = entry.path().filename().string();
+        if (name.starts_with(temporaryPrefix) && name.ends_with(temporarySuffix)) {
+            std::filesystem::remove(entry.path(), error);
+        }
+    }
+}
+
+void CurlURLSession::work() {
+    for (;;) {
+        std::vector<std::unique_ptr<Transfer>> arrived;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            arrived.swap(incoming_);
+        }
+        for (auto& transfer : arrived) {
+            begin(std::move(transfer));
+        }
+        int running = 0;
+        curl_multi_perform(multi_, &running);
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                complete(message->easy_handle, message->data.result);
+            }
+        }
+        curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    }
+}
+
+void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
+    if (transfer->downloadCompletion) {
+        std::error_code ignored;
+        std::filesystem::create_directories(temporaryDirectory_, ignored);
+        std::string pattern = (temporaryDirectory_ / (std::string(temporaryPrefix) + "XXXXXX" +
+                                                      std::string(temporarySuffix)))
+                                  .string();
+        transfer->fd = ::mkstemps(pattern.data(), static_cast<int>(temporarySuffix.size()));
+        if (transfer->fd < 0) {
+            auto completion = std::move(transfer->downloadCompletion);
+            completion({std::nullopt, 0, errnoError(errno)});
+            return;
+        }
+        transfer->temporaryFile = pattern;
+    }
+    CURL* easy = curl_easy_init();
+    transfer->easy = easy;
+    curl_easy_setopt(easy, CURLOPT_URL, transfer->url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "musicshell");
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+    curl_multi_add_handle(multi_, easy);
+    running_[easy] = std::move(transfer);
+}
+
+void CurlURLSession::complete(CURL* easy, int result) {
+    auto found = running_.find(easy);
+    std::unique_ptr<Transfer> transfer = std::move(found->second);
+    running_.erase(found);
+    curl_multi_remove_handle(multi_, easy);
+
+    auto code = static_cast<CURLcode>(result);
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    std::optional<platform::Error> error;
+    if (code != CURLE_OK) {
+        error = transfer->error(code);
+    }
+    if (transfer->dataCompletion) {
+        auto completion = std::move(transfer->dataCompletion);
+        std::optional<std::string> body;
+        if (!error) {
+            body = std::move(transfer->body);
+        }
+        completion({std::move(body), status, std::move(error)});
+        return;
+    }
+    if (!error && ::close(std::exchange(transfer->fd, -1)) != 0) {
+        error = errnoError(errno);
+    }
+    std::optional<std::filesystem::path> location;
+    if (!error) {
+        location = transfer->temporaryFile;
+    }
+    auto completion = std::move(transfer->downloadCompletion);
+    completion({std::move(location), status, std::move(error)});
+    // `transfer` removes the temporary file now, unless the completion moved it away.
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Platform/URLSession.h"
+
+typedef void CURL;
+typedef void CURLM;
+
+// HTTP and HTTPS through libcurl. Every transfer runs on one worker thread with curl's multi
+// interface; that thread is also where completions run. Only http and https are spoken, also
+// after a redirect. Download bodies stream into temporary files in `temporaryDirectory`.
+class CurlURLSession : public platform::URLSession {
+public:
+    // The most a data task keeps in memory; a longer body fails the task.
+    static constexpr std::size_t maxDataBytes = 32 * 1024 * 1024;
+
+    explicit CurlURLSession(std::filesystem::path temporaryDirectory);
+    ~CurlURLSession() override;
+    CurlURLSession(const CurlURLSession&) = delete;
+    CurlURLSession& operator=(const CurlURLSession&) = delete;
+
+    bool isValidURL(std::string_view text) const override;
+    void dataTask(std::string url, std::function<void(platform::DataTaskResult)> completion) override;
+    void downloadTask(std::string url,
+                      std::function<void(platform::DownloadTaskResult)> completion) override;
+
+    // Abandons every transfer: no completion runs after it returns, and the temporary files of
+    // unfinished downloads are removed. Later tasks are dropped. Joins the worker thread.
+    void stop();
+
+    // Removes the temporary files that a killed process left behind.
+    static void removeStaleTemporaryFiles(const std::filesystem::path& temporaryDirectory);
+
+private:
+    struct Transfer;
+
+    void enqueue(std::unique_ptr<Transfer> transfer);
+    void work();
+    void begin(std::unique_ptr<Transfer> transfer);
+    void complete(CURL* easy, int code);
+
+    std::filesystem::path temporaryDirectory_;
+    CURLM* multi_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Transfer>> incoming_;
+    bool stopping_ = false;
+    std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
+    std::thread worker_;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Platform/Console.h"
+
+// Keeps the lines instead of printing them.
+class FakeConsole : public platform::Console {
+public:
+    using platform::Console::printLine;
+
+    void printLine(std::span<const std::string_view> pieces) override {
+        std::string line;
+        for (std::string_view piece : pieces) {
+            line.append(piece);
+        }
+        std::lock_guard lock(mutex_);
+        lines_.push_back(std::move(line));
+    }
+
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};

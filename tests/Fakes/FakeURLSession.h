@@ -1,0 +1,71 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "Platform/URLSession.h"
+
+// Keeps every task until the test completes it, on the test's own thread.
+class FakeURLSession : public platform::URLSession {
+public:
+    bool isValidURL(std::string_view text) const override {
+        static const std::regex url("[A-Za-z][A-Za-z0-9+.-]*://[^ ]+");
+        return std::regex_match(text.begin(), text.end(), url);
+    }
+
+    void dataTask(std::string url, std::function<void(platform::DataTaskResult)> completion) override {
+        std::lock_guard lock(mutex_);
+        dataTasks_.push_back({std::move(url), std::move(completion)});
+    }
+
+    void downloadTask(std::string url,
+                      std::function<void(platform::DownloadTaskResult)> completion) override {
+        std::lock_guard lock(mutex_);
+        downloadTasks_.push_back({std::move(url), std::move(completion)});
+    }
+
+    std::vector<std::string> requestedURLs() const {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> urls;
+        for (const auto& task : dataTasks_) {
+            urls.push_back(task.url);
+        }
+        for (const auto& task : downloadTasks_) {
+            urls.push_back(task.url);
+        }
+        return urls;
+    }
+
+    // Runs the completion of the data task started `index`-th.
+    void completeData(std::size_t index, platform::DataTaskResult result) {
+        std::function<void(platform::DataTaskResult)> completion;
+        {
+            std::lock_guard lock(mutex_);
+            completion = std::move(dataTasks_.at(index).completion);
+        }
+        completion(std::move(result));
+    }
+
+    void completeDownload(std::size_t index, platform::DownloadTaskResult result) {
+        std::function<void(platform::DownloadTaskResult)> completion;
+        {
+            std::lock_guard lock(mutex_);
+            completion = std::move(downloadTasks_.at(index).completion);
+        }
+        completion(std::move(result));
+    }
+
+private:
+    template <class Result>
+    struct Task {
+        std::string url;
+        std::function<void(Result)> completion;
+    };
+
+    mutable std::mutex mutex_;
+    std::vector<Task<platform::DataTaskResult>> dataTasks_;
+    std::vector<Task<platform::DownloadTaskResult>> downloadTasks_;
+};
