@@ -1,11 +1,17 @@
 #include "Host/MessageCodec.h"
 
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+
 #include <simdjson.h>
 
 namespace ondemand = simdjson::ondemand;
 
 namespace {
 constexpr std::size_t referenceThreshold = 4096;
+// Deeper nesting than any real request needs; the limit keeps conversion off the stack's end.
+constexpr int maxDepth = 256;
 
 class Malformed : public std::exception {
 public:
@@ -39,18 +45,34 @@ std::string_view trimmedToken(ondemand::value& value) {
     return token;
 }
 
-JSObject convert(ondemand::value value);
+JSObject convert(ondemand::value value, int depth);
+
+// An integer too long for 64 bits, which simdjson refuses; a web page reads it as a double.
+bool isBigInteger(std::string_view token) {
+    std::string_view digits = token.starts_with('-') ? token.substr(1) : token;
+    if (digits.size() < 19 || digits.front() == '0' ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    std::int64_t signedValue = 0;
+    std::uint64_t unsignedValue = 0;
+    const char* end = token.data() + token.size();
+    return token.starts_with('-')
+               ? std::from_chars(token.data(), end, signedValue).ec == std::errc::result_out_of_range
+               : std::from_chars(token.data(), end, unsignedValue).ec ==
+                     std::errc::result_out_of_range;
+}
 
 JSObject convertNumber(ondemand::value& value) {
-    ondemand::number_type type{};
-    if (value.get_number_type().get(type) == simdjson::SUCCESS) {
-        switch (type) {
-            case ondemand::number_type::signed_integer: return take(value.get_int64());
-            case ondemand::number_type::unsigned_integer: return take(value.get_uint64());
-            case ondemand::number_type::floating_point_number: break;
-        }
+    std::string_view token = trimmedToken(value);
+    if (isBigInteger(token)) {
+        return std::strtod(std::string(token).c_str(), nullptr);
     }
-    // Fractions, and integers beyond 64 bits, read as doubles.
+    switch (take(value.get_number_type())) {
+        case ondemand::number_type::signed_integer: return take(value.get_int64());
+        case ondemand::number_type::unsigned_integer: return take(value.get_uint64());
+        case ondemand::number_type::floating_point_number: break;
+    }
     return take(value.get_double());
 }
 
@@ -62,20 +84,23 @@ JSObject convertString(ondemand::value& value) {
     return std::string(take(value.get_string()));
 }
 
-JSObject convert(ondemand::value value) {
+JSObject convert(ondemand::value value, int depth) {
+    if (depth > maxDepth) {
+        throw Malformed("Malformed request: nested too deeply");
+    }
     switch (take(value.type())) {
         case ondemand::json_type::object: {
             JSObject object = JSObject::object();
             for (auto field : take(value.get_object())) {
                 std::string key(take(field.unescaped_key()));
-                object[key] = convert(take(field.value()));
+                object[key] = convert(take(field.value()), depth + 1);
             }
             return object;
         }
         case ondemand::json_type::array: {
             JSObject array = JSObject::array();
             for (auto element : take(value.get_array())) {
-                array.push_back(convert(take(std::move(element))));
+                array.push_back(convert(take(std::move(element)), depth + 1));
             }
             return array;
         }
@@ -129,7 +154,9 @@ struct RequestParser::Impl {
             throw Malformed("Malformed request: not JSON");
         }
         if (type != ondemand::json_type::object) {
-            throw Malformed("Malformed request: not an object");
+            // Such lines are short in practice; tell broken text from a valid non-object.
+            throw Malformed(JSObject::accept(line) ? "Malformed request: not an object"
+                                                   : "Malformed request: not JSON");
         }
         object = take(document.get_object());
         Request request;
@@ -142,11 +169,11 @@ struct RequestParser::Impl {
                     throw Malformed("Malformed request: id must be a string or a number");
                 }
                 std::string text(trimmedToken(value));
-                convert(value);  // checks the token
+                convert(value, 0);  // checks the token
                 id = request.id = std::move(text);
                 continue;
             }
-            request.members[key] = convert(value);
+            request.members[key] = convert(value, 1);
         }
         const char* trailing = nullptr;
         if (document.current_location().get(trailing) == simdjson::SUCCESS) {

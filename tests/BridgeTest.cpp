@@ -1,0 +1,128 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "App/Bridge/CAPPluginCall.h"
+#include "Host/MessageCodec.h"
+#include "Fakes/FakeConsole.h"
+
+using testing::ElementsAre;
+
+namespace {
+
+// Records every answer a call gives.
+class RecordingResponder : public CAPCallResponder {
+public:
+    void respond(const std::string& callbackId, CAPCallResult result) override {
+        answers.push_back(MessageLine::answer(callbackId, result).text());
+    }
+    std::vector<std::string> answers;
+};
+
+CAPPluginCall makeCall(const std::shared_ptr<RecordingResponder>& responder, JSObject options) {
+    return CAPPluginCall("7", "method", std::move(options), responder);
+}
+
+TEST(CAPPluginCallTest, AccessorsFollowTheBridgeRules) {
+    auto responder = std::make_shared<RecordingResponder>();
+    auto call = makeCall(responder, JSObject::parse(R"({
+        "text": "hi", "int": 42, "fraction": 1234.56, "negative": -2.7, "huge": 1e300,
+        "max": 9223372036854775807, "unsigned": 18446744073709551615, "numeric text": "12",
+        "yes": true, "nothing": null, "list": [1], "object": {}})"));
+
+    EXPECT_EQ(call.getString("text"), "hi");
+    for (const char* key : {"int", "yes", "nothing", "list", "object", "absent"}) {
+        EXPECT_FALSE(call.getString(key)) << key;
+    }
+
+    EXPECT_EQ(call.getInt("int"), 42);
+    EXPECT_EQ(call.getInt("fraction"), 1234);  // truncated toward zero, not rounded or dropped
+    EXPECT_EQ(call.getInt("negative"), -2);
+    EXPECT_EQ(call.getInt("max"), INT64_MAX);
+    for (const char* key : {"huge", "unsigned", "numeric text", "yes", "nothing", "list", "absent"}) {
+        EXPECT_FALSE(call.getInt(key)) << key;
+    }
+
+    EXPECT_EQ(call.getDouble("int"), 42.0);
+    EXPECT_EQ(call.getDouble("fraction"), 1234.56);
+    EXPECT_EQ(call.getDouble("huge"), 1e300);
+    for (const char* key : {"numeric text", "yes", "nothing", "absent"}) {
+        EXPECT_FALSE(call.getDouble(key)) << key;
+    }
+}
+
+TEST(CAPPluginCallTest, AnsweredExactlyOnceEvenWhenFinishedTwiceOrDropped) {
+    auto responder = std::make_shared<RecordingResponder>();
+    {
+        auto call = makeCall(responder, {});
+        auto kept = call;  // a method may keep its call and finish it later
+        kept.resolve(JSObject{{"path", "/a"}});
+        call.reject("too late");
+        call.resolve();
+    }
+    makeCall(responder, {});  // forgotten by its method: still answered
+    EXPECT_THAT(responder->answers,
+                ElementsAre(R"({"id":7,"ok":true,"data":{"path":"/a"}})",
+                            R"({"id":7,"ok":false,"message":"Call dropped without an answer"})"));
+}
+
+TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJson) {
+    EXPECT_EQ(MessageLine::answer("\"x\"", {true, std::nullopt, {}}).text(), R"({"id":"x","ok":true})");
+    EXPECT_EQ(MessageLine::answer("1", {false, std::nullopt, "say \"no\"\n"}).text(),
+              R"({"id":1,"ok":false,"message":"say \"no\"\n"})");
+    EXPECT_EQ(MessageLine::answer("2", {true, JSObject{{"total", UINT64_MAX}, {"rate", 0.1}}, {}})
+                  .text(),
+              R"({"id":2,"ok":true,"data":{"rate":0.1,"total":18446744073709551615}})");
+    EXPECT_EQ(MessageLine::event("PlaybackStatusPlugin", "changeTrack",
+                                 {{"dir", -1}, {"event", "changeTrack"}})
+                  .text(),
+              R"({"event":"changeTrack","plugin":"PlaybackStatusPlugin","data":{"dir":-1,"event":"changeTrack"}})");
+}
+
+TEST(MessageLineTest, LongStringsAreWrittenWholeAndEscapedWhenTheyNeedIt) {
+    std::string clean(100000, 'A');
+    std::string quoted = std::string(5000, 'b') + "\"\\\x01";
+    std::string broken = std::string(5000, 'c') + "\xff";
+    JSObject data = {{"clean", clean}, {"quoted", quoted}, {"broken", broken}};
+    FakeConsole console;
+    MessageLine::answer("1", {true, data, {}}).print(console);
+    ASSERT_EQ(console.lines().size(), 1u);
+    auto parsed = JSObject::parse(console.lines()[0]);
+    EXPECT_EQ(parsed["data"]["clean"], clean);
+    EXPECT_EQ(parsed["data"]["quoted"], quoted);
+    EXPECT_EQ(parsed["data"]["broken"], std::string(5000, 'c') + "\xef\xbf\xbd");
+}
+
+ParsedRequest parse(std::string line) {
+    RequestParser parser;
+    line.reserve(line.size() + RequestParser::padding());
+    return parser.parse(line);
+}
+
+TEST(RequestParserTest, ReadsPluginCallsWithTheirOptions) {
+    auto parsed = parse(R"({"id": "a1", "plugin": "P", "method": "m",
+        "options": {"s": "x\u00e9\"y", "big": 18446744073709551615, "n": -3, "f": 2.5,
+                    "beyond": 123456789012345678901234567890, "list": [true, null]}})");
+    ASSERT_TRUE(parsed.request) << parsed.error;
+    EXPECT_EQ(parsed.request->id, R"("a1")");
+    EXPECT_EQ(parsed.request->plugin, "P");
+    EXPECT_EQ(parsed.request->method, "m");
+    const JSObject& options = parsed.request->options;
+    EXPECT_EQ(options["s"], "x\xc3\xa9\"y");
+    EXPECT_TRUE(options["big"].is_number_unsigned());
+    EXPECT_EQ(options["big"].get<std::uint64_t>(), UINT64_MAX);
+    EXPECT_EQ(options["n"], -3);
+    EXPECT_EQ(options["f"], 2.5);
+    EXPECT_EQ(options["beyond"].get<double>(), 1.2345678901234568e29);
+    EXPECT_EQ(options["list"], JSObject::parse("[true, null]"));
+}
+
+TEST(RequestParserTest, MissingOptionsAreAnEmptyObjectAndBadOnesAreRefused) {
+    auto parsed = parse(R"({"id":1,"plugin":"P","method":"m"})");
+    ASSERT_TRUE(parsed.request);
+    EXPECT_EQ(parsed.request->options, JSObject::object());
+    parsed = parse(R"({"id":1,"plugin":"P","method":"m","options":[1]})");
+    EXPECT_EQ(parsed.error, "Malformed request: options must be an object");
+    EXPECT_EQ(parsed.id, "1");
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+// Waits for a condition that another thread brings about; gives whether it came in time. The
+// deadline is generous: it only bounds a test that has already failed.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::seconds deadline = std::chrono::seconds(30)) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}

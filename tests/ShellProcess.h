@@ -1,0 +1,49 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// The built musicshell binary, driven over its stdio protocol like a client would.
+class ShellProcess {
+public:
+    using Json = nlohmann::json;
+
+    // Runs `musicshell ARGS...`, with standard error kept in a file of its own.
+    explicit ShellProcess(std::vector<std::string> arguments);
+    ~ShellProcess();
+    ShellProcess(const ShellProcess&) = delete;
+    ShellProcess& operator=(const ShellProcess&) = delete;
+
+    void send(const std::string& line);
+    void sendJson(const Json& request) { send(request.dump()); }
+    // The next message line (one that begins with "{"), or nothing at end of output or timeout.
+    // Other lines are kept in `otherLines`.
+    std::optional<Json> next(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Sends the request and gives its answer; messages before it are kept in `messages`.
+    Json call(const Json& request);
+    // The next message that answers `id`, keeping what comes before it in `messages`.
+    Json answerTo(const Json& id);
+
+    void closeInput();
+    void signal(int number);
+    // Waits for the process to end and gives its exit status (-1 when a signal killed it).
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    std::string standardError() const;
+
+    std::vector<Json> messages;
+    std::vector<std::string> otherLines;
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    std::string errorFile_;
+    std::string pending_;
+    std::optional<int> status_;
+};

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "ShellProcess.h"
+#include "TemporaryDirectory.h"
+
+using Json = nlohmann::json;
+
+namespace {
+
+class StdioHostTest : public testing::Test {
+protected:
+    TemporaryDirectory directory;
+    ShellProcess shell{{"stdio", "--container", (directory / "container").string()}};
+};
+
+TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
+    EXPECT_EQ(shell.call({{"id", 1}, {"host", "audioSession"}}),
+              Json::parse(R"({"id":1,"ok":true,"data":{"category":"playback","mode":"default",
+                              "options":100,"active":true}})"));
+    EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
+              Json::parse(R"({"playbackState":0,"info":null})"));
+
+    // Every view load registers the commands again; each keeps exactly one handler.
+    shell.call({{"id", 3}, {"host", "reloadView"}});
+    EXPECT_EQ(shell.call({{"id", 4}, {"host", "reloadView"}}), Json::parse(R"({"id":4,"ok":true})"));
+    auto commands = shell.call({{"id", 5}, {"host", "commandCenter"}})["data"];
+    for (const char* name : {"play", "pause", "nextTrack", "previousTrack", "changePlaybackPosition"}) {
+        EXPECT_EQ(commands[name], Json::parse(R"({"enabled":true,"handlers":1})")) << name;
+    }
+    for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
+        EXPECT_TRUE(std::filesystem::is_directory(directory / "container" / folder)) << folder;
+    }
+    EXPECT_TRUE(shell.otherLines.empty());
+}
+
+TEST_F(StdioHostTest, RemoteCommandsAnswerWithTheHandlersStatus) {
+    auto status = [&](Json request) {
+        request["id"] = "r";
+        request["host"] = "remoteCommand";
+        return shell.call(request)["data"]["status"];
+    };
+    EXPECT_EQ(status({{"command", "nextTrack"}}), 0);
+    EXPECT_EQ(status({{"command", "changePlaybackPosition"}, {"positionTime", 12.5}}), 0);
+    // Without a position the event is not a position event.
+    EXPECT_EQ(status({{"command", "changePlaybackPosition"}}), 200);
+    EXPECT_EQ(shell.call({{"id", 9}, {"host", "remoteCommand"}, {"command", "stop"}}),
+              Json::parse(R"({"id":9,"ok":false,"message":"Unknown remote command: stop"})"));
+}
+
+TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
+    auto answer = shell.call({{"id", 1}, {"host", "openURL"}, {"url", "musicshell://album/7"}});
+    EXPECT_EQ(answer["data"], Json::parse(R"({"handled":true})"));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0], Json::parse(R"({"event":"appUrlOpen","plugin":"App",
+                                                 "data":{"url":"musicshell://album/7"}})"));
+    EXPECT_EQ(shell.call({{"id", 2}, {"host", "openURL"}, {"url", "no scheme"}})["data"]["handled"],
+              false);
+}
+
+// Hostile and broken requests: each gets one clear answer and the host goes on.
+TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
+    struct Case {
+        std::string line;
+        std::string answer;
+    };
+    const std::vector<Case> cases = {
+        {"not json", R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
+        {"", R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
+        {"[1,2]", R"({"id":null,"ok":false,"message":"Malformed request: not an object"})"},
+        {R"({"id":1})", R"({"id":1,"ok":false,"message":"Malformed request: no plugin or host"})"},
+        {R"({"id":2,"plugin":"X","host":"quit"})",
+         R"({"id":2,"ok":false,"message":"Malformed request: both plugin and host"})"},
+        {R"({"id":3,"plugin":7})",
+         R"({"id":3,"ok":false,"message":"Malformed request: plugin must be a string"})"},
+        {R"({"id":4,"plugin":"OfflineStoragePlugin"})",
+         R"({"id":4,"ok":false,"message":"Malformed request: no method"})"},
+        {R"({"id":5,"plugin":"Nope","method":"x"})",
+         R"({"id":5,"ok":false,"message":"Unknown plugin: Nope"})"},
+        {R"({"id":6,"host":"reboot"})",
+         R"({"id":6,"ok":false,"message":"Unknown host request: reboot"})"},
+        {R"({"id":[1],"host":"nowPlaying"})",
+         R"({"id":null,"ok":false,"message":"Malformed request: id must be a string or a number"})"},
+        // Truncated, trailing garbage, invalid UTF-8, and nesting deep enough to exhaust a
+        // recursive parser's stack.
+        {R"({"id":7,"host":)", R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
+        {R"({"id":8,"host":"nowPlaying"} x)",
+         R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
+        {"{\"id\":9,\"host\":\"\xff\xfe\"}",
+         R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
+        {R"({"id":10,"host":"openURL","x":)" + std::string(100000, '[') + "}",
+         R"({"id":10,"ok":false,"message":"Malformed request: nested too deeply"})"},
+    };
+    for (const Case& each : cases) {
+        shell.send(each.line);
+        auto answer = shell.next();
+        ASSERT_TRUE(answer) << each.line.substr(0, 80) << "\n" << shell.standardError();
+        EXPECT_EQ(*answer, Json::parse(each.answer)) << each.line.substr(0, 80);
+    }
+    EXPECT_EQ(shell.call({{"id", "after"}, {"host", "audioSession"}})["ok"], true);
+}
+
+TEST_F(StdioHostTest, IdsAreEchoedExactlyAsSent) {
+    shell.send(R"({"id":1.50,"host":"reloadView"})");
+    shell.send(R"({"id":"a\"b","host":"reloadView"})");
+    shell.send(R"({"id":18446744073709551615,"host":"reloadView"})");
+    shell.closeInput();
+    EXPECT_EQ(shell.wait(), 0);
+    std::string out;
+    while (auto message = shell.next()) {
+        out += message->dump() + "\n";
+    }
+    EXPECT_EQ(out,
+              "{\"id\":1.5,\"ok\":true}\n{\"id\":\"a\\\"b\",\"ok\":true}\n"
+              "{\"id\":18446744073709551615,\"ok\":true}\n");
+}
+
+TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {
+    TemporaryDirectory directory;
+    ShellProcess shell{{"stdio", "--container", (directory / "c").string(), "--max-request-bytes",
+                        "1000"}};
+    shell.send(R"({"id":1,"host":"nowPlaying","pad":")" + std::string(5000, 'x') + "\"}");
+    EXPECT_EQ(*shell.next(), Json::parse(R"({"id":null,"ok":false,"message":"Request too large"})"));
+    EXPECT_EQ(shell.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
+}
+
+TEST(StdioHostExit, EndOfInputQuitAndSignalsAllExitZero) {
+    TemporaryDirectory directory;
+    auto container = (directory / "c").string();
+    {
+        ShellProcess shell{{"stdio", "--container", container}};
+        shell.closeInput();
+        EXPECT_EQ(shell.wait(), 0);
+    }
+    {
+        ShellProcess shell{{"stdio", "--container", container}};
+        shell.send(R"({"host":"quit"})");
+        EXPECT_EQ(shell.wait(), 0);
+        EXPECT_FALSE(shell.next());
+    }
+    for (int signal : {SIGINT, SIGTERM}) {
+        ShellProcess shell{{"stdio", "--container", container}};
+        shell.call({{"id", 1}, {"host", "audioSession"}});
+        shell.signal(signal);
+        EXPECT_EQ(shell.wait(), 0) << signal;
+    }
+}
+
+TEST(StdioHostCommandLine, HelpAndVersionAndBadOptions) {
+    ShellProcess version{{"--version"}};
+    EXPECT_EQ(version.wait(), 0);
+    ShellProcess unknown{{"stdio", "--no-such-option"}};
+    EXPECT_NE(unknown.wait(), 0);
+    ShellProcess none{{}};
+    EXPECT_NE(none.wait(), 0);
+}
+
+}  // namespace
