@@ -157,3 +157,33 @@ TEST(StdioHostCommandLine, HelpAndVersionAndBadOptions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StdioHostTest, APausePressRaisesPauseMusicBeforeItsAnswer) {
+    shell.sendJson({{"id", 1}, {"host", "remoteCommand"}, {"command", "pause"}});
+    EXPECT_EQ(*shell.next(), Json::parse(R"({"event":"pauseMusic","plugin":"PlaybackStatusPlugin",
+                                             "data":{"event":"pauseMusic"}})"));
+    EXPECT_EQ(*shell.next(), Json::parse(R"({"id":1,"ok":true,"data":{"status":0}})"));
+
+    shell.sendJson({{"id", 2}, {"host", "remoteCommand"}, {"command", "changePlaybackPosition"},
+                    {"positionTime", 42.5}});
+    EXPECT_EQ((*shell.next())["data"], Json::parse(R"({"time":42.5,"event":"iosSeek"})"));
+    EXPECT_EQ((*shell.next())["data"]["status"], 0);
+}
+
+TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
+    auto answer = shell.call({{"id", 1}, {"plugin", "PlaybackStatusPlugin"}, {"method", "updateStatus"},
+                              {"options", {{"state", "Playing"}, {"position", 1500}, {"duration", 240000},
+                                           {"playbackRate", 1.25}, {"title", "Song"},
+                                           {"artist", "Artist"}, {"album", "Album"}}}});
+    EXPECT_EQ(answer, Json::parse(R"({"id":1,"ok":true})"));
+    EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
+              Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",
+                  "albumTitle":"Album","playbackDuration":240.0,"elapsedPlaybackTime":1.5,
+                  "playbackRate":1.25}})"));
+    EXPECT_EQ(shell.call({{"id", 3}, {"plugin", "PlaybackStatusPlugin"}, {"method", "nope"}}),
+              Json::parse(R"({"id":3,"ok":false,"message":"Unknown method: PlaybackStatusPlugin.nope"})"));
+}
+
+}  // namespace
