@@ -39,6 +39,13 @@ int ApplicationHost::run() {
     auto fileSystem = std::make_shared<DesktopFileSystem>(root);
     auto temporary = fileSystem->directory(platform::Directory::temporary);
     CurlURLSession::removeStaleTemporaryFiles(temporary);
+    // Where the application replaces files atomically, a killed write may have left its scratch.
+    auto support = fileSystem->directory(platform::Directory::applicationSupport);
+    for (const auto& folder : {support, support / "offline",
+                               fileSystem->directory(platform::Directory::documents) / "Downloads",
+                               fileSystem->directory(platform::Directory::caches)}) {
+        DesktopFileSystem::removeStaleWrites(folder);
+    }
 
     auto console = std::make_shared<StandardOutputConsole>();
     auto mainQueue = std::make_shared<SerialQueue>();

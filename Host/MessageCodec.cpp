@@ -1,5 +1,6 @@
 #include "Host/MessageCodec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -45,8 +46,6 @@ std::string_view trimmedToken(ondemand::value& value) {
     return token;
 }
 
-JSObject convert(ondemand::value value, int depth);
-
 // An integer too long for 64 bits, which simdjson refuses; a web page reads it as a double.
 bool isBigInteger(std::string_view token) {
     std::string_view digits = token.starts_with('-') ? token.substr(1) : token;
@@ -76,45 +75,89 @@ JSObject convertNumber(ondemand::value& value) {
     return take(value.get_double());
 }
 
-JSObject convertString(ondemand::value& value) {
-    std::string_view raw = unquoted(value.raw_json_token());
-    if (raw.find('\\') == std::string_view::npos) {
-        return std::string(raw);
-    }
-    return std::string(take(value.get_string()));
-}
+// Turns simdjson values into JSON objects. Long strings without escapes are not copied while
+// the line is still being read: they are filled in afterwards, the longest of them by taking
+// over the line's own buffer, which already holds its bytes.
+class Converter {
+public:
+    explicit Converter(const std::string& line) : line_(line) {}
 
-JSObject convert(ondemand::value value, int depth) {
-    if (depth > maxDepth) {
-        throw Malformed("Malformed request: nested too deeply");
-    }
-    switch (take(value.type())) {
-        case ondemand::json_type::object: {
-            JSObject object = JSObject::object();
-            for (auto field : take(value.get_object())) {
-                std::string key(take(field.unescaped_key()));
-                object[key] = convert(take(field.value()), depth + 1);
-            }
-            return object;
+    JSObject convert(ondemand::value value, int depth) {
+        if (depth > maxDepth) {
+            throw Malformed("Malformed request: nested too deeply");
         }
-        case ondemand::json_type::array: {
-            JSObject array = JSObject::array();
-            for (auto element : take(value.get_array())) {
-                array.push_back(convert(take(std::move(element)), depth + 1));
+        switch (take(value.type())) {
+            case ondemand::json_type::object: {
+                JSObject object = JSObject::object();
+                for (auto field : take(value.get_object())) {
+                    std::string key(take(field.unescaped_key()));
+                    object[key] = convert(take(field.value()), depth + 1);
+                }
+                return object;
             }
-            return array;
+            case ondemand::json_type::array: {
+                JSObject array = JSObject::array();
+                for (auto element : take(value.get_array())) {
+                    array.push_back(convert(take(std::move(element)), depth + 1));
+                }
+                return array;
+            }
+            case ondemand::json_type::number: return convertNumber(value);
+            case ondemand::json_type::string: return convertString(value);
+            case ondemand::json_type::boolean: return take(value.get_bool());
+            case ondemand::json_type::null:
+                if (!take(value.is_null())) {
+                    throw Malformed("Malformed request: not JSON");
+                }
+                return nullptr;
         }
-        case ondemand::json_type::number: return convertNumber(value);
-        case ondemand::json_type::string: return convertString(value);
-        case ondemand::json_type::boolean: return take(value.get_bool());
-        case ondemand::json_type::null:
-            if (!take(value.is_null())) {
-                throw Malformed("Malformed request: not JSON");
-            }
-            return nullptr;
+        throw Malformed("Malformed request: not JSON");
     }
-    throw Malformed("Malformed request: not JSON");
-}
+
+    // Fills in the deferred strings; the line is given up to the longest one.
+    void finish(std::string& line) {
+        auto longest = std::max_element(deferred_.begin(), deferred_.end(),
+                                        [](const Deferred& a, const Deferred& b) {
+                                            return a.length < b.length;
+                                        });
+        for (auto each = deferred_.begin(); each != deferred_.end(); ++each) {
+            if (each != longest) {
+                each->target->assign(line, each->offset, each->length);
+            }
+        }
+        if (longest != deferred_.end()) {
+            std::string& target = *longest->target;
+            target = std::move(line);
+            target.erase(0, longest->offset);
+            target.resize(longest->length);
+        }
+    }
+
+private:
+    struct Deferred {
+        // The string inside its JSON value; moving the value around keeps it where it is.
+        std::string* target;
+        std::size_t offset;
+        std::size_t length;
+    };
+
+    JSObject convertString(ondemand::value& value) {
+        std::string_view raw = unquoted(value.raw_json_token());
+        if (raw.find('\\') != std::string_view::npos) {
+            return std::string(take(value.get_string()));
+        }
+        if (raw.size() < referenceThreshold) {
+            return std::string(raw);
+        }
+        JSObject text = std::string();
+        deferred_.push_back({text.get_ptr<std::string*>(),
+                             static_cast<std::size_t>(raw.data() - line_.data()), raw.size()});
+        return text;
+    }
+
+    const std::string& line_;
+    std::vector<Deferred> deferred_;
+};
 
 std::string textMember(JSObject& members, const char* key) {
     auto found = members.find(key);
@@ -142,7 +185,8 @@ bool needsEscaping(const std::string& text) {
 struct RequestParser::Impl {
     ondemand::parser parser;
 
-    Request read(const std::string& line, std::string& id) {
+    Request read(std::string& line, std::string& id) {
+        Converter converter(line);
         simdjson::padded_string_view input(line.data(), line.size(), line.capacity());
         ondemand::document document;
         if (parser.iterate(input).get(document) != simdjson::SUCCESS) {
@@ -169,16 +213,17 @@ struct RequestParser::Impl {
                     throw Malformed("Malformed request: id must be a string or a number");
                 }
                 std::string text(trimmedToken(value));
-                convert(value, 0);  // checks the token
+                converter.convert(value, 0);  // checks the token
                 id = request.id = std::move(text);
                 continue;
             }
-            request.members[key] = convert(value, 1);
+            request.members[key] = converter.convert(value, 1);
         }
         const char* trailing = nullptr;
         if (document.current_location().get(trailing) == simdjson::SUCCESS) {
             throw Malformed("Malformed request: not JSON");
         }
+        converter.finish(line);
         return request;
     }
 };
@@ -189,7 +234,7 @@ RequestParser::RequestParser() : impl_(std::make_unique<Impl>()) {}
 
 RequestParser::~RequestParser() = default;
 
-ParsedRequest RequestParser::parse(const std::string& line) {
+ParsedRequest RequestParser::parse(std::string& line) {
     ParsedRequest parsed;
     try {
         Request request = impl_->read(line, parsed.id);

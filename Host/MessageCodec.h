@@ -42,7 +42,9 @@ public:
     RequestParser(const RequestParser&) = delete;
     RequestParser& operator=(const RequestParser&) = delete;
 
-    ParsedRequest parse(const std::string& line);
+    // May take over the line's buffer for the request's longest string: the line is left
+    // unspecified.
+    ParsedRequest parse(std::string& line);
 
 private:
     struct Impl;

@@ -1,0 +1,100 @@
+#include "App/Bridge/Base64.h"
+
+#include <array>
+#include <cstdint>
+
+namespace base64 {
+
+namespace {
+constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// Any bit at or above bit 24 marks a character outside the alphabet.
+constexpr std::uint32_t invalid = 0xff000000;
+
+// One table per position in a group of four, holding the character's six bits already shifted
+// into place, so a group decodes with four loads and three ORs.
+constexpr std::array<std::uint32_t, 256> makeDecodeTable(int shift) {
+    std::array<std::uint32_t, 256> table{};
+    table.fill(invalid);
+    for (std::uint32_t i = 0; i < 64; ++i) {
+        table[static_cast<unsigned char>(alphabet[i])] = i << shift;
+    }
+    return table;
+}
+constexpr auto decode0 = makeDecodeTable(18);
+constexpr auto decode1 = makeDecodeTable(12);
+constexpr auto decode2 = makeDecodeTable(6);
+constexpr auto decode3 = makeDecodeTable(0);
+
+std::uint32_t group(const char* in) {
+    return decode0[static_cast<unsigned char>(in[0])] | decode1[static_cast<unsigned char>(in[1])] |
+           decode2[static_cast<unsigned char>(in[2])] | decode3[static_cast<unsigned char>(in[3])];
+}
+}  // namespace
+
+std::string encode(std::string_view bytes) {
+    std::string text((bytes.size() + 2) / 3 * 4, '=');
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    char* out = text.data();
+    std::size_t whole = bytes.size() / 3 * 3;
+    for (std::size_t i = 0; i < whole; i += 3, out += 4) {
+        std::uint32_t triple = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+        out[0] = alphabet[triple >> 18];
+        out[1] = alphabet[(triple >> 12) & 63];
+        out[2] = alphabet[(triple >> 6) & 63];
+        out[3] = alphabet[triple & 63];
+    }
+    std::size_t left = bytes.size() - whole;
+    if (left > 0) {
+        std::uint32_t triple = in[whole] << 16;
+        if (left == 2) {
+            triple |= in[whole + 1] << 8;
+        }
+        out[0] = alphabet[triple >> 18];
+        out[1] = alphabet[(triple >> 12) & 63];
+        if (left == 2) {
+            out[2] = alphabet[(triple >> 6) & 63];
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> decode(std::string_view text) {
+    if (text.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    if (text.empty()) {
+        return std::string();
+    }
+    std::size_t fill = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+    std::string bytes(text.size() / 4 * 3 - fill, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(bytes.data());
+    const char* in = text.data();
+    std::size_t whole = text.size() - (fill > 0 ? 4 : 0);
+    std::uint32_t seen = 0;
+    for (std::size_t i = 0; i < whole; i += 4, out += 3) {
+        std::uint32_t bits = group(in + i);
+        seen |= bits;
+        out[0] = static_cast<unsigned char>(bits >> 16);
+        out[1] = static_cast<unsigned char>(bits >> 8);
+        out[2] = static_cast<unsigned char>(bits);
+    }
+    if (fill > 0) {
+        char last[4] = {in[whole], in[whole + 1], fill == 2 ? 'A' : in[whole + 2], 'A'};
+        std::uint32_t bits = group(last);
+        seen |= bits;
+        // The fill bits must be zero, so that only one text stands for the bytes.
+        if ((bits & (fill == 2 ? 0xffff : 0xff)) != 0) {
+            return std::nullopt;
+        }
+        out[0] = static_cast<unsigned char>(bits >> 16);
+        if (fill == 1) {
+            out[1] = static_cast<unsigned char>(bits >> 8);
+        }
+    }
+    if ((seen & invalid) != 0) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+}  // namespace base64

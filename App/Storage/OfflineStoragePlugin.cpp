@@ -1,0 +1,280 @@
+#include "App/Storage/OfflineStoragePlugin.h"
+
+#include <cstdio>
+
+#include "App/Bridge/Base64.h"
+#include "App/Bridge/CAPPluginClass.h"
+
+namespace fs = std::filesystem;
+using platform::Directory;
+
+namespace {
+const CAPPluginClass runtimeClass(
+    "OfflineStoragePlugin", &createPlugin<OfflineStoragePlugin>,
+    {
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::writeFile>("writeFile"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::readFile>("readFile"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::deleteFile>("deleteFile"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::fileExists>("fileExists"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getStorageInfo>(
+            "getStorageInfo"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getDeviceId>("getDeviceId"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::writeTempFile>(
+            "writeTempFile"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::cleanTempFiles>(
+            "cleanTempFiles"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getFreeSpace>(
+            "getFreeSpace"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::listFiles>("listFiles"),
+    });
+
+constexpr std::string_view deviceIdFile = "device_id.txt";
+
+bool isPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+bool isValidUTF8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xe ? 3
+                                                   : (byte >> 3) == 0x1e ? 4 : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        std::uint32_t point = length == 1 ? byte : byte & (0x7f >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80) {
+                return false;
+            }
+            point = (point << 6) | (next & 0x3f);
+        }
+        constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < smallest[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view blanks = " \t\n\r\v\f";
+    std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// A file URL in absolute string form, with everything but unreserved characters and "/" escaped.
+std::string fileURL(const fs::path& path) {
+    std::string url = "file://";
+    for (unsigned char c : path.string()) {
+        if (std::isalnum(c) || std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
+            url.push_back(static_cast<char>(c));
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            url += escaped;
+        }
+    }
+    return url;
+}
+
+fs::path resolvedFolder(platform::FileSystem& files, fs::path folder) {
+    if (!files.exists(folder)) {
+        // A failure shows in the caller's own file operation.
+        files.createDirectories(folder);
+    }
+    return folder;
+}
+}  // namespace
+
+fs::path OfflineStoragePlugin::offlineDirectory() const {
+    auto& files = *platform().fileSystem;
+    return resolvedFolder(files, files.directory(Directory::applicationSupport) / "offline");
+}
+
+fs::path OfflineStoragePlugin::offlineTempDirectory() const {
+    auto& files = *platform().fileSystem;
+    return resolvedFolder(files, files.directory(Directory::temporary) / "offline_temp");
+}
+
+std::optional<fs::path> OfflineStoragePlugin::storedFile(const CAPPluginCall& call) const {
+    auto name = call.getString("filename");
+    if (!name) {
+        call.reject("filename required");
+        return std::nullopt;
+    }
+    if (!isPlainFileName(*name)) {
+        call.reject("Invalid filename");
+        return std::nullopt;
+    }
+    return offlineDirectory() / *name;
+}
+
+void OfflineStoragePlugin::writeFile(const CAPPluginCall& call) {
+    auto name = call.getString("filename");
+    auto data = call.getString("data");
+    std::optional<std::string> bytes;
+    if (name && data) {
+        bytes = base64::decode(*data);
+    }
+    if (!bytes) {
+        call.reject("filename and data required");
+        return;
+    }
+    if (!isPlainFileName(*name)) {
+        call.reject("Invalid filename");
+        return;
+    }
+    fs::path file = offlineDirectory() / *name;
+    if (auto error = platform().fileSystem->writeAtomically(file, *bytes)) {
+        call.reject("Write failed: " + error->description);
+        return;
+    }
+    call.resolve({{"path", file.string()}});
+}
+
+void OfflineStoragePlugin::readFile(const CAPPluginCall& call) {
+    auto file = storedFile(call);
+    if (!file) {
+        return;
+    }
+    auto& files = *platform().fileSystem;
+    if (!files.exists(*file)) {
+        call.reject("File not found");
+        return;
+    }
+    auto bytes = files.read(*file);
+    if (!bytes.ok()) {
+        call.reject("Read failed: " + bytes.error().description);
+        return;
+    }
+    std::string text = base64::encode(bytes.value());
+    // The bytes go before the answer is written, so a large file is held once, as text.
+    std::string().swap(bytes.value());
+    call.resolve({{"data", std::move(text)}});
+}
+
+void OfflineStoragePlugin::deleteFile(const CAPPluginCall& call) {
+    auto file = storedFile(call);
+    if (!file) {
+        return;
+    }
+    auto& files = *platform().fileSystem;
+    bool removed = files.exists(*file) && !files.remove(*file);
+    call.resolve({{"success", removed}});
+}
+
+void OfflineStoragePlugin::fileExists(const CAPPluginCall& call) {
+    auto file = storedFile(call);
+    if (!file) {
+        return;
+    }
+    call.resolve({{"exists", platform().fileSystem->exists(*file)}});
+}
+
+void OfflineStoragePlugin::getStorageInfo(const CAPPluginCall& call) {
+    auto& files = *platform().fileSystem;
+    auto figures = files.figures(files.directory(Directory::home));
+    if (!figures.ok()) {
+        call.reject("Unable to read storage info");
+        return;
+    }
+    std::uint64_t used = 0;
+    auto entries = files.contentsWithSizes(offlineDirectory());
+    if (entries.ok()) {
+        for (const auto& entry : entries.value()) {
+            used += entry.size.value_or(0);
+        }
+    }
+    call.resolve({{"total", figures.value().total}, {"free", figures.value().free}, {"used", used}});
+}
+
+void OfflineStoragePlugin::getDeviceId(const CAPPluginCall& call) {
+    auto& files = *platform().fileSystem;
+    fs::path folder = files.directory(Directory::applicationSupport);
+    fs::path file = folder / deviceIdFile;
+    if (files.exists(file)) {
+        auto text = files.read(file);
+        if (text.ok() && isValidUTF8(text.value())) {
+            std::string_view identifier = trimmed(text.value());
+            // A blank file would hand every launch the same empty identifier: make a real one.
+            if (!identifier.empty()) {
+                call.resolve({{"deviceId", std::string(identifier)}});
+                return;
+            }
+        }
+    }
+    std::string identifier = files.makeUUID();
+    // Made here, or a fresh container would hand out a new identifier on every launch.
+    files.createDirectories(folder);
+    files.writeAtomically(file, identifier);
+    call.resolve({{"deviceId", identifier}});
+}
+
+void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
+    auto data = call.getString("data");
+    std::optional<std::string> bytes;
+    if (data) {
+        bytes = base64::decode(*data);
+    }
+    if (!bytes) {
+        call.reject("data required");
+        return;
+    }
+    std::string extension(call.getString("extension").value_or("mp3"));
+    if (extension.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+        call.reject("Invalid extension");
+        return;
+    }
+    auto& files = *platform().fileSystem;
+    std::string name = "temp_" + files.makeUUID() + "." + extension;
+    fs::path file = offlineTempDirectory() / name;
+    if (auto error = files.write(file, *bytes)) {
+        call.reject("Temp write failed: " + error->description);
+        return;
+    }
+    call.resolve({{"path", fileURL(file)}, {"filePath", file.string()}});
+}
+
+void OfflineStoragePlugin::cleanTempFiles(const CAPPluginCall& call) {
+    auto& files = *platform().fileSystem;
+    fs::path folder = offlineTempDirectory();
+    int deleted = 0;
+    auto names = files.contentsOfDirectory(folder);
+    if (names.ok()) {
+        for (const auto& name : names.value()) {
+            if (!files.remove(folder / name)) {
+                ++deleted;
+            }
+        }
+    }
+    call.resolve({{"deleted", deleted}});
+}
+
+void OfflineStoragePlugin::getFreeSpace(const CAPPluginCall& call) {
+    auto& files = *platform().fileSystem;
+    auto figures = files.figures(files.directory(Directory::home));
+    if (!figures.ok()) {
+        call.reject("Unable to read free space");
+        return;
+    }
+    call.resolve({{"bytes", figures.value().free}});
+}
+
+void OfflineStoragePlugin::listFiles(const CAPPluginCall& call) {
+    auto names = platform().fileSystem->contentsOfDirectory(offlineDirectory());
+    JSObject files = JSObject::array();
+    if (names.ok()) {
+        for (auto& name : names.value()) {
+            files.push_back(std::move(name));
+        }
+    }
+    call.resolve({{"files", std::move(files)}});
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "Platform/Desktop/DesktopFileSystem.h"
+
+// The real container file system, with any operation made to fail on demand.
+class FakeFileSystem : public DesktopFileSystem {
+public:
+    enum class Operation { createDirectories, remove, list, read, write, writeAtomically, replace, figures };
+
+    using DesktopFileSystem::DesktopFileSystem;
+
+    // Every later call of the operation fails with this description, until `heal`.
+    void fail(Operation operation, std::string description) {
+        std::lock_guard lock(mutex_);
+        failures_[operation] = platform::Error{std::move(description)};
+    }
+    void heal() {
+        std::lock_guard lock(mutex_);
+        failures_.clear();
+    }
+
+    std::optional<platform::Error> createDirectories(const std::filesystem::path& path) override {
+        return failOr(Operation::createDirectories, [&] { return DesktopFileSystem::createDirectories(path); });
+    }
+    std::optional<platform::Error> remove(const std::filesystem::path& path) override {
+        return failOr(Operation::remove, [&] { return DesktopFileSystem::remove(path); });
+    }
+    platform::Result<std::vector<std::string>> contentsOfDirectory(
+        const std::filesystem::path& directory) const override {
+        if (auto error = failure(Operation::list)) {
+            return *error;
+        }
+        return DesktopFileSystem::contentsOfDirectory(directory);
+    }
+    platform::Result<std::vector<platform::DirectoryEntry>> contentsWithSizes(
+        const std::filesystem::path& directory) const override {
+        if (auto error = failure(Operation::list)) {
+            return *error;
+        }
+        return DesktopFileSystem::contentsWithSizes(directory);
+    }
+    platform::Result<std::string> read(const std::filesystem::path& file) const override {
+        if (auto error = failure(Operation::read)) {
+            return *error;
+        }
+        return DesktopFileSystem::read(file);
+    }
+    std::optional<platform::Error> write(const std::filesystem::path& file,
+                                         std::string_view bytes) override {
+        return failOr(Operation::write, [&] { return DesktopFileSystem::write(file, bytes); });
+    }
+    std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
+                                                   std::string_view bytes) override {
+        return failOr(Operation::writeAtomically, [&] { return DesktopFileSystem::writeAtomically(file, bytes); });
+    }
+    std::optional<platform::Error> replace(const std::filesystem::path& from,
+                                           const std::filesystem::path& to) override {
+        return failOr(Operation::replace, [&] { return DesktopFileSystem::replace(from, to); });
+    }
+    platform::Result<platform::FileSystemFigures> figures(
+        const std::filesystem::path& path) const override {
+        if (auto error = failure(Operation::figures)) {
+            return *error;
+        }
+        return DesktopFileSystem::figures(path);
+    }
+
+private:
+    template <class Real>
+    std::optional<platform::Error> failOr(Operation operation, Real real) {
+        if (auto error = failure(operation)) {
+            return error;
+        }
+        return real();
+    }
+
+    std::optional<platform::Error> failure(Operation operation) const {
+        std::lock_guard lock(mutex_);
+        auto found = failures_.find(operation);
+        return found == failures_.end() ? std::nullopt : std::optional(found->second);
+    }
+
+    mutable std::mutex mutex_;
+    std::map<Operation, platform::Error> failures_;
+};

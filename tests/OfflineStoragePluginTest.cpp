@@ -1,0 +1,310 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "App/Bridge/Base64.h"
+#include "App/Bridge/CAPPluginClass.h"
+#include "App/Storage/OfflineStoragePlugin.h"
+#include "Fakes/FakeBridge.h"
+#include "Fakes/FakeFileSystem.h"
+#include "Fakes/FakeServices.h"
+#include "TemporaryDirectory.h"
+
+namespace fs = std::filesystem;
+using testing::UnorderedElementsAre;
+using Method = void (OfflineStoragePlugin::*)(const CAPPluginCall&);
+
+namespace {
+
+std::string readWhole(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// The plugin on the real file system of a container in a temporary folder.
+class OfflineStoragePluginTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (root.empty()) {
+            root = directory / "c";
+        }
+        files = std::make_shared<FakeFileSystem>(root);
+        ASSERT_FALSE(DesktopFileSystem::install(root));
+        auto services = fakes.services();
+        services.fileSystem = files;
+        bridge = std::make_shared<FakeBridge>(services);
+        plugin = std::static_pointer_cast<OfflineStoragePlugin>(
+            createPlugin<OfflineStoragePlugin>(bridge, "OfflineStoragePlugin", "OfflineStoragePlugin"));
+    }
+
+    CAPCallResult call(Method method, JSObject options = JSObject::object()) {
+        std::size_t before = bridge->answers().size();
+        ((*plugin).*method)(CAPPluginCall("1", "m", std::move(options), bridge));
+        auto answers = bridge->answers();
+        EXPECT_EQ(answers.size(), before + 1) << "answered exactly once";
+        return answers.back().second;
+    }
+
+    JSObject resolved(Method method, JSObject options = JSObject::object()) {
+        auto result = call(method, std::move(options));
+        EXPECT_TRUE(result.resolved) << result.message;
+        return result.data.value_or(JSObject());
+    }
+
+    std::string rejected(Method method, JSObject options = JSObject::object()) {
+        auto result = call(method, std::move(options));
+        EXPECT_FALSE(result.resolved);
+        return result.message;
+    }
+
+    JSObject write(const std::string& name, std::string_view bytes) {
+        return resolved(&OfflineStoragePlugin::writeFile,
+                        {{"filename", name}, {"data", base64::encode(bytes)}});
+    }
+
+    std::string read(const std::string& name) {
+        return *base64::decode(resolved(&OfflineStoragePlugin::readFile, {{"filename", name}})["data"]
+                                   .get<std::string>());
+    }
+
+    fs::path store() const { return root / "Library/Application Support/offline"; }
+    fs::path scratch() const { return root / "tmp/offline_temp"; }
+
+    TemporaryDirectory directory;
+    fs::path root;
+    FakeServices fakes;
+    std::shared_ptr<FakeFileSystem> files;
+    std::shared_ptr<FakeBridge> bridge;
+    std::shared_ptr<OfflineStoragePlugin> plugin;
+};
+
+TEST_F(OfflineStoragePluginTest, WritesReadsAndReplacesWholeFiles) {
+    EXPECT_EQ(write("song.mp3", "first content")["path"], (store() / "song.mp3").string());
+    EXPECT_EQ(read("song.mp3"), "first content");
+    write("song.mp3", "new");
+    EXPECT_EQ(read("song.mp3"), "new");
+    EXPECT_EQ(readWhole(store() / "song.mp3"), "new");
+
+    write("empty", "");
+    EXPECT_EQ(resolved(&OfflineStoragePlugin::readFile, {{"filename", "empty"}})["data"], "");
+    // Text already in canonical form comes back unchanged.
+    resolved(&OfflineStoragePlugin::writeFile, {{"filename", "hi"}, {"data", "aGk="}});
+    EXPECT_EQ(resolved(&OfflineStoragePlugin::readFile, {{"filename", "hi"}})["data"], "aGk=");
+}
+
+TEST_F(OfflineStoragePluginTest, RefusesMissingArgumentsAndBadDataBeforeTouchingTheDisk) {
+    using P = OfflineStoragePlugin;
+    EXPECT_EQ(rejected(&P::writeFile, {{"data", "aGk="}}), "filename and data required");
+    EXPECT_EQ(rejected(&P::writeFile, {{"filename", "a"}}), "filename and data required");
+    EXPECT_EQ(rejected(&P::writeFile, {{"filename", "a"}, {"data", "aGk=\n"}}),
+              "filename and data required");
+    EXPECT_EQ(rejected(&P::writeFile, {{"filename", 7}, {"data", "aGk="}}),
+              "filename and data required");
+    EXPECT_EQ(rejected(&P::readFile), "filename required");
+    EXPECT_EQ(rejected(&P::deleteFile), "filename required");
+    EXPECT_EQ(rejected(&P::fileExists), "filename required");
+    EXPECT_FALSE(fs::exists(store()));
+}
+
+// Names that would reach outside the store, or at the store itself.
+TEST_F(OfflineStoragePluginTest, RefusesEveryNameThatIsNotOneFileOfTheStore) {
+    using P = OfflineStoragePlugin;
+    write("victim", "keep me");
+    const std::vector<std::string> names = {"", ".", "..", "../victim", "a/b", "/etc/passwd",
+                                            std::string("a\0b", 3)};
+    for (const std::string& name : names) {
+        EXPECT_EQ(rejected(&P::writeFile, {{"filename", name}, {"data", "aGk="}}), "Invalid filename");
+        EXPECT_EQ(rejected(&P::readFile, {{"filename", name}}), "Invalid filename");
+        EXPECT_EQ(rejected(&P::deleteFile, {{"filename", name}}), "Invalid filename");
+        EXPECT_EQ(rejected(&P::fileExists, {{"filename", name}}), "Invalid filename");
+    }
+    EXPECT_EQ(read("victim"), "keep me");
+    EXPECT_TRUE(fs::is_directory(store()));
+    EXPECT_FALSE(fs::exists(root / "Library/Application Support/a"));
+}
+
+TEST_F(OfflineStoragePluginTest, ReadDeleteAndExistsFollowWhatIsOnDisk) {
+    using P = OfflineStoragePlugin;
+    EXPECT_EQ(rejected(&P::readFile, {{"filename", "never"}}), "File not found");
+    fs::create_directories(store() / "folder");
+    EXPECT_EQ(rejected(&P::readFile, {{"filename", "folder"}}), "Read failed: Is a directory");
+    EXPECT_EQ(resolved(&P::fileExists, {{"filename", "folder"}})["exists"], true);
+    EXPECT_EQ(resolved(&P::fileExists, {{"filename", "never"}})["exists"], false);
+
+    write("gone", "x");
+    EXPECT_EQ(resolved(&P::deleteFile, {{"filename", "gone"}})["success"], true);
+    EXPECT_EQ(resolved(&P::deleteFile, {{"filename", "gone"}})["success"], false);
+    EXPECT_FALSE(fs::exists(store() / "gone"));
+
+    write("stuck", "x");
+    files->fail(FakeFileSystem::Operation::remove, "Operation not permitted");
+    EXPECT_EQ(resolved(&P::deleteFile, {{"filename", "stuck"}})["success"], false);
+}
+
+TEST_F(OfflineStoragePluginTest, ListsEveryEntryAndRemakesAStoreRemovedFromOutside) {
+    using P = OfflineStoragePlugin;
+    EXPECT_EQ(resolved(&P::listFiles)["files"], JSObject::array());
+    EXPECT_TRUE(fs::is_directory(store()));
+    write("a.mp3", "1");
+    write(".hidden", "2");
+    fs::create_directory(store() / "sub");
+    EXPECT_THAT(resolved(&P::listFiles)["files"].get<std::vector<std::string>>(),
+                UnorderedElementsAre("a.mp3", ".hidden", "sub"));
+
+    fs::remove_all(root / "Library/Application Support");
+    EXPECT_EQ(resolved(&P::listFiles)["files"], JSObject::array());
+    write("again", "3");
+    EXPECT_EQ(read("again"), "3");
+
+    files->fail(FakeFileSystem::Operation::list, "Permission denied");
+    EXPECT_EQ(resolved(&P::listFiles)["files"], JSObject::array());
+}
+
+TEST_F(OfflineStoragePluginTest, AFailedWriteKeepsTheOldFileAndSaysWhy) {
+    write("keep", "old");
+    files->fail(FakeFileSystem::Operation::writeAtomically, "No space left on device");
+    EXPECT_EQ(rejected(&OfflineStoragePlugin::writeFile, {{"filename", "keep"}, {"data", "bmV3"}}),
+              "Write failed: No space left on device");
+    files->heal();
+    EXPECT_EQ(read("keep"), "old");
+}
+
+TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolder) {
+    using P = OfflineStoragePlugin;
+    EXPECT_EQ(rejected(&P::writeTempFile), "data required");
+    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "not base64"}}), "data required");
+    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}, {"extension", "x/y"}}), "Invalid extension");
+    EXPECT_FALSE(fs::exists(scratch()));
+
+    auto first = resolved(&P::writeTempFile, {{"data", "aGk="}});
+    auto second = resolved(&P::writeTempFile, {{"data", "aGk="}});
+    std::string path = first["filePath"];
+    EXPECT_NE(path, second["filePath"]);
+    EXPECT_EQ(fs::path(path).parent_path(), scratch());
+    EXPECT_TRUE(path.starts_with("/"));
+    EXPECT_EQ(first["path"], "file://" + path);
+    EXPECT_EQ(readWhole(path), "hi");
+    std::string name = fs::path(path).filename();
+    EXPECT_TRUE(testing::Matches(testing::MatchesRegex(
+        "temp_[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.mp3"))(name))
+        << name;
+
+    std::string dotted = resolved(&P::writeTempFile, {{"data", ""}, {"extension", ".tar.gz"}})["filePath"];
+    EXPECT_TRUE(dotted.ends_with("..tar.gz"));
+    std::string bare = resolved(&P::writeTempFile, {{"data", ""}, {"extension", ""}})["filePath"];
+    EXPECT_TRUE(bare.ends_with("."));
+
+    files->fail(FakeFileSystem::Operation::write, "Read-only file system");
+    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}}), "Temp write failed: Read-only file system");
+}
+
+TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemovals) {
+    using P = OfflineStoragePlugin;
+    EXPECT_EQ(resolved(&P::cleanTempFiles)["deleted"], 0);
+    for (int i = 0; i < 3; ++i) {
+        resolved(&P::writeTempFile, {{"data", "aGk="}});
+    }
+    fs::create_directories(scratch() / "nested/deeper");
+    EXPECT_EQ(resolved(&P::cleanTempFiles)["deleted"], 4);
+    EXPECT_TRUE(fs::is_directory(scratch()));
+    EXPECT_TRUE(fs::is_empty(scratch()));
+
+    resolved(&P::writeTempFile, {{"data", "aGk="}});
+    files->fail(FakeFileSystem::Operation::remove, "Device or resource busy");
+    EXPECT_EQ(resolved(&P::cleanTempFiles)["deleted"], 0);
+}
+
+TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
+    using P = OfflineStoragePlugin;
+    auto empty = resolved(&P::getStorageInfo);
+    EXPECT_EQ(empty["used"], 0u);
+    EXPECT_TRUE(empty["total"].is_number_unsigned());
+    EXPECT_GE(empty["total"].get<std::uint64_t>(), empty["free"].get<std::uint64_t>());
+
+    write("hundred", std::string(100, 'x'));
+    resolved(&P::writeTempFile, {{"data", base64::encode(std::string(5000, 'y'))}});
+    resolved(&P::getDeviceId);
+    fs::create_directories(store() / "sub");
+    std::ofstream(store() / "sub" / "inner") << std::string(7000, 'z');
+    EXPECT_EQ(resolved(&P::getStorageInfo)["used"], 100u);
+    EXPECT_TRUE(resolved(&P::getFreeSpace)["bytes"].is_number_unsigned());
+
+    files->fail(FakeFileSystem::Operation::figures, "Input/output error");
+    EXPECT_EQ(rejected(&P::getStorageInfo), "Unable to read storage info");
+    EXPECT_EQ(rejected(&P::getFreeSpace), "Unable to read free space");
+}
+
+TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
+    using P = OfflineStoragePlugin;
+    fs::path file = root / "Library/Application Support/device_id.txt";
+    ASSERT_FALSE(fs::exists(file.parent_path()));
+    std::string identifier = resolved(&P::getDeviceId)["deviceId"];
+    EXPECT_TRUE(testing::Matches(testing::MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"))(identifier));
+    EXPECT_EQ(readWhole(file), identifier);
+    EXPECT_EQ(resolved(&P::getDeviceId)["deviceId"], identifier);
+
+    std::ofstream(file) << "  kept-as-is \n";
+    EXPECT_EQ(resolved(&P::getDeviceId)["deviceId"], "kept-as-is");
+
+    // Blank or unreadable text counts as no identifier at all.
+    std::ofstream(file) << " \n\t";
+    std::string renewed = resolved(&P::getDeviceId)["deviceId"];
+    EXPECT_EQ(renewed.size(), 36u);
+    EXPECT_EQ(readWhole(file), renewed);
+    std::ofstream(file) << "\xff\xfe";
+    EXPECT_NE(resolved(&P::getDeviceId)["deviceId"], renewed);
+
+    fs::remove(file);
+    std::string fresh = resolved(&P::getDeviceId)["deviceId"];
+    EXPECT_EQ(readWhole(file), fresh);
+
+    // When it cannot be stored it is still given, and the next call makes another.
+    fs::remove(file);
+    files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
+    std::string unsaved = resolved(&P::getDeviceId)["deviceId"];
+    EXPECT_NE(resolved(&P::getDeviceId)["deviceId"], unsaved);
+}
+
+// A real full disk: a container on a 1 MiB tmpfs, mounted when the tests run as root.
+class FullDiskTest : public OfflineStoragePluginTest {
+protected:
+    ~FullDiskTest() override {
+        if (mounted) {
+            ::umount(mountPoint.c_str());
+        }
+    }
+
+    void SetUp() override {
+        mountPoint = directory / "tmpfs";
+        fs::create_directories(mountPoint);
+        mounted = ::geteuid() == 0 &&
+                  ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") == 0;
+        if (!mounted) {
+            GTEST_SKIP() << "needs root to mount a 1 MiB tmpfs";
+        }
+        root = mountPoint / "c";
+        OfflineStoragePluginTest::SetUp();
+    }
+
+    fs::path mountPoint;
+    bool mounted = false;
+};
+
+TEST_F(FullDiskTest, ALargeOverwriteFailsAndTheOldFileSurvivesWhole) {
+    std::string old(600 * 1024, 'o');
+    write("big", old);
+    EXPECT_EQ(rejected(&OfflineStoragePlugin::writeFile,
+                       {{"filename", "big"}, {"data", base64::encode(std::string(700 * 1024, 'n'))}}),
+              "Write failed: No space left on device");
+    EXPECT_EQ(read("big"), old);
+    EXPECT_EQ(resolved(&OfflineStoragePlugin::listFiles)["files"], JSObject({"big"}));
+    EXPECT_EQ(rejected(&OfflineStoragePlugin::writeTempFile,
+                       {{"data", base64::encode(std::string(700 * 1024, 't'))}}),
+              "Temp write failed: No space left on device");
+}
+
+}  // namespace
