@@ -26,6 +26,10 @@ struct DirectoryEntry {
     std::optional<std::uint64_t> size;
 };
 
+// True for a name that stands for one entry directly inside a folder: not empty, not "." or
+// "..", and without "/" or NUL. Joined to a folder, such a name cannot reach outside it.
+bool isPlainFileName(std::string_view name);
+
 // Files of the application's container. Paths are absolute. Safe from any thread; errors carry
 // the system's description of what went wrong.
 class FileSystem {

@@ -30,11 +30,6 @@ const CAPPluginClass runtimeClass(
 
 constexpr std::string_view deviceIdFile = "device_id.txt";
 
-bool isPlainFileName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
-}
-
 bool isValidUTF8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
@@ -110,7 +105,7 @@ std::optional<fs::path> OfflineStoragePlugin::storedFile(const CAPPluginCall& ca
         call.reject("filename required");
         return std::nullopt;
     }
-    if (!isPlainFileName(*name)) {
+    if (!platform::isPlainFileName(*name)) {
         call.reject("Invalid filename");
         return std::nullopt;
     }
@@ -128,7 +123,7 @@ void OfflineStoragePlugin::writeFile(const CAPPluginCall& call) {
         call.reject("filename and data required");
         return;
     }
-    if (!isPlainFileName(*name)) {
+    if (!platform::isPlainFileName(*name)) {
         call.reject("Invalid filename");
         return;
     }

@@ -1,0 +1,112 @@
+#include "App/Download/DownloadPlugin.h"
+
+#include <functional>
+
+#include "App/Bridge/CAPPluginClass.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+const CAPPluginClass runtimeClass(
+    "DownloadPlugin", &createPlugin<DownloadPlugin>,
+    {
+        CAPPluginMethod::of<DownloadPlugin, &DownloadPlugin::downloadFile>("downloadFile"),
+        CAPPluginMethod::of<DownloadPlugin, &DownloadPlugin::downloadAndInstall>(
+            "downloadAndInstall"),
+    });
+
+constexpr std::string_view defaultFileName = "audio.mp3";
+constexpr std::string_view packageName = "update.ipa";
+
+// Moves a finished download to `destination`, replacing what is there. Gives the failure
+// message, or nothing once the file is in place.
+std::optional<std::string> store(const platform::Services& services,
+                                 const platform::DownloadTaskResult& result,
+                                 const fs::path& destination) {
+    if (result.error) {
+        return "Download failed: " + result.error->description;
+    }
+    if (!result.location) {
+        return "Download failed: no data received";
+    }
+    if (result.statusCode < 200 || result.statusCode > 299) {
+        return "Download failed: HTTP " + std::to_string(result.statusCode);
+    }
+    if (auto error = services.fileSystem->replace(*result.location, destination)) {
+        return "Download failed: " + error->description;
+    }
+    return std::nullopt;
+}
+
+// Asks the system to open the stored package, on the main queue.
+void open(const platform::Services& services, const fs::path& package, const CAPPluginCall& call) {
+    services.mainQueue->async([opener = services.fileOpener, package, call] {
+        if (!opener->canOpen(package)) {
+            call.resolve({{"path", package.string()}});
+            return;
+        }
+        opener->open(package, [call](bool opened) {
+            if (opened) {
+                call.resolve();
+            } else {
+                call.reject("Failed to open file");
+            }
+        });
+    });
+}
+}  // namespace
+
+std::optional<std::string> DownloadPlugin::requestedURL(const CAPPluginCall& call) const {
+    auto url = call.getString("url");
+    if (!url || url->empty()) {
+        call.reject("URL is required");
+        return std::nullopt;
+    }
+    if (!platform().urlSession->isValidURL(*url)) {
+        call.reject("Invalid URL");
+        return std::nullopt;
+    }
+    return std::string(*url);
+}
+
+void DownloadPlugin::downloadFile(const CAPPluginCall& call) {
+    auto url = requestedURL(call);
+    if (!url) {
+        return;
+    }
+    std::string fileName(call.getString("fileName").value_or(defaultFileName));
+    if (!platform::isPlainFileName(fileName)) {
+        call.reject("Invalid file name");
+        return;
+    }
+    auto services = platform();
+    services.urlSession->downloadTask(*url, [services, call, fileName](platform::DownloadTaskResult result) {
+        fs::path folder = services.fileSystem->directory(platform::Directory::documents) / "Downloads";
+        if (!services.fileSystem->exists(folder)) {
+            // A failure here shows when the file is moved in.
+            services.fileSystem->createDirectories(folder);
+        }
+        fs::path destination = folder / fileName;
+        if (auto failure = store(services, result, destination)) {
+            call.reject(*failure);
+            return;
+        }
+        call.resolve({{"path", destination.string()}});
+    });
+}
+
+void DownloadPlugin::downloadAndInstall(const CAPPluginCall& call) {
+    auto url = requestedURL(call);
+    if (!url) {
+        return;
+    }
+    auto services = platform();
+    services.urlSession->downloadTask(*url, [services, call](platform::DownloadTaskResult result) {
+        fs::path package = services.fileSystem->directory(platform::Directory::caches) / packageName;
+        if (auto failure = store(services, result, package)) {
+            call.reject(*failure);
+            return;
+        }
+        open(services, package, call);
+    });
+}

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fstream>
+
+#include "App/Bridge/CAPPluginClass.h"
+#include "App/Download/DownloadPlugin.h"
+#include "Eventually.h"
+#include "Fakes/FakeBridge.h"
+#include "Fakes/FakeFileSystem.h"
+#include "Fakes/FakeServices.h"
+#include "LoopbackServer.h"
+#include "Platform/Desktop/CommandFileOpener.h"
+#include "Platform/Desktop/CurlURLSession.h"
+#include "TemporaryDirectory.h"
+
+namespace fs = std::filesystem;
+using Method = void (DownloadPlugin::*)(const CAPPluginCall&);
+
+namespace {
+
+std::string readWhole(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// The plugin on the real curl session and file system, against a loopback server.
+class DownloadPluginTest : public testing::Test {
+protected:
+    void SetUp() override {
+        auto& routes = server.routes();
+        routes.set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
+            ++requests;
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+        routes.Get("/song.mp3", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("song bytes", "audio/mpeg");
+        });
+        routes.Get("/other", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("other bytes", "application/octet-stream");
+        });
+        routes.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+            response.status = 404;
+            response.set_content("not here", "text/plain");
+        });
+        routes.Get("/drop", [](const httplib::Request&, httplib::Response& response) {
+            // Promises 100000 bytes, sends 10, then hangs up.
+            response.set_content_provider(100000, "application/octet-stream",
+                                          [](size_t, size_t, httplib::DataSink& sink) {
+                                              sink.write("0123456789", 10);
+                                              return false;
+                                          });
+        });
+        routes.Get("/redirect", [](const httplib::Request&, httplib::Response& response) {
+            response.set_redirect("/other");
+        });
+        routes.Get("/to-file", [](const httplib::Request&, httplib::Response& response) {
+            response.set_redirect("file:///etc/hostname");
+        });
+        routes.Get(R"(/together/(\d+))", [this](const httplib::Request& request, httplib::Response& response) {
+            // Answers only once all five are in flight: downloads one at a time would stall.
+            std::unique_lock lock(mutex);
+            ++arrived;
+            allArrived.notify_all();
+            bool together = allArrived.wait_for(lock, std::chrono::seconds(20), [this] { return arrived >= 5; });
+            response.set_content(together ? "part " + request.matches[1].str() : "alone", "text/plain");
+        });
+        server.start();
+        ASSERT_FALSE(DesktopFileSystem::install(root));
+        makePlugin(std::nullopt);
+    }
+
+    void TearDown() override {
+        session->stop();
+        server.stop();
+    }
+
+    void makePlugin(std::optional<std::string> openerCommand) {
+        opener = std::make_shared<CommandFileOpener>(std::move(openerCommand), fakes.mainQueue);
+        auto services = fakes.services();
+        services.fileSystem = files;
+        services.urlSession = session;
+        services.fileOpener = opener;
+        bridge = std::make_shared<FakeBridge>(services);
+        plugin = std::static_pointer_cast<DownloadPlugin>(
+            createPlugin<DownloadPlugin>(bridge, "DownloadPlugin", "DownloadPlugin"));
+    }
+
+    void start(Method method, JSObject options) {
+        ((*plugin).*method)(CAPPluginCall("1", "m", std::move(options), bridge));
+    }
+
+    // Waits for the next answer, running main-queue work as the main thread would.
+    CAPCallResult answer(Method method, JSObject options) {
+        std::size_t before = bridge->answers().size();
+        start(method, std::move(options));
+        EXPECT_TRUE(eventually([&] {
+            fakes.mainQueue->runAll();
+            return bridge->answers().size() > before;
+        }));
+        auto answers = bridge->answers();
+        EXPECT_EQ(answers.size(), before + 1);
+        return answers.back().second;
+    }
+
+    CAPCallResult download(JSObject options) {
+        return answer(&DownloadPlugin::downloadFile, std::move(options));
+    }
+
+    fs::path downloads() const { return root / "Documents/Downloads"; }
+    fs::path package() const { return root / "Library/Caches/update.ipa"; }
+
+    TemporaryDirectory directory;
+    fs::path root = directory / "c";
+    LoopbackServer server;
+    std::atomic<int> requests{0};
+    std::mutex mutex;
+    std::condition_variable allArrived;
+    int arrived = 0;
+    FakeServices fakes;
+    std::shared_ptr<FakeFileSystem> files = std::make_shared<FakeFileSystem>(root);
+    std::shared_ptr<CurlURLSession> session = std::make_shared<CurlURLSession>(root / "tmp");
+    std::shared_ptr<CommandFileOpener> opener;
+    std::shared_ptr<FakeBridge> bridge;
+    std::shared_ptr<DownloadPlugin> plugin;
+};
+
+TEST_F(DownloadPluginTest, StoresUnderTheDefaultNameAndMakesTheFolderOnFirstUse) {
+    ASSERT_FALSE(fs::exists(downloads()));
+    auto result = download({{"url", server.url("/song.mp3")}});
+    ASSERT_TRUE(result.resolved) << result.message;
+    EXPECT_EQ(*result.data, JSObject({{"path", (downloads() / "audio.mp3").string()}}));
+    EXPECT_EQ(readWhole(downloads() / "audio.mp3"), "song bytes");
+    EXPECT_TRUE(fs::is_empty(root / "tmp")) << "no temporary file is left behind";
+}
+
+TEST_F(DownloadPluginTest, TheSameNameTwiceReplacesTheFile) {
+    auto first = download({{"url", server.url("/song.mp3")}, {"fileName", "x.bin"}});
+    auto second = download({{"url", server.url("/other")}, {"fileName", "x.bin"}});
+    EXPECT_EQ(first.data, second.data);
+    EXPECT_EQ(readWhole(downloads() / "x.bin"), "other bytes");
+}
+
+TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
+    using P = DownloadPlugin;
+    const std::vector<std::pair<JSObject, std::string>> cases = {
+        {JSObject::object(), "URL is required"},
+        {{{"url", ""}}, "URL is required"},
+        {{{"url", 42}}, "URL is required"},
+        {{{"url", "not a url"}}, "Invalid URL"},
+        {{{"url", "http://"}}, "Invalid URL"},
+        {{{"url", server.url("/song.mp3")}, {"fileName", ""}}, "Invalid file name"},
+        {{{"url", server.url("/song.mp3")}, {"fileName", ".."}}, "Invalid file name"},
+        {{{"url", server.url("/song.mp3")}, {"fileName", "../escape.mp3"}}, "Invalid file name"},
+        {{{"url", server.url("/song.mp3")}, {"fileName", std::string("a\0b", 3)}}, "Invalid file name"},
+    };
+    for (const auto& [options, message] : cases) {
+        auto result = download(options);
+        EXPECT_FALSE(result.resolved);
+        EXPECT_EQ(result.message, message) << options.dump();
+    }
+    EXPECT_EQ(answer(&P::downloadAndInstall, {{"url", ""}}).message, "URL is required");
+    EXPECT_EQ(answer(&P::downloadAndInstall, {{"url", "::"}}).message, "Invalid URL");
+    EXPECT_EQ(requests.load(), 0);
+    EXPECT_FALSE(fs::exists(root / "Documents/escape.mp3"));
+}
+
+TEST_F(DownloadPluginTest, FailuresKeepTheFileThatWasThere) {
+    download({{"url", server.url("/song.mp3")}, {"fileName", "keep.mp3"}});
+    auto failed = [&](const std::string& url) {
+        auto result = download({{"url", url}, {"fileName", "keep.mp3"}});
+        EXPECT_FALSE(result.resolved);
+        EXPECT_EQ(readWhole(downloads() / "keep.mp3"), "song bytes") << url;
+        return result.message;
+    };
+    EXPECT_EQ(failed(server.url("/missing")), "Download failed: HTTP 404");
+    EXPECT_TRUE(failed(server.url("/drop")).starts_with("Download failed: transfer closed with"));
+    EXPECT_TRUE(failed("http://127.0.0.1:1/song.mp3").starts_with("Download failed: Failed to connect"));
+    // Only http and https are spoken, also after a redirect.
+    EXPECT_TRUE(failed(server.url("/to-file")).starts_with("Download failed: Protocol \"file\" not supported"));
+    EXPECT_TRUE(failed("file:///etc/hostname").starts_with("Download failed: Protocol \"file\" not supported"));
+    EXPECT_TRUE(failed("ftp://127.0.0.1/x").starts_with("Download failed: Protocol \"ftp\" not supported"));
+
+    files->fail(FakeFileSystem::Operation::replace, "Input/output error");
+    EXPECT_EQ(failed(server.url("/other")), "Download failed: Input/output error");
+    files->heal();
+    EXPECT_EQ(fs::directory_iterator(downloads())->path().filename(), "keep.mp3");
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+}
+
+TEST_F(DownloadPluginTest, FollowsRedirectsBetweenWebAddresses) {
+    auto result = download({{"url", server.url("/redirect")}, {"fileName", "r"}});
+    ASSERT_TRUE(result.resolved) << result.message;
+    EXPECT_EQ(readWhole(downloads() / "r"), "other bytes");
+}
+
+TEST_F(DownloadPluginTest, SeveralDownloadsRunAtOnce) {
+    std::size_t before = bridge->answers().size();
+    for (int i = 0; i < 5; ++i) {
+        start(&DownloadPlugin::downloadFile,
+              {{"url", server.url("/together/" + std::to_string(i))}, {"fileName", "part" + std::to_string(i)}});
+    }
+    ASSERT_TRUE(eventually([&] { return bridge->answers().size() == before + 5; }));
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(readWhole(downloads() / ("part" + std::to_string(i))), "part " + std::to_string(i));
+    }
+}
+
+TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
+    using P = DownloadPlugin;
+    // No opener: the system cannot open it, and the path is the answer.
+    auto unopened = answer(&P::downloadAndInstall, {{"url", server.url("/song.mp3")}});
+    ASSERT_TRUE(unopened.resolved) << unopened.message;
+    EXPECT_EQ(*unopened.data, JSObject({{"path", package().string()}}));
+    EXPECT_TRUE(answer(&P::downloadAndInstall, {{"url", server.url("/other")}}).resolved);
+    EXPECT_EQ(readWhole(package()), "other bytes");
+
+    makePlugin("true");
+    auto opened = answer(&P::downloadAndInstall, {{"url", server.url("/song.mp3")}});
+    EXPECT_TRUE(opened.resolved);
+    EXPECT_FALSE(opened.data);
+
+    makePlugin("false");
+    auto refused = answer(&P::downloadAndInstall, {{"url", server.url("/other")}});
+    EXPECT_FALSE(refused.resolved);
+    EXPECT_EQ(refused.message, "Failed to open file");
+    EXPECT_EQ(readWhole(package()), "other bytes");
+}
+
+}  // namespace
