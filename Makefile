@@ -1,9 +1,13 @@
+SHELL := /bin/bash
 # The two entry points of the README, plus the sanitizer runs CI uses.
 PRESET ?= default
 JOBS ?= $(shell nproc)
 BINARY = build/$(PRESET)/musicshell
 
-.PHONY: setup configure build run test test-asan test-tsan bench clean
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = Base64Fuzz StdioRequestFuzz PlaylistRecordFuzz ArtworkFuzz
+
+.PHONY: setup configure build run test test-asan test-tsan fuzz bench clean
 
 setup:
 	@scripts/setup
@@ -28,6 +32,25 @@ test-asan:
 
 test-tsan:
 	@$(MAKE) --no-print-directory test PRESET=tsan
+
+# Each fuzz target for FUZZ_SECONDS, starting from its seeds and the inputs that once broke it
+# (fuzz/corpus/TARGET); what it finds lands in build/fuzz/findings/.
+fuzz:
+	@$(MAKE) --no-print-directory build PRESET=fuzz
+	@mkdir -p build/fuzz/findings
+	@set -e; for target in $(FUZZ_TARGETS); do \
+		mkdir -p build/fuzz/corpus/$$target; \
+		echo "fuzz: $$target for $(FUZZ_SECONDS) s" >&2; \
+		ASAN_OPTIONS=detect_leaks=0 build/fuzz/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) \
+			-print_final_stats=1 -artifact_prefix=build/fuzz/findings/$$target- \
+			build/fuzz/corpus/$$target fuzz/corpus/$$target 2>&1 | tail -n 12; \
+		test $${PIPESTATUS[0]} -eq 0; \
+	done
+
+# In-process benchmarks, then the side-by-side comparison table (the latest is in bench/RESULTS.md).
+bench: build
+	@build/$(PRESET)/bench/musicshell_bench --benchmark_min_time=0.5
+	@python3 bench/compare.py $(BINARY)
 
 clean:
 	@rm -rf build

@@ -53,9 +53,6 @@ public:
         const std::filesystem::path& directory) const = 0;
 
     virtual Result<std::string> read(const std::filesystem::path& file) const = 0;
-    // Writes in place: a failure may leave part of the bytes behind.
-    virtual std::optional<Error> write(const std::filesystem::path& file,
-                                       std::string_view bytes) = 0;
     // Writes beside the target and renames over it: the file holds either its old content or
     // all of the new, also after a crash or a full disk.
     virtual std::optional<Error> writeAtomically(const std::filesystem::path& file,

@@ -1,9 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-#include <unistd.h>
-
 #include <fstream>
 
 #include "App/Bridge/Base64.h"
@@ -198,7 +195,7 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
     std::string bare = resolved(&P::writeTempFile, {{"data", ""}, {"extension", ""}})["filePath"];
     EXPECT_TRUE(bare.ends_with("."));
 
-    files->fail(FakeFileSystem::Operation::write, "Read-only file system");
+    files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
     EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}}), "Temp write failed: Read-only file system");
 }
 
@@ -267,44 +264,6 @@ TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
     std::string unsaved = resolved(&P::getDeviceId)["deviceId"];
     EXPECT_NE(resolved(&P::getDeviceId)["deviceId"], unsaved);
-}
-
-// A real full disk: a container on a 1 MiB tmpfs, mounted when the tests run as root.
-class FullDiskTest : public OfflineStoragePluginTest {
-protected:
-    ~FullDiskTest() override {
-        if (mounted) {
-            ::umount(mountPoint.c_str());
-        }
-    }
-
-    void SetUp() override {
-        mountPoint = directory / "tmpfs";
-        fs::create_directories(mountPoint);
-        mounted = ::geteuid() == 0 &&
-                  ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") == 0;
-        if (!mounted) {
-            GTEST_SKIP() << "needs root to mount a 1 MiB tmpfs";
-        }
-        root = mountPoint / "c";
-        OfflineStoragePluginTest::SetUp();
-    }
-
-    fs::path mountPoint;
-    bool mounted = false;
-};
-
-TEST_F(FullDiskTest, ALargeOverwriteFailsAndTheOldFileSurvivesWhole) {
-    std::string old(600 * 1024, 'o');
-    write("big", old);
-    EXPECT_EQ(rejected(&OfflineStoragePlugin::writeFile,
-                       {{"filename", "big"}, {"data", base64::encode(std::string(700 * 1024, 'n'))}}),
-              "Write failed: No space left on device");
-    EXPECT_EQ(read("big"), old);
-    EXPECT_EQ(resolved(&OfflineStoragePlugin::listFiles)["files"], JSObject({"big"}));
-    EXPECT_EQ(rejected(&OfflineStoragePlugin::writeTempFile,
-                       {{"data", base64::encode(std::string(700 * 1024, 't'))}}),
-              "Temp write failed: No space left on device");
 }
 
 }  // namespace

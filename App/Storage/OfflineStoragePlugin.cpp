@@ -231,7 +231,8 @@ void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
     auto& files = *platform().fileSystem;
     std::string name = "temp_" + files.makeUUID() + "." + extension;
     fs::path file = offlineTempDirectory() / name;
-    if (auto error = files.write(file, *bytes)) {
+    // Written whole or not at all, so a full disk leaves no truncated scratch file.
+    if (auto error = files.writeAtomically(file, *bytes)) {
         call.reject("Temp write failed: " + error->description);
         return;
     }

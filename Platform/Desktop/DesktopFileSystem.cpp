@@ -207,17 +207,6 @@ platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) cons
     return bytes;
 }
 
-std::optional<Error> DesktopFileSystem::write(const fs::path& file, std::string_view bytes) {
-    FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
-        return errnoError(errno);
-    }
-    if (auto error = writeAll(fd.get(), bytes)) {
-        return error;
-    }
-    return fd.close();
-}
-
 std::optional<Error> DesktopFileSystem::writeAtomically(const fs::path& file,
                                                         std::string_view bytes) {
     return placeAtomically(file, [bytes](int fd) { return writeAll(fd, bytes); });
@@ -257,16 +246,12 @@ std::optional<Error> DesktopFileSystem::replace(const fs::path& from, const fs::
 
 std::optional<Error> DesktopFileSystem::placeAtomically(const fs::path& file, const Filler& fill) {
     fs::path folder = file.parent_path();
-    auto [descriptor, named] = createScratchFile(folder);
-    FileDescriptor fd(descriptor);
+    auto scratch = createScratchFile(folder);
+    FileDescriptor fd(scratch.first);
+    fs::path named = std::move(scratch.second);
     if (fd.get() < 0) {
         return errnoError(errno);
     }
-    auto discard = [&named] {
-        if (!named.empty()) {
-            ::unlink(named.c_str());
-        }
-    };
     std::optional<Error> error = fill(fd.get());
     if (!error && named.empty()) {
         // Give the unnamed file a name beside the target; a crash from here to the rename
@@ -284,8 +269,8 @@ std::optional<Error> DesktopFileSystem::placeAtomically(const fs::path& file, co
     if (!error && ::rename(named.c_str(), file.c_str()) != 0) {
         error = errnoError(errno);
     }
-    if (error) {
-        discard();
+    if (error && !named.empty()) {
+        ::unlink(named.c_str());
     }
     return error;
 }

@@ -25,8 +25,6 @@ public:
     platform::Result<std::vector<platform::DirectoryEntry>> contentsWithSizes(
         const std::filesystem::path& directory) const override;
     platform::Result<std::string> read(const std::filesystem::path& file) const override;
-    std::optional<platform::Error> write(const std::filesystem::path& file,
-                                         std::string_view bytes) override;
     std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
                                                    std::string_view bytes) override;
     std::optional<platform::Error> replace(const std::filesystem::path& from,

@@ -9,7 +9,7 @@
 // The real container file system, with any operation made to fail on demand.
 class FakeFileSystem : public DesktopFileSystem {
 public:
-    enum class Operation { createDirectories, remove, list, read, write, writeAtomically, replace, figures };
+    enum class Operation { createDirectories, remove, list, read, writeAtomically, replace, figures };
 
     using DesktopFileSystem::DesktopFileSystem;
 
@@ -48,10 +48,6 @@ public:
             return *error;
         }
         return DesktopFileSystem::read(file);
-    }
-    std::optional<platform::Error> write(const std::filesystem::path& file,
-                                         std::string_view bytes) override {
-        return failOr(Operation::write, [&] { return DesktopFileSystem::write(file, bytes); });
     }
     std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
                                                    std::string_view bytes) override {

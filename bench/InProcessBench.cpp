@@ -1,0 +1,79 @@
+// The in-process paths a large file crosses: base64 at the bridge, reading the request line and
+// writing the answer line.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "App/Bridge/Base64.h"
+#include "Host/MessageCodec.h"
+#include "Platform/Desktop/StandardOutputConsole.h"
+
+namespace {
+
+constexpr std::size_t fileSize = 64 << 20;
+
+const std::string& randomBytes() {
+    static const std::string bytes = [] {
+        std::string made(fileSize, '\0');
+        std::mt19937_64 random(7);
+        for (std::size_t i = 0; i + 8 <= made.size(); i += 8) {
+            std::uint64_t word = random();
+            std::memcpy(made.data() + i, &word, 8);
+        }
+        return made;
+    }();
+    return bytes;
+}
+
+void Base64Encode(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(base64::encode(randomBytes()));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * fileSize));
+}
+BENCHMARK(Base64Encode)->Unit(benchmark::kMillisecond);
+
+void Base64Decode(benchmark::State& state) {
+    std::string text = base64::encode(randomBytes());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(base64::decode(text));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(Base64Decode)->Unit(benchmark::kMillisecond);
+
+void ParseWriteFileRequest(benchmark::State& state) {
+    std::string line = R"({"id":1,"plugin":"OfflineStoragePlugin","method":"writeFile","options":{"filename":"a.bin","data":")" +
+                       base64::encode(randomBytes()) + "\"}}";
+    RequestParser parser;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string copy;
+        copy.reserve(line.size() + RequestParser::padding());
+        copy = line;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(parser.parse(copy));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
+}
+BENCHMARK(ParseWriteFileRequest)->Unit(benchmark::kMillisecond);
+
+void WriteReadFileAnswer(benchmark::State& state) {
+    CAPCallResult result{true, JSObject{{"data", base64::encode(randomBytes())}}, {}};
+    int devNull = ::open("/dev/null", O_WRONLY);
+    StandardOutputConsole console(devNull);
+    for (auto _ : state) {
+        MessageLine::answer("1", result).print(console);
+    }
+    ::close(devNull);
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * (*result.data)["data"].get_ref<const std::string&>().size()));
+}
+BENCHMARK(WriteReadFileAnswer)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
