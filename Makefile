@@ -19,10 +19,8 @@ build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
 run: build
-	@echo "musicshell: reading requests on standard input, one JSON object a line;" >&2
-	@echo '  try {"id":1,"host":"audioSession"} or {"id":2,"plugin":"OfflineStoragePlugin","method":"listFiles"}' >&2
-	@echo "  end of input or {\"host\":\"quit\"} stops it." >&2
-	@$(BINARY) stdio
+	@echo "musicshell: serving the demo; open the address below in a browser, Ctrl-C stops it." >&2
+	@$(BINARY) serve
 
 test: build
 	@ctest --preset $(PRESET) -j $(JOBS)

@@ -1,11 +1,15 @@
 #include "Host/ApplicationHost.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include "App/Bridge/ApplicationDelegateProxy.h"
 #include "Host/Bridge.h"
 #include "Host/HostRequests.h"
 #include "Host/RuntimeClassTable.h"
 #include "Host/SignalWatcher.h"
 #include "Host/StdioHost.h"
+#include "Host/WebServer.h"
 #include "Platform/Desktop/CommandFileOpener.h"
 #include "Platform/Desktop/CurlURLSession.h"
 #include "Platform/Desktop/DesktopAudioSession.h"
@@ -16,6 +20,8 @@
 #include "Platform/Desktop/StandardOutputConsole.h"
 #include "Platform/Desktop/StbImageDecoder.h"
 #include "Platform/Log.h"
+
+extern char** environ;
 
 int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
     int exitStatus = 0;
@@ -29,8 +35,25 @@ int platform::applicationMain(int argc, char** argv, std::string_view delegateCl
 ApplicationHost::ApplicationHost(HostConfiguration configuration, std::string_view delegateClassName)
     : configuration_(std::move(configuration)), delegateClassName_(delegateClassName) {}
 
+namespace {
+// Starts the desktop's browser on the address, when the desktop has a way to.
+void openInBrowser(const std::string& address) {
+    std::string opener = "xdg-open";
+    std::string url = address;
+    char* arguments[] = {opener.data(), url.data(), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, opener.c_str(), nullptr, nullptr, arguments, environ) != 0) {
+        platform::log("no xdg-open here: open the address by hand");
+        return;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
+}  // namespace
+
 int ApplicationHost::run() {
     SignalWatcher::blockSignals();
+    int exitStatus = 0;
     const auto& root = configuration_.container;
     if (auto error = DesktopFileSystem::install(root)) {
         platform::log("cannot make the container: " + error->description);
@@ -83,14 +106,38 @@ int ApplicationHost::run() {
 
     HostRequests hostRequests(services, *mainQueue, application, delegate);
     auto quit = [mainQueue] { mainQueue->stop(); };
-    auto stdio = std::make_shared<StdioHost>(bridge, hostRequests, *console, quit,
-                                             StdioHost::Options{0, configuration_.maxRequestBytes});
-    bridge->addEventSink(stdio);
+    std::shared_ptr<StdioHost> stdio;
+    std::unique_ptr<WebServer> web;
     SignalWatcher signals(quit);
 
     mainQueue->async([&] {
         delegate->didFinishLaunching(application, std::nullopt);
         window->rootViewController->viewDidLoad();
+        // Standard input carries requests in both modes; serving, its end does not stop the
+        // server, and it lets a terminal or a test stand in for the operating system.
+        bool serving = configuration_.transport == HostConfiguration::Transport::serve;
+        stdio = std::make_shared<StdioHost>(
+            bridge, hostRequests, *console, quit,
+            StdioHost::Options{0, configuration_.maxRequestBytes, std::chrono::seconds(30), !serving});
+        bridge->addEventSink(stdio);
+        if (!serving) {
+            stdio->start();
+            return;
+        }
+        try {
+            web = std::make_unique<WebServer>(
+                bridge, WebServer::Options{configuration_.appDirectory, configuration_.clientDirectory,
+                                           configuration_.port, configuration_.maxRequestBytes});
+        } catch (const std::exception& error) {
+            platform::log(std::string("cannot serve: ") + error.what());
+            exitStatus = 1;
+            quit();
+            return;
+        }
+        console->printLine(web->address());
+        if (configuration_.openBrowser) {
+            openInBrowser(web->address());
+        }
         stdio->start();
     });
     mainQueue->run();
@@ -98,9 +145,14 @@ int ApplicationHost::run() {
     // Quitting abandons whatever is in flight: nothing more is written, transfers stop and
     // their temporary files go.
     console->close();
-    stdio->stop();
+    if (stdio) {
+        stdio->stop();
+    }
+    if (web) {
+        web->stop();
+    }
     urlSession->stop();
     fileOpener->stop();
     bridge->stop();
-    return 0;
+    return exitStatus;
 }

@@ -61,6 +61,7 @@ void Bridge::notifyListeners(std::string_view pluginName, std::string_view event
 
 void Bridge::addEventSink(std::weak_ptr<EventSink> sink) {
     std::lock_guard lock(mutex_);
+    std::erase_if(sinks_, [](const std::weak_ptr<EventSink>& each) { return each.expired(); });
     sinks_.push_back(std::move(sink));
 }
 
@@ -80,18 +81,24 @@ std::variant<Bridge::Route, std::string> Bridge::route(std::string_view pluginNa
 }
 
 void Bridge::deliver(const Route& route, const CAPPluginCall& call) {
-    delivery_.sync([&route, &call] {
-        try {
-            route.method->invoke(*route.plugin, call);
-        } catch (const std::exception& error) {
-            platform::log("call to " + call.methodName() + " threw: " + error.what());
-            if (!call.isFinished()) {
-                call.reject(std::string("Internal error: ") + error.what());
-            }
-        } catch (...) {
-            if (!call.isFinished()) {
-                call.reject("Internal error");
-            }
+    delivery_.sync([&route, &call] { invoke(route, call); });
+}
+
+void Bridge::deliverLater(Route route, CAPPluginCall call) {
+    delivery_.async([route = std::move(route), call = std::move(call)] { invoke(route, call); });
+}
+
+void Bridge::invoke(const Route& route, const CAPPluginCall& call) {
+    try {
+        route.method->invoke(*route.plugin, call);
+    } catch (const std::exception& error) {
+        platform::log("call to " + call.methodName() + " threw: " + error.what());
+        if (!call.isFinished()) {
+            call.reject(std::string("Internal error: ") + error.what());
         }
-    });
+    } catch (...) {
+        if (!call.isFinished()) {
+            call.reject("Internal error");
+        }
+    }
 }

@@ -54,10 +54,15 @@ public:
     // Runs the method on the delivery thread and returns once it has returned. A method that
     // throws has its call rejected, unless it finished the call first.
     void deliver(const Route& route, const CAPPluginCall& call);
+    // Queues the call for the delivery thread and returns at once; calls still run one at a
+    // time, in the order they were queued.
+    void deliverLater(Route route, CAPPluginCall call);
     // Ends delivery; calls not yet delivered are dropped. Joins the delivery thread.
     void stop();
 
 private:
+    static void invoke(const Route& route, const CAPPluginCall& call);
+
     struct LoadedPlugin {
         std::shared_ptr<CAPPlugin> instance;
         const CAPPluginClass* runtimeClass = nullptr;

@@ -23,16 +23,26 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     HostConfiguration configuration;
     std::string container;
     std::string opener;
+    std::string appDirectory = std::string(MUSICSHELL_WEB_DIRECTORY) + "/demo";
+    auto addCommonOptions = [&](CLI::App* command) {
+        command->add_option("--container", container,
+                            "The application container (default: $MUSICSHELL_CONTAINER, else "
+                            "$XDG_DATA_HOME/musicshell)");
+        command->add_option("--opener", opener,
+                            "Command that opens downloaded update packages, run as CMD PATH");
+        command->add_option("--max-request-bytes", configuration.maxRequestBytes,
+                            "Largest request accepted")
+            ->capture_default_str();
+    };
     auto* stdio = app.add_subcommand(
         "stdio", "Read requests on standard input and answer on standard output, a JSON object a line");
-    stdio->add_option("--container", container,
-                      "The application container (default: $MUSICSHELL_CONTAINER, else "
-                      "$XDG_DATA_HOME/musicshell)");
-    stdio->add_option("--opener", opener,
-                      "Command that opens downloaded update packages, run as CMD PATH");
-    stdio->add_option("--max-request-bytes", configuration.maxRequestBytes,
-                      "Longest request line accepted")
-        ->capture_default_str();
+    addCommonOptions(stdio);
+    auto* serve = app.add_subcommand(
+        "serve", "Serve the web application on 127.0.0.1 and bridge its plugin calls over a WebSocket");
+    addCommonOptions(serve);
+    serve->add_option("--app", appDirectory, "The web application's folder (default: the bundled demo)");
+    serve->add_option("--port", configuration.port, "Port to listen on (default: any free port)");
+    serve->add_flag("--open", configuration.openBrowser, "Open the address in the desktop's browser");
 
     try {
         app.parse(argc, argv);
@@ -40,6 +50,11 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         exitStatus = app.exit(error);
         return std::nullopt;
     }
+    if (serve->parsed()) {
+        configuration.transport = HostConfiguration::Transport::serve;
+    }
+    configuration.appDirectory = std::filesystem::absolute(appDirectory);
+    configuration.clientDirectory = MUSICSHELL_WEB_DIRECTORY;
     configuration.container = container.empty() ? HostConfiguration::defaultContainer()
                                                  : std::filesystem::path(container);
     configuration.container = std::filesystem::absolute(configuration.container);

@@ -9,12 +9,23 @@
 // What the host is told on its command line, and what it knows of the application it runs: the
 // plugins to create and the root view controller of the main interface.
 struct HostConfiguration {
+    // stdio: requests on standard input. serve: the web application in the user's browser.
+    enum class Transport { stdio, serve };
+
+    Transport transport = Transport::stdio;
     std::filesystem::path container;
     std::optional<std::string> opener;
     std::size_t maxRequestBytes = std::size_t{512} << 20;
     std::vector<std::string> plugins = {"DownloadPlugin", "OfflineStoragePlugin",
                                         "PlaybackStatusPlugin"};
     std::string rootViewController = "musicshell.MainViewController";
+
+    // For serve: the web application's files, the bridge client's folder, the port (0: any
+    // free one) and whether to start the desktop's browser on the address.
+    std::filesystem::path appDirectory;
+    std::filesystem::path clientDirectory;
+    unsigned short port = 0;
+    bool openBrowser = false;
 
     // The container when none is named: $MUSICSHELL_CONTAINER, else $XDG_DATA_HOME/musicshell,
     // else ~/.local/share/musicshell.

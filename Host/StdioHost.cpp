@@ -38,8 +38,10 @@ void StdioHost::readLoop() {
                 MessageLine::answer("null", {false, std::nullopt, "Request too large"}).print(console_);
                 break;
             case LineReader::Status::end:
-                waitForPendingCalls();
-                quit_();
+                if (options_.quitAtEndOfInput) {
+                    waitForPendingCalls();
+                    quit_();
+                }
                 return;
             case LineReader::Status::stopped: return;
         }

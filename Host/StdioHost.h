@@ -26,9 +26,12 @@ public:
         std::size_t lineLimit = std::size_t{512} << 20;
         // How long the end of input waits for work in flight to be answered.
         std::chrono::milliseconds drainTimeout = std::chrono::seconds(30);
+        // Whether the end of input ends the application, or only the reading.
+        bool quitAtEndOfInput = true;
     };
 
-    // `quit` is called once, from the reader thread, after "quit" or at the end of input.
+    // `quit` is called once, from the reader thread, after "quit" or at the end of input (when
+    // the options say so).
     StdioHost(std::shared_ptr<Bridge> bridge, HostRequests& hostRequests,
               platform::Console& console, std::function<void()> quit, Options options);
     ~StdioHost() override;

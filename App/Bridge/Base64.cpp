@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace base64 {
 
@@ -25,6 +26,17 @@ constexpr auto decode1 = makeDecodeTable(12);
 constexpr auto decode2 = makeDecodeTable(6);
 constexpr auto decode3 = makeDecodeTable(0);
 
+// The two characters of every 12-bit value, so three bytes encode with two lookups.
+constexpr std::array<char, 8192> makeEncodeTable() {
+    std::array<char, 8192> table{};
+    for (std::size_t i = 0; i < 4096; ++i) {
+        table[2 * i] = alphabet[i >> 6];
+        table[2 * i + 1] = alphabet[i & 63];
+    }
+    return table;
+}
+constexpr auto encodePairs = makeEncodeTable();
+
 std::uint32_t group(const char* in) {
     return decode0[static_cast<unsigned char>(in[0])] | decode1[static_cast<unsigned char>(in[1])] |
            decode2[static_cast<unsigned char>(in[2])] | decode3[static_cast<unsigned char>(in[3])];
@@ -38,10 +50,8 @@ std::string encode(std::string_view bytes) {
     std::size_t whole = bytes.size() / 3 * 3;
     for (std::size_t i = 0; i < whole; i += 3, out += 4) {
         std::uint32_t triple = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
-        out[0] = alphabet[triple >> 18];
-        out[1] = alphabet[(triple >> 12) & 63];
-        out[2] = alphabet[(triple >> 6) & 63];
-        out[3] = alphabet[triple & 63];
+        std::memcpy(out, &encodePairs[2 * (triple >> 12)], 2);
+        std::memcpy(out + 2, &encodePairs[2 * (triple & 0xfff)], 2);
     }
     std::size_t left = bytes.size() - whole;
     if (left > 0) {

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "Host/Bridge.h"
+#include "Host/HttpSession.h"
+
+namespace boost::asio {
+class io_context;
+}
+
+// The browser host: HTTP and WebSocket on 127.0.0.1 only, with one network thread. It serves
+// the web application and carries its plugin calls and events over /bridge.
+class WebServer {
+public:
+    struct Options {
+        std::filesystem::path appDirectory;
+        std::filesystem::path clientDirectory;
+        unsigned short port = 0;  // 0: any free port
+        std::size_t maxMessageBytes = 0;
+    };
+
+    // Binds at once; throws std::system_error when the port cannot be had.
+    WebServer(std::shared_ptr<Bridge> bridge, Options options);
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // The address to open, holding this run's fresh token.
+    std::string address() const;
+    // Closes every connection and joins the network thread.
+    void stop();
+
+private:
+    struct Listener;
+
+    std::shared_ptr<WebServerSettings> settings_;
+    std::unique_ptr<boost::asio::io_context> context_;
+    std::shared_ptr<Listener> listener_;
+    std::thread thread_;
+};
