@@ -16,6 +16,7 @@
 #include "Platform/Desktop/DesktopFileSystem.h"
 #include "Platform/Desktop/DesktopNowPlayingInfoCenter.h"
 #include "Platform/Desktop/DesktopRemoteCommandCenter.h"
+#include "Platform/Desktop/MprisService.h"
 #include "Platform/Desktop/SerialQueue.h"
 #include "Platform/Desktop/StandardOutputConsole.h"
 #include "Platform/Desktop/StbImageDecoder.h"
@@ -49,6 +50,22 @@ void openInBrowser(const std::string& address) {
     int status = 0;
     ::waitpid(pid, &status, 0);
 }
+
+
+// The desktop's media controls, when there is a session bus to offer them on.
+std::unique_ptr<MprisService> startMediaControls(const std::shared_ptr<DesktopRemoteCommandCenter>& commands,
+                                                 const std::shared_ptr<DesktopNowPlayingInfoCenter>& nowPlaying,
+                                                 const std::shared_ptr<DesktopFileSystem>& files) {
+    try {
+        auto service = std::make_unique<MprisService>(
+            commands, nowPlaying, files, files->directory(platform::Directory::caches) / "artwork");
+        platform::log("media controls on the session bus as " + service->busName());
+        return service;
+    } catch (const std::exception& error) {
+        platform::log(std::string("no media controls: no session bus (") + error.what() + ")");
+        return nullptr;
+    }
+}
 }  // namespace
 
 int ApplicationHost::run() {
@@ -71,12 +88,14 @@ int ApplicationHost::run() {
     }
 
     auto console = std::make_shared<StandardOutputConsole>();
+    auto commandCenter = std::make_shared<DesktopRemoteCommandCenter>();
+    auto nowPlaying = std::make_shared<DesktopNowPlayingInfoCenter>();
     auto mainQueue = std::make_shared<SerialQueue>();
     auto urlSession = std::make_shared<CurlURLSession>(temporary);
     auto fileOpener = std::make_shared<CommandFileOpener>(configuration_.opener, mainQueue);
     platform::Services services{std::make_shared<DesktopAudioSession>(),
-                                std::make_shared<DesktopRemoteCommandCenter>(),
-                                std::make_shared<DesktopNowPlayingInfoCenter>(),
+                                commandCenter,
+                                nowPlaying,
                                 urlSession,
                                 std::make_shared<StbImageDecoder>(),
                                 fileSystem,
@@ -84,6 +103,7 @@ int ApplicationHost::run() {
                                 mainQueue,
                                 console};
     platform::Services::installShared(services);
+    auto mediaControls = startMediaControls(commandCenter, nowPlaying, fileSystem);
 
     RuntimeClassTable classes;
     const auto* delegateClass = classes.delegateClass(delegateClassName_);
@@ -151,6 +171,7 @@ int ApplicationHost::run() {
     if (web) {
         web->stop();
     }
+    mediaControls.reset();
     urlSession->stop();
     fileOpener->stop();
     bridge->stop();

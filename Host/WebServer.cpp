@@ -20,6 +20,9 @@ struct WebServer::Listener : std::enable_shared_from_this<Listener> {
                 return;
             }
             if (!error) {
+                // Calls and answers are small messages that should not wait for more to send.
+                boost::system::error_code ignored;
+                socket.set_option(tcp::no_delay(true), ignored);
                 std::make_shared<HttpSession>(std::move(socket), self->settings)->run();
             }
             self->accept();

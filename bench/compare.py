@@ -115,7 +115,19 @@ def round_trip_row(shell, calls):
         return f"median {statistics.median(ordered):.0f} µs, p99 {ordered[int(len(ordered) * 0.99)]:.0f} µs"
 
     return ("small call round trip over stdio vs raw pipe ping-pong (`cat`)", describe(shell_latencies),
-            describe(pipe_latencies), statistics.median(pipe_latencies) / statistics.median(shell_latencies), peak)
+            describe(pipe_latencies), statistics.median(pipe_latencies) / statistics.median(shell_latencies), peak,
+            shell_latencies)
+
+
+def websocket_row(shell, calls, stdio_latencies):
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "websocket_latency.mjs")
+    measured = json.loads(subprocess.run(["node", script, shell.binary, str(calls)], capture_output=True,
+                                         check=True, text=True).stdout)
+    ordered = sorted(stdio_latencies)
+    return ("small call round trip over the WebSocket, from a Chromium page, vs over stdio",
+            f"median {measured['median']:.0f} µs, p99 {measured['p99']:.0f} µs",
+            f"median {statistics.median(ordered):.0f} µs, p99 {ordered[int(len(ordered) * 0.99)]:.0f} µs",
+            statistics.median(ordered) / measured["median"], None)
 
 
 class FileHandler(http.server.BaseHTTPRequestHandler):
@@ -183,7 +195,9 @@ def main():
     with tempfile.TemporaryDirectory(prefix="musicshell-bench-") as work:
         shell = Shell(os.path.abspath(arguments.binary), os.path.join(work, "container"))
         rows = file_rows(shell, work, arguments.runs)
-        rows.append(round_trip_row(shell, arguments.calls))
+        *stdio_row, stdio_latencies = round_trip_row(shell, arguments.calls)
+        rows.append(tuple(stdio_row))
+        rows.append(websocket_row(shell, arguments.calls, stdio_latencies))
         rows.append(download_row(shell, work, arguments.runs))
         rows.append(storage_row(shell, work, arguments.runs))
 
@@ -194,7 +208,8 @@ def main():
     print("| case | musicshell | baseline | ratio | host peak RSS |")
     print("|---|---|---|---|---|")
     for case, ours, theirs, ratio, peak_kb in rows:
-        print(f"| {case} | {ours} | {theirs} | {ratio:.2f} | {peak_kb / 1024:.0f} MiB |")
+        peak = f"{peak_kb / 1024:.0f} MiB" if peak_kb else "—"
+        print(f"| {case} | {ours} | {theirs} | {ratio:.2f} | {peak} |")
 
 
 if __name__ == "__main__":

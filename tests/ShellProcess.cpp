@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
-ShellProcess::ShellProcess(std::vector<std::string> arguments) {
+ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessionBus) {
     char pattern[] = "/tmp/musicshell-stderr-XXXXXX";
     int errorFd = ::mkstemp(pattern);
     errorFile_ = pattern;
@@ -26,6 +26,7 @@ ShellProcess::ShellProcess(std::vector<std::string> arguments) {
         ::dup2(toChild[0], 0);
         ::dup2(fromChild[1], 1);
         ::dup2(errorFd, 2);
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
         std::vector<char*> argv;
         std::string binary = MUSICSHELL_BINARY;
         argv.push_back(binary.data());

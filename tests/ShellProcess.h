@@ -14,8 +14,9 @@ class ShellProcess {
 public:
     using Json = nlohmann::json;
 
-    // Runs `musicshell ARGS...`, with standard error kept in a file of its own.
-    explicit ShellProcess(std::vector<std::string> arguments);
+    // Runs `musicshell ARGS...`, with standard error kept in a file of its own. It sees no
+    // session bus unless `sessionBus` names one.
+    explicit ShellProcess(std::vector<std::string> arguments, std::string sessionBus = "unix:path=/nonexistent");
     ~ShellProcess();
     ShellProcess(const ShellProcess&) = delete;
     ShellProcess& operator=(const ShellProcess&) = delete;

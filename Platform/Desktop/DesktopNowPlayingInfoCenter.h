@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 
+#include "Platform/Desktop/ChangeNotifier.h"
 #include "Platform/NowPlayingInfoCenter.h"
 
 // What is playing, kept for the host to report and for the desktop's media controls to show.
@@ -12,7 +14,12 @@ public:
     void setNowPlayingInfo(std::optional<platform::NowPlayingInfo> info) override;
     std::optional<platform::NowPlayingInfo> nowPlayingInfo() const override;
 
+    // Told after every change, on the changing thread and outside the center's lock. It must
+    // not call back into whoever is publishing: it only notes that something changed.
+    void setObserver(std::function<void()> observer);
+
 private:
+    ChangeNotifier changes_;
     mutable std::mutex mutex_;
     platform::PlaybackState playbackState_ = platform::PlaybackState::unknown;
     std::optional<platform::NowPlayingInfo> info_;

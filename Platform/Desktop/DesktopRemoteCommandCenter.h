@@ -1,9 +1,11 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <mutex>
 #include <vector>
 
+#include "Platform/Desktop/ChangeNotifier.h"
 #include "Platform/RemoteCommandCenter.h"
 
 // The handler table of the five media commands. Commands come from the host's stdio protocol and
@@ -17,6 +19,9 @@ public:
     std::optional<platform::RemoteCommandHandlerStatus> send(
         const platform::RemoteCommandEvent& event) override;
 
+    // Told after the commands' enabled state or handlers change, outside the center's lock.
+    void setObserver(std::function<void()> observer);
+
 private:
     struct Command {
         bool enabled = false;
@@ -24,5 +29,6 @@ private:
     };
 
     mutable std::mutex mutex_;
+    ChangeNotifier changes_;
     std::array<Command, platform::allRemoteCommands.size()> commands_;
 };

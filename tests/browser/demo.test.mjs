@@ -2,7 +2,7 @@
 // the server's refusals seen from a plain HTTP client.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
+import { spawn, execFileSync } from "node:child_process";
 import { createInterface } from "node:readline";
 import http from "node:http";
 import { mkdtempSync, rmSync, readFileSync, mkdirSync } from "node:fs";
@@ -20,7 +20,15 @@ let origin;
 let port;
 let browser;
 let songServer;
+let bus;
+let busAddress;
 const shellMessages = [];
+
+// The desktop's media widget, on the test's own session bus.
+function playerctl(...args) {
+  return execFileSync("playerctl", ["-p", "musicshell", ...args],
+    { env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: busAddress }, encoding: "utf8" }).trim();
+}
 
 // Host requests go to the shell's standard input; its answers and events come back on stdout.
 async function hostRequest(request) {
@@ -62,8 +70,12 @@ before(async () => {
   });
   await new Promise((resolve) => songServer.listen(0, "127.0.0.1", resolve));
 
+  bus = spawn("dbus-daemon", ["--session", "--nofork", "--print-address=1"], { stdio: ["ignore", "pipe", "ignore"] });
+  busAddress = (await new Promise((resolve) => createInterface({ input: bus.stdout }).once("line", resolve))).trim();
+
   shell = spawn(binary, ["serve", "--container", container, "--max-request-bytes", "200000"], {
     stdio: ["pipe", "pipe", "inherit"],
+    env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: busAddress },
   });
   const lines = createInterface({ input: shell.stdout });
   address = await new Promise((resolve) => lines.once("line", resolve));
@@ -85,6 +97,7 @@ after(async () => {
   shell?.kill("SIGTERM");
   await new Promise((resolve) => shell.once("exit", resolve));
   songServer?.close();
+  bus?.kill("SIGTERM");
   rmSync(container, { recursive: true, force: true });
 });
 
@@ -196,5 +209,23 @@ test("an oversized message closes the connection and its call is rejected clearl
     return (await Plugins.OfflineStoragePlugin.fileExists({ filename: "browser.txt" })).exists;
   });
   assert.equal(after, true);
+  await page.context().close();
+});
+
+test("the desktop's media widget pauses the page, and then shows it paused", async () => {
+  const page = await openDemo();
+  await page.click("#play");
+  await page.waitForFunction(() => document.getElementById("state").textContent === "playing");
+  assert.equal(playerctl("status"), "Playing");
+  playerctl("pause");
+  await page.waitForFunction(() => document.getElementById("audio").paused);
+  const deadline = Date.now() + 10000;
+  let status = playerctl("status");
+  while (status !== "Paused" && Date.now() < deadline) {
+    await new Promise((resolve) => setTimeout(resolve, 50));
+    status = playerctl("status");
+  }
+  assert.equal(status, "Paused", "the page reported itself paused");
+  assert.equal(playerctl("metadata", "title"), "Morning");
   await page.context().close();
 });

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Platform/Desktop/DesktopNowPlayingInfoCenter.h"
+#include "Platform/Desktop/DesktopRemoteCommandCenter.h"
+#include "Platform/FileSystem.h"
+
+namespace sdbus {
+class IConnection;
+class IObject;
+}  // namespace sdbus
+
+// The desktop's media controls: MPRIS on the D-Bus session bus, which media keys, GNOME's and
+// KDE's media widgets and playerctl all speak. What the now-playing center holds is shown there,
+// and the widget's buttons run the remote command center's handlers.
+//
+// All D-Bus work, and so every command handler it runs, happens on the service's own thread.
+class MprisService {
+public:
+    // Connects and takes the bus name "org.mpris.MediaPlayer2.musicshell" (".instance<PID>"
+    // appended when another player has it). Throws std::exception when there is no session bus.
+    MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
+                 std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying,
+                 std::shared_ptr<platform::FileSystem> files, std::filesystem::path artworkFolder);
+    ~MprisService();
+    MprisService(const MprisService&) = delete;
+    MprisService& operator=(const MprisService&) = delete;
+
+    const std::string& busName() const { return busName_; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // What was last published, and when, to tell playing on from a jump.
+    struct Published {
+        std::optional<platform::NowPlayingInfo> info;
+        platform::PlaybackState state = platform::PlaybackState::unknown;
+        Clock::time_point at;
+        long track = 0;
+        std::string artURL;
+    };
+
+    void registerInterfaces();
+    void run();
+    void post(std::function<void()> work);
+    void refresh(Clock::time_point changedAt);
+    std::int64_t positionMicroseconds(Clock::time_point at) const;
+    std::string trackId() const;
+    std::string artworkURL(const platform::Image& image);
+    void send(platform::RemoteCommand command, std::optional<double> positionTime = {});
+    bool can(platform::RemoteCommand command) const;
+
+    std::shared_ptr<DesktopRemoteCommandCenter> commands_;
+    std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying_;
+    std::shared_ptr<platform::FileSystem> files_;
+    std::filesystem::path artworkFolder_;
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IObject> object_;
+    std::string busName_;
+    Published published_;  // service thread only
+
+    std::mutex mutex_;
+    std::vector<std::function<void()>> work_;
+    bool stopping_ = false;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+};

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include <stb_image_write.h>
+
+#include "Eventually.h"
+#include "LoopbackServer.h"
+#include "ShellProcess.h"
+#include "TemporaryDirectory.h"
+
+using Json = nlohmann::json;
+
+namespace {
+
+// A session bus of the test's own, so nothing reaches the desktop the tests run on.
+class PrivateSessionBus {
+public:
+    PrivateSessionBus() {
+        int out[2];
+        if (::pipe(out) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        char buffer[512];
+        std::string text;
+        while (text.find('\n') == std::string::npos) {
+            ssize_t got = ::read(out[0], buffer, sizeof buffer);
+            if (got <= 0) {
+                throw std::runtime_error("dbus-daemon did not start");
+            }
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+        ::close(out[0]);
+        address_ = text.substr(0, text.find('\n'));
+    }
+    ~PrivateSessionBus() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+
+    const std::string& address() const { return address_; }
+
+    // Runs a command against this bus and gives what it printed, without the last line end.
+    std::string run(const std::string& command) const {
+        std::string line = "DBUS_SESSION_BUS_ADDRESS='" + address_ + "' " + command + " 2>&1";
+        FILE* pipe = ::popen(line.c_str(), "r");
+        std::string output;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        ::pclose(pipe);
+        while (!output.empty() && output.back() == '\n') {
+            output.pop_back();
+        }
+        return output;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string address_;
+};
+
+class MediaControlsTest : public testing::Test {
+protected:
+    PrivateSessionBus bus;
+    TemporaryDirectory directory;
+    ShellProcess shell{{"stdio", "--container", (directory / "c").string()}, bus.address()};
+
+    void SetUp() override {
+        // The name is taken before the first request is read.
+        shell.call({{"id", "ready"}, {"host", "audioSession"}});
+    }
+
+    std::string playerctl(const std::string& arguments) const {
+        return bus.run("playerctl -p musicshell " + arguments);
+    }
+
+    void report(Json status) {
+        shell.call({{"id", "status"}, {"plugin", "PlaybackStatusPlugin"}, {"method", "updateStatus"},
+                    {"options", std::move(status)}});
+    }
+
+    Json nextEvent() {
+        auto message = shell.next();
+        EXPECT_TRUE(message) << shell.standardError();
+        return message.value_or(Json());
+    }
+};
+
+TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
+    const std::vector<std::pair<std::string, Json>> presses = {
+        {"pause", {{"event", "pauseMusic"}}},
+        {"play", {{"event", "playMusic"}}},
+        {"next", {{"dir", 1}, {"event", "changeTrack"}}},
+        {"previous", {{"dir", -1}, {"event", "changeTrack"}}},
+        {"stop", {{"event", "pauseMusic"}}},
+    };
+    for (const auto& [command, data] : presses) {
+        playerctl(command);
+        EXPECT_EQ(nextEvent()["data"], data) << command;
+    }
+    report({{"state", "playing"}, {"title", "Song"}, {"position", 10000}, {"duration", 60000}});
+    playerctl("play-pause");
+    EXPECT_EQ(nextEvent()["data"]["event"], "pauseMusic");
+    playerctl("position 30");
+    EXPECT_EQ(nextEvent()["data"], Json({{"time", 30.0}, {"event", "iosSeek"}}));
+}
+
+TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
+    EXPECT_EQ(playerctl("status"), "Stopped");
+    report({{"state", "playing"}, {"title", "Song"}, {"artist", "Artist"}, {"album", "Album"},
+            {"duration", 245000}, {"position", 1000}});
+    EXPECT_EQ(playerctl("status"), "Playing");
+    EXPECT_EQ(playerctl("metadata title"), "Song");
+    EXPECT_EQ(playerctl("metadata artist"), "Artist");
+    EXPECT_EQ(playerctl("metadata album"), "Album");
+    EXPECT_EQ(playerctl("metadata mpris:length"), "245000000");
+    report({{"state", "paused"}, {"title", "Song"}, {"artist", "Artist"}, {"album", "Album"},
+            {"position", 12000}});
+    EXPECT_EQ(playerctl("status"), "Paused");
+    EXPECT_EQ(playerctl("position"), "12.000000");
+    report({{"state", "buffering"}});
+    EXPECT_EQ(playerctl("status"), "Stopped");
+}
+
+TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
+    LoopbackServer server;
+    server.routes().Get("/cover.png", [](const httplib::Request&, httplib::Response& response) {
+        std::string pixels(16 * 16 * 3, '\x40');
+        std::string png;
+        stbi_write_png_to_func([](void* context, void* data, int size) {
+            static_cast<std::string*>(context)->append(static_cast<char*>(data), size);
+        }, &png, 16, 16, 3, pixels.data(), 16 * 3);
+        response.set_content(png, "image/png");
+    });
+    server.start();
+    report({{"state", "playing"}, {"title", "Song"}, {"thumbnail", server.url("/cover.png")}});
+    std::string url;
+    ASSERT_TRUE(eventually([&] {
+        url = playerctl("metadata mpris:artUrl");
+        return url.starts_with("file://");
+    })) << url;
+    std::filesystem::path file = url.substr(7);
+    EXPECT_EQ(file.parent_path(), directory / "c/Library/Caches/artwork");
+    EXPECT_TRUE(std::filesystem::is_regular_file(file));
+}
+
+TEST_F(MediaControlsTest, APositionForAnotherTrackIsIgnored) {
+    report({{"state", "playing"}, {"title", "Song"}, {"duration", 60000}});
+    std::string stale = bus.run(
+        "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell /org/mpris/MediaPlayer2 "
+        "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/999 int64:5000000");
+    EXPECT_EQ(stale.find("Error"), std::string::npos) << stale;
+    // The next event is the next command's, not a seek.
+    playerctl("pause");
+    EXPECT_EQ(nextEvent()["data"]["event"], "pauseMusic");
+}
+
+TEST(MediaControlsWithoutBus, TheShellStartsAndAnswersAllTheSame) {
+    TemporaryDirectory directory;
+    ShellProcess shell{{"stdio", "--container", (directory / "c").string()}};
+    EXPECT_EQ(shell.call({{"id", 1}, {"host", "remoteCommand"}, {"command", "play"}})["data"]["status"], 0);
+    EXPECT_NE(shell.standardError().find("no media controls"), std::string::npos);
+}
+
+}  // namespace
