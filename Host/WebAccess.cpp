@@ -1,10 +1,8 @@
 #include "Host/WebAccess.h"
 
-#include <sys/random.h>
-
-#include <array>
-#include <cstdio>
 #include <map>
+
+#include "Platform/Desktop/RandomHex.h"
 
 namespace fs = std::filesystem;
 
@@ -106,17 +104,7 @@ std::string_view contentType(const fs::path& file) {
     return found == types.end() ? std::string_view("application/octet-stream") : found->second;
 }
 
-std::string randomToken() {
-    std::array<unsigned char, 16> bytes{};
-    ::getrandom(bytes.data(), bytes.size(), 0);
-    std::string token;
-    for (unsigned char byte : bytes) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02x", byte);
-        token += hex;
-    }
-    return token;
-}
+std::string randomToken() { return randomHex(16); }
 
 bool sameSecret(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {

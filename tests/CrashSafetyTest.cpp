@@ -8,6 +8,7 @@
 #include "App/Bridge/Base64.h"
 #include "LoopbackServer.h"
 #include "ShellProcess.h"
+#include "FileContents.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -18,11 +19,6 @@ namespace {
 constexpr int kills = 200;
 // Only bounds a run that has gone wrong; a healthy run takes a few seconds.
 constexpr auto deadline = std::chrono::minutes(4);
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
 
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;

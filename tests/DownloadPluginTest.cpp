@@ -12,17 +12,13 @@
 #include "LoopbackServer.h"
 #include "Platform/Desktop/CommandFileOpener.h"
 #include "Platform/Desktop/CurlURLSession.h"
+#include "FileContents.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
 using Method = void (DownloadPlugin::*)(const CAPPluginCall&);
 
 namespace {
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
 
 // The plugin on the real curl session and file system, against a loopback server.
 class DownloadPluginTest : public testing::Test {

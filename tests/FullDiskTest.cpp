@@ -8,17 +8,13 @@
 #include "App/Bridge/Base64.h"
 #include "LoopbackServer.h"
 #include "ShellProcess.h"
+#include "FileContents.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 namespace {
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
 
 // The shell on a container that lives on a 1 MiB tmpfs, which the test fills to the last byte.
 // Mounting needs root; elsewhere the test is skipped.

@@ -9,6 +9,7 @@
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeFileSystem.h"
 #include "Fakes/FakeServices.h"
+#include "FileContents.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -16,11 +17,6 @@ using testing::UnorderedElementsAre;
 using Method = void (OfflineStoragePlugin::*)(const CAPPluginCall&);
 
 namespace {
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
 
 // The plugin on the real file system of a container in a temporary folder.
 class OfflineStoragePluginTest : public testing::Test {

@@ -1,5 +1,7 @@
 #include "Platform/Desktop/DesktopFileSystem.h"
 
+#include "Platform/Desktop/RandomHex.h"
+
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/sendfile.h>
@@ -59,18 +61,6 @@ std::optional<Error> writeAll(int fd, std::string_view bytes) {
     return std::nullopt;
 }
 
-std::string randomSuffix() {
-    std::array<unsigned char, 6> bytes{};
-    ::getrandom(bytes.data(), bytes.size(), 0);
-    std::string text;
-    for (unsigned char byte : bytes) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02x", byte);
-        text += hex;
-    }
-    return text;
-}
-
 // A new, still unnamed file in `folder`; where the file system cannot do that, a named one with
 // a recognisable name. Gives the descriptor and the name to remove on failure (empty if none).
 std::pair<int, fs::path> createScratchFile(const fs::path& folder) {
@@ -78,7 +68,7 @@ std::pair<int, fs::path> createScratchFile(const fs::path& folder) {
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
         return {fd, {}};
     }
-    fs::path named = folder / (std::string(stalePrefix) + randomSuffix());
+    fs::path named = folder / (std::string(stalePrefix) + randomHex(6));
     fd = ::open(named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
     return {fd, fd >= 0 ? named : fs::path()};
 }
@@ -256,7 +246,7 @@ std::optional<Error> DesktopFileSystem::placeAtomically(const fs::path& file, co
     if (!error && named.empty()) {
         // Give the unnamed file a name beside the target; a crash from here to the rename
         // leaves a file that `removeStaleWrites` recognises.
-        named = folder / (std::string(stalePrefix) + randomSuffix());
+        named = folder / (std::string(stalePrefix) + randomHex(6));
         std::string self = "/proc/self/fd/" + std::to_string(fd.get());
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             error = errnoError(errno);

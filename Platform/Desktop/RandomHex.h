@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// `bytes` bytes from the kernel's random source, as lower-case hexadecimal digits.
+std::string randomHex(std::size_t bytes);
