@@ -16,6 +16,8 @@ TEST(Base64Test, DecodesWhatItEncodesForEverySizeUpTo4096) {
         std::string text = base64::encode(bytes);
         ASSERT_EQ(text.size(), (size + 2) / 3 * 4);
         ASSERT_EQ(base64::decode(text), bytes) << size;
+        ASSERT_TRUE(base64::decodeInPlace(text));
+        ASSERT_EQ(text, bytes) << size;
     }
 }
 
@@ -36,6 +38,8 @@ TEST(Base64Test, RefusesEveryOtherShape) {
                              "aGk=\r\n", "aGk=aGk=", "a===", "====", "=aGk", "aG=k", "aGk-", "aGk_",
                              "aGk\x80", "aGl=", "aR=="}) {
         EXPECT_FALSE(base64::decode(text)) << text;
+        std::string inPlace = text;
+        EXPECT_FALSE(base64::decodeInPlace(inPlace)) << text;
     }
     EXPECT_FALSE(base64::decode(std::string_view("Zm9v\0AAA", 8)));
 }

@@ -68,18 +68,17 @@ std::string encode(std::string_view bytes) {
     return text;
 }
 
-std::optional<std::string> decode(std::string_view text) {
-    if (text.size() % 4 != 0) {
-        return std::nullopt;
-    }
-    if (text.empty()) {
-        return std::string();
-    }
-    std::size_t fill = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
-    std::string bytes(text.size() / 4 * 3 - fill, '\0');
-    auto* out = reinterpret_cast<unsigned char*>(bytes.data());
-    const char* in = text.data();
-    std::size_t whole = text.size() - (fill > 0 ? 4 : 0);
+namespace {
+std::size_t fillOf(std::string_view text) {
+    return text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+}
+
+// Decodes strict base64 text into `out`, which may be the text's own first byte: each group is
+// read whole before its bytes are written, and bytes never overtake the text. Gives whether the
+// text was valid; its length must be a multiple of four.
+bool decodeInto(const char* in, std::size_t length, unsigned char* out) {
+    std::size_t fill = fillOf({in, length});
+    std::size_t whole = length - (length > 0 && fill > 0 ? 4 : 0);
     std::uint32_t seen = 0;
     for (std::size_t i = 0; i < whole; i += 4, out += 3) {
         std::uint32_t bits = group(in + i);
@@ -94,17 +93,42 @@ std::optional<std::string> decode(std::string_view text) {
         seen |= bits;
         // The fill bits must be zero, so that only one text stands for the bytes.
         if ((bits & (fill == 2 ? 0xffff : 0xff)) != 0) {
-            return std::nullopt;
+            return false;
         }
         out[0] = static_cast<unsigned char>(bits >> 16);
         if (fill == 1) {
             out[1] = static_cast<unsigned char>(bits >> 8);
         }
     }
-    if ((seen & invalid) != 0) {
+    return (seen & invalid) == 0;
+}
+
+std::size_t decodedSize(std::string_view text) {
+    return text.empty() ? 0 : text.size() / 4 * 3 - fillOf(text);
+}
+}  // namespace
+
+std::optional<std::string> decode(std::string_view text) {
+    if (text.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    std::string bytes(decodedSize(text), '\0');
+    if (!decodeInto(text.data(), text.size(), reinterpret_cast<unsigned char*>(bytes.data()))) {
         return std::nullopt;
     }
     return bytes;
+}
+
+bool decodeInPlace(std::string& text) {
+    if (text.size() % 4 != 0) {
+        return false;
+    }
+    std::size_t size = decodedSize(text);
+    if (!decodeInto(text.data(), text.size(), reinterpret_cast<unsigned char*>(text.data()))) {
+        return false;
+    }
+    text.resize(size);
+    return true;
 }
 
 }  // namespace base64

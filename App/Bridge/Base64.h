@@ -14,4 +14,8 @@ std::string encode(std::string_view bytes);
 // zero, so that decoding and encoding again gives back the same text). "" decodes to no bytes.
 std::optional<std::string> decode(std::string_view text);
 
+// The same, decoding into the text's own buffer, which saves holding a large file twice. Gives
+// false, with the text left unspecified, for text that is not strict base64.
+bool decodeInPlace(std::string& text);
+
 }  // namespace base64

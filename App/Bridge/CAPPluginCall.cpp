@@ -86,6 +86,16 @@ std::optional<double> CAPPluginCall::getDouble(std::string_view key) const {
     return value->get<double>();
 }
 
+std::optional<std::string> CAPPluginCall::takeString(std::string_view key) const {
+    auto found = state_->options.find(key);
+    if (found == state_->options.end() || !found->is_string()) {
+        return std::nullopt;
+    }
+    std::string text = std::move(found->get_ref<std::string&>());
+    state_->options.erase(found);
+    return text;
+}
+
 void CAPPluginCall::resolve() const { finish({true, std::nullopt, {}}); }
 
 void CAPPluginCall::resolve(JSObject data) const { finish({true, std::move(data), {}}); }

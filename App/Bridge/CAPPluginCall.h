@@ -43,6 +43,9 @@ public:
     std::optional<std::int64_t> getInt(std::string_view key) const;
     // Any number.
     std::optional<double> getDouble(std::string_view key) const;
+    // Text only, moved out of the call, so a method can work on a large argument in place;
+    // the key reads as absent afterwards. Only for the method that runs the call.
+    std::optional<std::string> takeString(std::string_view key) const;
 
     void resolve() const;
     void resolve(JSObject data) const;

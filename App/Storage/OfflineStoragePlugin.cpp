@@ -112,12 +112,19 @@ std::optional<fs::path> OfflineStoragePlugin::storedFile(const CAPPluginCall& ca
     return offlineDirectory() / *name;
 }
 
+std::optional<std::string> OfflineStoragePlugin::decodedData(const CAPPluginCall& call) {
+    auto data = call.takeString("data");
+    if (!data || !base64::decodeInPlace(*data)) {
+        return std::nullopt;
+    }
+    return data;
+}
+
 void OfflineStoragePlugin::writeFile(const CAPPluginCall& call) {
     auto name = call.getString("filename");
-    auto data = call.getString("data");
     std::optional<std::string> bytes;
-    if (name && data) {
-        bytes = base64::decode(*data);
+    if (name) {
+        bytes = decodedData(call);
     }
     if (!bytes) {
         call.reject("filename and data required");
@@ -214,11 +221,7 @@ void OfflineStoragePlugin::getDeviceId(const CAPPluginCall& call) {
 }
 
 void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
-    auto data = call.getString("data");
-    std::optional<std::string> bytes;
-    if (data) {
-        bytes = base64::decode(*data);
-    }
+    auto bytes = decodedData(call);
     if (!bytes) {
         call.reject("data required");
         return;
