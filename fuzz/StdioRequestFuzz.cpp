@@ -31,9 +31,6 @@ public:
     void dataTask(std::string, std::function<void(platform::DataTaskResult)> completion) override {
         completion({std::nullopt, 0, platform::Error{"offline"}});
     }
-    void downloadTask(std::string, std::function<void(platform::DownloadTaskResult)> completion) override {
-        completion({std::nullopt, 0, platform::Error{"offline"}});
-    }
 };
 
 class NullConsole : public platform::Console {

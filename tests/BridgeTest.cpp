@@ -116,13 +116,4 @@ TEST(RequestParserTest, ReadsPluginCallsWithTheirOptions) {
     EXPECT_EQ(options["list"], JSObject::parse("[true, null]"));
 }
 
-TEST(RequestParserTest, MissingOptionsAreAnEmptyObjectAndBadOnesAreRefused) {
-    auto parsed = parse(R"({"id":1,"plugin":"P","method":"m"})");
-    ASSERT_TRUE(parsed.request);
-    EXPECT_EQ(parsed.request->options, JSObject::object());
-    parsed = parse(R"({"id":1,"plugin":"P","method":"m","options":[1]})");
-    EXPECT_EQ(parsed.error, "Malformed request: options must be an object");
-    EXPECT_EQ(parsed.id, "1");
-}
-
 }  // namespace

@@ -7,9 +7,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include <stb_image_write.h>
-
 #include "Eventually.h"
+#include "Images.h"
 #include "LoopbackServer.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
@@ -139,12 +138,7 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
 TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
     LoopbackServer server;
     server.routes().Get("/cover.png", [](const httplib::Request&, httplib::Response& response) {
-        std::string pixels(16 * 16 * 3, '\x40');
-        std::string png;
-        stbi_write_png_to_func([](void* context, void* data, int size) {
-            static_cast<std::string*>(context)->append(static_cast<char*>(data), size);
-        }, &png, 16, 16, 3, pixels.data(), 16 * 3);
-        response.set_content(png, "image/png");
+        response.set_content(pngOf(16, 16), "image/png");
     });
     server.start();
     report({{"state", "playing"}, {"title", "Song"}, {"thumbnail", server.url("/cover.png")}});

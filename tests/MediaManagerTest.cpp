@@ -54,28 +54,29 @@ TEST_F(MediaManagerTest, StartsStoppedAndEmptyAndPublishesEmptyStrings) {
     EXPECT_EQ(fakes.nowPlaying->playbackState(), PlaybackState::stopped);
 }
 
-TEST_F(MediaManagerTest, ConfiguresThePlaybackSessionThenActivatesIt) {
-    EXPECT_THAT(fakes.audioSession->calls(),
-                ElementsAre("setCategory playback default 100", "setActive 1 0"));
-    EXPECT_TRUE(fakes.console->lines().empty());
-}
-
-TEST_F(MediaManagerTest, FailingCategoryPrintsOneLineAndSkipsActivation) {
-    FakeServices failing;
-    failing.audioSession->failCategory = platform::Error{"category refused"};
-    auto failed = MediaManager::create(failing.services());
-
-    EXPECT_THAT(failing.console->lines(), ElementsAre("Audio session error: category refused"));
-    EXPECT_THAT(failing.audioSession->calls(), ElementsAre("setCategory playback default 100"));
-    // Commands are registered all the same.
-    EXPECT_EQ(failing.commandCenter->commandState(RemoteCommand::play).handlers, 1u);
-}
-
-TEST_F(MediaManagerTest, FailingActivationPrintsOneLine) {
-    FakeServices failing;
-    failing.audioSession->failActivation = platform::Error{"busy"};
-    MediaManager::create(failing.services());
-    EXPECT_THAT(failing.console->lines(), ElementsAre("Audio session error: busy"));
+// A failure of either step prints exactly one line and skips what is left; commands are
+// registered all the same.
+TEST(MediaManagerAudioSession, ConfiguresForPlaybackThenActivatesAndReportsFailuresOnce) {
+    struct Case {
+        std::optional<platform::Error> category, activation;
+        std::vector<std::string> calls, lines;
+    };
+    const std::vector<Case> cases = {
+        {{}, {}, {"setCategory playback default 100", "setActive 1 0"}, {}},
+        {platform::Error{"category refused"}, {}, {"setCategory playback default 100"},
+         {"Audio session error: category refused"}},
+        {{}, platform::Error{"busy"}, {"setCategory playback default 100", "setActive 1 0"},
+         {"Audio session error: busy"}},
+    };
+    for (const Case& each : cases) {
+        FakeServices fakes;
+        fakes.audioSession->failCategory = each.category;
+        fakes.audioSession->failActivation = each.activation;
+        auto manager = MediaManager::create(fakes.services());
+        EXPECT_EQ(fakes.audioSession->calls(), each.calls);
+        EXPECT_EQ(fakes.console->lines(), each.lines);
+        EXPECT_EQ(fakes.commandCenter->commandState(RemoteCommand::play).handlers, 1u);
+    }
 }
 
 TEST_F(MediaManagerTest, RepeatedRegistrationLeavesOneHandlerPerCommandAndRemovesOthers) {

@@ -157,15 +157,6 @@ TEST_F(OfflineStoragePluginTest, ListsEveryEntryAndRemakesAStoreRemovedFromOutsi
     EXPECT_EQ(resolved(&P::listFiles)["files"], JSObject::array());
 }
 
-TEST_F(OfflineStoragePluginTest, AFailedWriteKeepsTheOldFileAndSaysWhy) {
-    write("keep", "old");
-    files->fail(FakeFileSystem::Operation::writeAtomically, "No space left on device");
-    EXPECT_EQ(rejected(&OfflineStoragePlugin::writeFile, {{"filename", "keep"}, {"data", "bmV3"}}),
-              "Write failed: No space left on device");
-    files->heal();
-    EXPECT_EQ(read("keep"), "old");
-}
-
 TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolder) {
     using P = OfflineStoragePlugin;
     EXPECT_EQ(rejected(&P::writeTempFile), "data required");

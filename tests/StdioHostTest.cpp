@@ -76,6 +76,8 @@ TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
          R"({"id":3,"ok":false,"message":"Malformed request: plugin must be a string"})"},
         {R"({"id":4,"plugin":"OfflineStoragePlugin"})",
          R"({"id":4,"ok":false,"message":"Malformed request: no method"})"},
+        {R"({"id":4,"plugin":"OfflineStoragePlugin","method":"listFiles","options":[1]})",
+         R"({"id":4,"ok":false,"message":"Malformed request: options must be an object"})"},
         {R"({"id":5,"plugin":"Nope","method":"x"})",
          R"({"id":5,"ok":false,"message":"Unknown plugin: Nope"})"},
         {R"({"id":6,"host":"reboot"})",
@@ -145,15 +147,6 @@ TEST(StdioHostExit, EndOfInputQuitAndSignalsAllExitZero) {
         shell.signal(signal);
         EXPECT_EQ(shell.wait(), 0) << signal;
     }
-}
-
-TEST(StdioHostCommandLine, HelpAndVersionAndBadOptions) {
-    ShellProcess version{{"--version"}};
-    EXPECT_EQ(version.wait(), 0);
-    ShellProcess unknown{{"stdio", "--no-such-option"}};
-    EXPECT_NE(unknown.wait(), 0);
-    ShellProcess none{{}};
-    EXPECT_NE(none.wait(), 0);
 }
 
 }  // namespace

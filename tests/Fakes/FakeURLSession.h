@@ -21,19 +21,15 @@ public:
         dataTasks_.push_back({std::move(url), std::move(completion)});
     }
 
-    void downloadTask(std::string url,
-                      std::function<void(platform::DownloadTaskResult)> completion) override {
-        std::lock_guard lock(mutex_);
-        downloadTasks_.push_back({std::move(url), std::move(completion)});
+    // Downloads are tested against a real server; here they fail at once.
+    void downloadTask(std::string, std::function<void(platform::DownloadTaskResult)> completion) override {
+        completion({std::nullopt, 0, platform::Error{"offline"}});
     }
 
     std::vector<std::string> requestedURLs() const {
         std::lock_guard lock(mutex_);
         std::vector<std::string> urls;
         for (const auto& task : dataTasks_) {
-            urls.push_back(task.url);
-        }
-        for (const auto& task : downloadTasks_) {
             urls.push_back(task.url);
         }
         return urls;
@@ -49,23 +45,12 @@ public:
         completion(std::move(result));
     }
 
-    void completeDownload(std::size_t index, platform::DownloadTaskResult result) {
-        std::function<void(platform::DownloadTaskResult)> completion;
-        {
-            std::lock_guard lock(mutex_);
-            completion = std::move(downloadTasks_.at(index).completion);
-        }
-        completion(std::move(result));
-    }
-
 private:
-    template <class Result>
     struct Task {
         std::string url;
-        std::function<void(Result)> completion;
+        std::function<void(platform::DataTaskResult)> completion;
     };
 
     mutable std::mutex mutex_;
-    std::vector<Task<platform::DataTaskResult>> dataTasks_;
-    std::vector<Task<platform::DownloadTaskResult>> downloadTasks_;
+    std::vector<Task> dataTasks_;
 };
