@@ -216,16 +216,20 @@ test("the desktop's media widget pauses the page, and then shows it paused", asy
   const page = await openDemo();
   await page.click("#play");
   await page.waitForFunction(() => document.getElementById("state").textContent === "playing");
-  assert.equal(playerctl("status"), "Playing");
+  // The page reports asynchronously: wait for the widget to show each report.
+  const statusBecomes = async (expected) => {
+    const deadline = Date.now() + 10000;
+    let status = playerctl("status");
+    while (status !== expected && Date.now() < deadline) {
+      await new Promise((resolve) => setTimeout(resolve, 50));
+      status = playerctl("status");
+    }
+    return status;
+  };
+  assert.equal(await statusBecomes("Playing"), "Playing");
   playerctl("pause");
   await page.waitForFunction(() => document.getElementById("audio").paused);
-  const deadline = Date.now() + 10000;
-  let status = playerctl("status");
-  while (status !== "Paused" && Date.now() < deadline) {
-    await new Promise((resolve) => setTimeout(resolve, 50));
-    status = playerctl("status");
-  }
-  assert.equal(status, "Paused", "the page reported itself paused");
+  assert.equal(await statusBecomes("Paused"), "Paused", "the page reported itself paused");
   assert.equal(playerctl("metadata", "title"), "Morning");
   await page.context().close();
 });
