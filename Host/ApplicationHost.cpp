@@ -171,9 +171,11 @@ int ApplicationHost::run() {
     if (web) {
         web->stop();
     }
-    mediaControls.reset();
     urlSession->stop();
     fileOpener->stop();
     bridge->stop();
+    // Last: until now a plugin call or an artwork completion could still publish, and the
+    // media controls observe every publication.
+    mediaControls.reset();
     return exitStatus;
 }
