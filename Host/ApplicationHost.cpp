@@ -52,6 +52,25 @@ void openInBrowser(const std::string& address) {
 }
 
 
+// Makes the container's folders and clears what a killed run left in them; nothing when the
+// container cannot be made.
+std::shared_ptr<DesktopFileSystem> installContainer(const std::filesystem::path& root) {
+    if (auto error = DesktopFileSystem::install(root)) {
+        platform::log("cannot make the container: " + error->description);
+        return nullptr;
+    }
+    auto files = std::make_shared<DesktopFileSystem>(root);
+    CurlURLSession::removeStaleTemporaryFiles(files->directory(platform::Directory::temporary));
+    // Where the application replaces files atomically, a killed write may have left its scratch.
+    auto support = files->directory(platform::Directory::applicationSupport);
+    for (const auto& folder : {support, support / "offline",
+                               files->directory(platform::Directory::documents) / "Downloads",
+                               files->directory(platform::Directory::caches)}) {
+        DesktopFileSystem::removeStaleWrites(folder);
+    }
+    return files;
+}
+
 // The desktop's media controls, when there is a session bus to offer them on.
 std::unique_ptr<MprisService> startMediaControls(const std::shared_ptr<DesktopRemoteCommandCenter>& commands,
                                                  const std::shared_ptr<DesktopNowPlayingInfoCenter>& nowPlaying,
@@ -71,21 +90,11 @@ std::unique_ptr<MprisService> startMediaControls(const std::shared_ptr<DesktopRe
 int ApplicationHost::run() {
     SignalWatcher::blockSignals();
     int exitStatus = 0;
-    const auto& root = configuration_.container;
-    if (auto error = DesktopFileSystem::install(root)) {
-        platform::log("cannot make the container: " + error->description);
+    auto fileSystem = installContainer(configuration_.container);
+    if (!fileSystem) {
         return 1;
     }
-    auto fileSystem = std::make_shared<DesktopFileSystem>(root);
     auto temporary = fileSystem->directory(platform::Directory::temporary);
-    CurlURLSession::removeStaleTemporaryFiles(temporary);
-    // Where the application replaces files atomically, a killed write may have left its scratch.
-    auto support = fileSystem->directory(platform::Directory::applicationSupport);
-    for (const auto& folder : {support, support / "offline",
-                               fileSystem->directory(platform::Directory::documents) / "Downloads",
-                               fileSystem->directory(platform::Directory::caches)}) {
-        DesktopFileSystem::removeStaleWrites(folder);
-    }
 
     auto console = std::make_shared<StandardOutputConsole>();
     auto commandCenter = std::make_shared<DesktopRemoteCommandCenter>();

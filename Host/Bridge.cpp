@@ -65,27 +65,33 @@ void Bridge::addEventSink(std::weak_ptr<EventSink> sink) {
     sinks_.push_back(std::move(sink));
 }
 
-std::variant<Bridge::Route, std::string> Bridge::route(std::string_view pluginName,
-                                                       std::string_view methodName) const {
+std::optional<Bridge::Route> Bridge::route(std::string_view pluginName,
+                                           const CAPPluginCall& call) const {
     std::lock_guard lock(mutex_);
     auto found = plugins_.find(pluginName);
     if (found == plugins_.end()) {
-        return "Unknown plugin: " + std::string(pluginName);
+        call.reject("Unknown plugin: " + std::string(pluginName));
+        return std::nullopt;
     }
     for (const CAPPluginMethod& method : found->second.runtimeClass->description()) {
-        if (method.name == methodName) {
+        if (method.name == call.methodName()) {
             return Route{found->second.instance, &method};
         }
     }
-    return "Unknown method: " + std::string(pluginName) + "." + std::string(methodName);
+    call.reject("Unknown method: " + std::string(pluginName) + "." + call.methodName());
+    return std::nullopt;
 }
 
-void Bridge::deliver(const Route& route, const CAPPluginCall& call) {
-    delivery_.sync([&route, &call] { invoke(route, call); });
+void Bridge::deliver(std::string_view pluginName, const CAPPluginCall& call) {
+    if (auto found = route(pluginName, call)) {
+        delivery_.sync([&found, &call] { invoke(*found, call); });
+    }
 }
 
-void Bridge::deliverLater(Route route, CAPPluginCall call) {
-    delivery_.async([route = std::move(route), call = std::move(call)] { invoke(route, call); });
+void Bridge::deliverLater(std::string_view pluginName, CAPPluginCall call) {
+    if (auto found = route(pluginName, call)) {
+        delivery_.async([found = std::move(*found), call = std::move(call)] { invoke(found, call); });
+    }
 }
 
 void Bridge::invoke(const Route& route, const CAPPluginCall& call) {

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <variant>
+#include <optional>
 #include <vector>
 
 #include "App/Bridge/CAPBridgeProtocol.h"
@@ -28,11 +28,6 @@ class Bridge : public CAPBridgeProtocol,
                public CAPWebViewHost,
                public std::enable_shared_from_this<Bridge> {
 public:
-    struct Route {
-        std::shared_ptr<CAPPlugin> plugin;
-        const CAPPluginMethod* method = nullptr;
-    };
-
     Bridge(const RuntimeClassTable& classes, platform::Services services,
            std::vector<std::string> pluginClassNames);
     ~Bridge() override;
@@ -48,19 +43,24 @@ public:
 
     void addEventSink(std::weak_ptr<EventSink> sink);
 
-    // The method a call names, or the message to reject it with.
-    std::variant<Route, std::string> route(std::string_view pluginName,
-                                           std::string_view methodName) const;
-    // Runs the method on the delivery thread and returns once it has returned. A method that
-    // throws has its call rejected, unless it finished the call first.
-    void deliver(const Route& route, const CAPPluginCall& call);
-    // Queues the call for the delivery thread and returns at once; calls still run one at a
-    // time, in the order they were queued.
-    void deliverLater(Route route, CAPPluginCall call);
+    // Runs the method the call names on the delivery thread and returns once it has returned.
+    // A call for an unknown plugin or method is rejected; a method that throws has its call
+    // rejected, unless it finished the call first.
+    void deliver(std::string_view pluginName, const CAPPluginCall& call);
+    // The same, but queued for the delivery thread and returning at once; calls still run one
+    // at a time, in the order they were queued.
+    void deliverLater(std::string_view pluginName, CAPPluginCall call);
     // Ends delivery; calls not yet delivered are dropped. Joins the delivery thread.
     void stop();
 
 private:
+    struct Route {
+        std::shared_ptr<CAPPlugin> plugin;
+        const CAPPluginMethod* method = nullptr;
+    };
+
+    // The method a call names, or nothing after rejecting the call.
+    std::optional<Route> route(std::string_view pluginName, const CAPPluginCall& call) const;
     static void invoke(const Route& route, const CAPPluginCall& call);
 
     struct LoadedPlugin {

@@ -17,6 +17,15 @@ constexpr std::string_view cookieName = "musicshell";
 constexpr std::uint32_t headerLimit = 16 * 1024;
 constexpr std::uint64_t bodyLimit = 64 * 1024;
 constexpr auto idleTimeout = std::chrono::seconds(60);
+
+// A request target's path, and its query without the "?".
+std::pair<std::string_view, std::string_view> split(std::string_view target) {
+    std::size_t mark = target.find('?');
+    if (mark == std::string_view::npos) {
+        return {target, {}};
+    }
+    return {target.substr(0, mark), target.substr(mark + 1)};
+}
 }  // namespace
 
 HttpSession::HttpSession(boost::asio::ip::tcp::socket socket,
@@ -50,9 +59,7 @@ void HttpSession::handle(Request request) {
         write(refusal(request, http::status::forbidden, "Forbidden host"));
         return;
     }
-    std::string_view target = request.target();
-    std::string_view path = target.substr(0, target.find('?'));
-    auto query = target.find('?') == std::string_view::npos ? std::string_view() : target.substr(target.find('?') + 1);
+    auto [path, query] = split(request.target());
     auto token = web_access::queryParameter(query, "token");
     auto cookie = web_access::cookie(request[http::field::cookie], cookieName);
     bool authorized = (cookie && web_access::sameSecret(*cookie, settings.sessionSecret)) ||
@@ -75,17 +82,16 @@ void HttpSession::handle(Request request) {
         write(refusal(request, http::status::forbidden, "Open the address the shell printed"));
         return;
     }
-    write(answer(request));
+    write(answer(request, path, token.has_value()));
 }
 
-HttpSession::Response HttpSession::answer(const Request& request) const {
+HttpSession::Response HttpSession::answer(const Request& request, std::string_view path,
+                                          bool swapToken) const {
     const auto& settings = *settings_;
-    std::string_view target = request.target();
-    std::string_view path = target.substr(0, target.find('?'));
     if (request.method() != http::verb::get && request.method() != http::verb::head) {
         return refusal(request, http::status::forbidden, "Only GET is served");
     }
-    if (target.find("token=") != std::string_view::npos) {
+    if (swapToken) {
         // Swap the token for a cookie, and take it out of the address bar.
         Response response{http::status::found, request.version()};
         response.set(http::field::location, std::string(path));
@@ -116,9 +122,8 @@ HttpSession::Response HttpSession::refusal(const Request& request, http::status 
     std::string line = "web: refused: " + std::string(text);
     if (!request.target().empty()) {
         // The path only: a query may hold the token, which has no place in a log.
-        std::string_view target = request.target();
         line += " (" + std::string(request.method_string()) + " " +
-                std::string(target.substr(0, target.find('?'))) + ", host " +
+                std::string(split(request.target()).first) + ", host " +
                 std::string(request[http::field::host]) + ")";
     }
     platform::log(line);

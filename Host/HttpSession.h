@@ -35,7 +35,8 @@ private:
 
     void read();
     void handle(Request request);
-    Response answer(const Request& request) const;
+    // Serves an authorized request; `swapToken` when it came with the token to swap.
+    Response answer(const Request& request, std::string_view path, bool swapToken) const;
     Response refusal(const Request& request, boost::beast::http::status status,
                      std::string_view text) const;
     Response file(const Request& request, const std::filesystem::path& path) const;

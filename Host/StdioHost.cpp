@@ -70,18 +70,13 @@ bool StdioHost::handle(std::string& line) {
 }
 
 void StdioHost::call(Request request) {
-    auto route = bridge_->route(request.plugin, request.method);
-    if (auto* message = std::get_if<std::string>(&route)) {
-        MessageLine::answer(request.id, {false, std::nullopt, *message}).print(console_);
-        return;
-    }
     {
         std::lock_guard lock(mutex_);
         ++pending_;
     }
     CAPPluginCall pluginCall(std::move(request.id), std::move(request.method),
                              std::move(request.options), shared_from_this());
-    bridge_->deliver(std::get<Bridge::Route>(route), pluginCall);
+    bridge_->deliver(request.plugin, pluginCall);
 }
 
 void StdioHost::respond(const std::string& callbackId, CAPCallResult result) {

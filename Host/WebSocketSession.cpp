@@ -61,14 +61,8 @@ void WebSocketSession::handle(std::string message) {
                  .text());
         return;
     }
-    auto route = bridge_->route(request.plugin, request.method);
-    if (auto* refusal = std::get_if<std::string>(&route)) {
-        send(MessageLine::answer(request.id, {false, std::nullopt, *refusal}).text());
-        return;
-    }
-    bridge_->deliverLater(std::get<Bridge::Route>(std::move(route)),
-                          CAPPluginCall(std::move(request.id), std::move(request.method),
-                                        std::move(request.options), shared_from_this()));
+    bridge_->deliverLater(request.plugin, CAPPluginCall(std::move(request.id), std::move(request.method),
+                                                        std::move(request.options), shared_from_this()));
 }
 
 void WebSocketSession::respond(const std::string& callbackId, CAPCallResult result) {
