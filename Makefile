@@ -7,7 +7,7 @@ BINARY = build/$(PRESET)/musicshell
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = Base64Fuzz StdioRequestFuzz PlaylistRecordFuzz ArtworkFuzz
 
-.PHONY: setup configure build run test test-asan test-tsan fuzz bench clean
+.PHONY: setup configure build run test test-asan test-tsan fuzz bench format format-check clean
 
 setup:
 	@scripts/setup
@@ -49,6 +49,15 @@ fuzz:
 bench: build
 	@build/$(PRESET)/bench/musicshell_bench --benchmark_min_time=0.5
 	@python3 bench/compare.py $(BINARY)
+
+# The C++ sources as .clang-format lays them out; format-check fails on any difference.
+FORMATTED = $(shell git ls-files '*.cpp' '*.h')
+
+format:
+	@clang-format -i $(FORMATTED)
+
+format-check:
+	@clang-format --dry-run --Werror $(FORMATTED)
 
 clean:
 	@rm -rf build

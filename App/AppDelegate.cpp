@@ -3,8 +3,9 @@
 #include "App/Bridge/ApplicationDelegateProxy.h"
 
 const platform::ApplicationDelegateClass AppDelegate::runtimeClass(
-    "musicshell.AppDelegate",
-    []() -> std::shared_ptr<platform::ApplicationDelegate> { return std::make_shared<AppDelegate>(); });
+    "musicshell.AppDelegate", []() -> std::shared_ptr<platform::ApplicationDelegate> {
+        return std::make_shared<AppDelegate>();
+    });
 
 bool AppDelegate::didFinishLaunching(platform::Application&,
                                      const std::optional<platform::LaunchOptions>&) {
@@ -30,11 +31,11 @@ bool AppDelegate::continueUserActivity(platform::Application& application,
                                        const platform::UserActivity& activity,
                                        platform::RestorationHandler restorationHandler) {
     // The proxy may keep the handler; the wrapper owns its own copy of the platform's one.
-    platform::RestorationHandler wrapper = [handler = std::move(restorationHandler)](
-                                               platform::RestoringObjects objects) {
-        if (handler) {
-            handler(std::move(objects));
-        }
-    };
+    platform::RestorationHandler wrapper =
+        [handler = std::move(restorationHandler)](platform::RestoringObjects objects) {
+            if (handler) {
+                handler(std::move(objects));
+            }
+        };
     return ApplicationDelegateProxy::shared().continueUserActivity(application, activity, wrapper);
 }

@@ -25,7 +25,9 @@ public:
                               const platform::UserActivity& activity,
                               platform::RestorationHandler restorationHandler) override;
 
-    void setWindow(std::shared_ptr<platform::Window> window) override { window_ = std::move(window); }
+    void setWindow(std::shared_ptr<platform::Window> window) override {
+        window_ = std::move(window);
+    }
     std::shared_ptr<platform::Window> window() const override { return window_; }
 
 private:

@@ -33,7 +33,8 @@ int platform::applicationMain(int argc, char** argv, std::string_view delegateCl
     return ApplicationHost(std::move(*configuration), delegateClassName).run();
 }
 
-ApplicationHost::ApplicationHost(HostConfiguration configuration, std::string_view delegateClassName)
+ApplicationHost::ApplicationHost(HostConfiguration configuration,
+                                 std::string_view delegateClassName)
     : configuration_(std::move(configuration)), delegateClassName_(delegateClassName) {}
 
 namespace {
@@ -50,7 +51,6 @@ void openInBrowser(const std::string& address) {
     int status = 0;
     ::waitpid(pid, &status, 0);
 }
-
 
 // Makes the container's folders and clears what a killed run left in them; nothing when the
 // container cannot be made.
@@ -72,9 +72,10 @@ std::shared_ptr<DesktopFileSystem> installContainer(const std::filesystem::path&
 }
 
 // The desktop's media controls, when there is a session bus to offer them on.
-std::unique_ptr<MprisService> startMediaControls(const std::shared_ptr<DesktopRemoteCommandCenter>& commands,
-                                                 const std::shared_ptr<DesktopNowPlayingInfoCenter>& nowPlaying,
-                                                 const std::shared_ptr<DesktopFileSystem>& files) {
+std::unique_ptr<MprisService> startMediaControls(
+    const std::shared_ptr<DesktopRemoteCommandCenter>& commands,
+    const std::shared_ptr<DesktopNowPlayingInfoCenter>& nowPlaying,
+    const std::shared_ptr<DesktopFileSystem>& files) {
     try {
         auto service = std::make_unique<MprisService>(
             commands, nowPlaying, files, files->directory(platform::Directory::caches) / "artwork");
@@ -129,7 +130,8 @@ int ApplicationHost::run() {
 
     auto bridge = std::make_shared<Bridge>(classes, services, configuration_.plugins);
     ApplicationDelegateProxy::shared().setBridge(bridge);
-    if (auto* bridgeView = dynamic_cast<CAPBridgeViewController*>(window->rootViewController.get())) {
+    if (auto* bridgeView =
+            dynamic_cast<CAPBridgeViewController*>(window->rootViewController.get())) {
         bridgeView->setWebViewHost(bridge);
     }
 
@@ -145,9 +147,9 @@ int ApplicationHost::run() {
         // Standard input carries requests in both modes; serving, its end does not stop the
         // server, and it lets a terminal or a test stand in for the operating system.
         bool serving = configuration_.transport == HostConfiguration::Transport::serve;
-        stdio = std::make_shared<StdioHost>(
-            bridge, hostRequests, *console, quit,
-            StdioHost::Options{0, configuration_.maxRequestBytes, std::chrono::seconds(30), !serving});
+        stdio = std::make_shared<StdioHost>(bridge, hostRequests, *console, quit,
+                                            StdioHost::Options{0, configuration_.maxRequestBytes,
+                                                               std::chrono::seconds(30), !serving});
         bridge->addEventSink(stdio);
         if (!serving) {
             stdio->start();
@@ -155,8 +157,9 @@ int ApplicationHost::run() {
         }
         try {
             web = std::make_unique<WebServer>(
-                bridge, WebServer::Options{configuration_.appDirectory, configuration_.clientDirectory,
-                                           configuration_.port, configuration_.maxRequestBytes});
+                bridge,
+                WebServer::Options{configuration_.appDirectory, configuration_.clientDirectory,
+                                   configuration_.port, configuration_.maxRequestBytes});
         } catch (const std::exception& error) {
             platform::log(std::string("cannot serve: ") + error.what());
             exitStatus = 1;

@@ -11,7 +11,9 @@ Bridge::Bridge(const RuntimeClassTable& classes, platform::Services services,
       pluginClassNames_(std::move(pluginClassNames)),
       deliveryThread_([this] { delivery_.run(); }) {}
 
-Bridge::~Bridge() { stop(); }
+Bridge::~Bridge() {
+    stop();
+}
 
 void Bridge::stop() {
     delivery_.stop();
@@ -90,7 +92,8 @@ void Bridge::deliver(std::string_view pluginName, const CAPPluginCall& call) {
 
 void Bridge::deliverLater(std::string_view pluginName, CAPPluginCall call) {
     if (auto found = route(pluginName, call)) {
-        delivery_.async([found = std::move(*found), call = std::move(call)] { invoke(found, call); });
+        delivery_.async(
+            [found = std::move(*found), call = std::move(call)] { invoke(found, call); });
     }
 }
 

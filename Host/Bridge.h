@@ -3,9 +3,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
-#include <optional>
 #include <vector>
 
 #include "App/Bridge/CAPBridgeProtocol.h"

@@ -30,19 +30,24 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
                             "$XDG_DATA_HOME/musicshell)");
         command->add_option("--opener", opener,
                             "Command that opens downloaded update packages, run as CMD PATH");
-        command->add_option("--max-request-bytes", configuration.maxRequestBytes,
-                            "Largest request accepted")
+        command
+            ->add_option("--max-request-bytes", configuration.maxRequestBytes,
+                         "Largest request accepted")
             ->capture_default_str();
     };
     auto* stdio = app.add_subcommand(
-        "stdio", "Read requests on standard input and answer on standard output, a JSON object a line");
+        "stdio",
+        "Read requests on standard input and answer on standard output, a JSON object a line");
     addCommonOptions(stdio);
     auto* serve = app.add_subcommand(
-        "serve", "Serve the web application on 127.0.0.1 and bridge its plugin calls over a WebSocket");
+        "serve",
+        "Serve the web application on 127.0.0.1 and bridge its plugin calls over a WebSocket");
     addCommonOptions(serve);
-    serve->add_option("--app", appDirectory, "The web application's folder (default: the bundled demo)");
+    serve->add_option("--app", appDirectory,
+                      "The web application's folder (default: the bundled demo)");
     serve->add_option("--port", configuration.port, "Port to listen on (default: any free port)");
-    serve->add_flag("--open", configuration.openBrowser, "Open the address in the desktop's browser");
+    serve->add_flag("--open", configuration.openBrowser,
+                    "Open the address in the desktop's browser");
 
     try {
         app.parse(argc, argv);
@@ -56,7 +61,7 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     configuration.appDirectory = std::filesystem::absolute(appDirectory);
     configuration.clientDirectory = MUSICSHELL_WEB_DIRECTORY;
     configuration.container = container.empty() ? HostConfiguration::defaultContainer()
-                                                 : std::filesystem::path(container);
+                                                : std::filesystem::path(container);
     configuration.container = std::filesystem::absolute(configuration.container);
     if (!opener.empty()) {
         configuration.opener = opener;

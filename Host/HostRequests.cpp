@@ -4,8 +4,12 @@
 #include <cstdlib>
 
 namespace {
-CAPCallResult resolved(JSObject data) { return {true, std::move(data), {}}; }
-CAPCallResult rejected(std::string message) { return {false, std::nullopt, std::move(message)}; }
+CAPCallResult resolved(JSObject data) {
+    return {true, std::move(data), {}};
+}
+CAPCallResult rejected(std::string message) {
+    return {false, std::nullopt, std::move(message)};
+}
 
 // The double whose shortest text is the float's, so 0.1f shows as 0.1.
 double widened(float value) {
@@ -62,8 +66,9 @@ CAPCallResult HostRequests::handle(const Request& request) {
 
 CAPCallResult HostRequests::remoteCommand(const JSObject& members) {
     auto command = members.find("command");
-    std::string name = command != members.end() && command->is_string() ? command->get<std::string>()
-                                                                         : std::string();
+    std::string name = command != members.end() && command->is_string()
+                           ? command->get<std::string>()
+                           : std::string();
     auto which = platform::remoteCommandNamed(name);
     if (!which) {
         return rejected("Unknown remote command: " + name);
@@ -113,7 +118,8 @@ CAPCallResult HostRequests::openURL(const JSObject& members) {
         return rejected("Malformed request: url must be a string");
     }
     bool handled = false;
-    mainQueue_.sync([&] { handled = delegate_->openURL(application_, url->get<std::string>(), {}); });
+    mainQueue_.sync(
+        [&] { handled = delegate_->openURL(application_, url->get<std::string>(), {}); });
     return resolved({{"handled", handled}});
 }
 

@@ -32,25 +32,30 @@ HttpSession::HttpSession(boost::asio::ip::tcp::socket socket,
                          std::shared_ptr<const WebServerSettings> settings)
     : stream_(std::move(socket)), settings_(std::move(settings)) {}
 
-void HttpSession::run() { read(); }
+void HttpSession::run() {
+    read();
+}
 
 void HttpSession::read() {
     parser_.emplace();
     parser_->header_limit(headerLimit);
     parser_->body_limit(bodyLimit);
     stream_.expires_after(idleTimeout);
-    http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code error, std::size_t) {
-        if (error == http::error::header_limit || error == http::error::body_limit) {
-            Request unread;
-            unread.version(11);
-            self->write(self->refusal(unread, http::status::payload_too_large, "Request too large"));
-            return;
-        }
-        if (error) {
-            return;  // the client went away or stayed idle
-        }
-        self->handle(self->parser_->release());
-    });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (error == http::error::header_limit || error == http::error::body_limit) {
+                Request unread;
+                unread.version(11);
+                self->write(
+                    self->refusal(unread, http::status::payload_too_large, "Request too large"));
+                return;
+            }
+            if (error) {
+                return;  // the client went away or stayed idle
+            }
+            self->handle(self->parser_->release());
+        });
 }
 
 void HttpSession::handle(Request request) {
@@ -74,7 +79,8 @@ void HttpSession::handle(Request request) {
             write(refusal(request, http::status::forbidden, "Forbidden origin"));
             return;
         }
-        std::make_shared<WebSocketSession>(std::move(stream_), settings.bridge, settings.maxMessageBytes)
+        std::make_shared<WebSocketSession>(std::move(stream_), settings.bridge,
+                                           settings.maxMessageBytes)
             ->run(std::move(request));
         return;
     }
@@ -95,7 +101,8 @@ HttpSession::Response HttpSession::answer(const Request& request, std::string_vi
         // Swap the token for a cookie, and take it out of the address bar.
         Response response{http::status::found, request.version()};
         response.set(http::field::location, std::string(path));
-        response.set(http::field::set_cookie, std::string(cookieName) + "=" + settings.sessionSecret +
+        response.set(http::field::set_cookie, std::string(cookieName) + "=" +
+                                                  settings.sessionSecret +
                                                   "; Path=/; HttpOnly; SameSite=Strict");
         response.set(http::field::cache_control, "no-store");
         response.prepare_payload();
@@ -135,7 +142,8 @@ HttpSession::Response HttpSession::refusal(const Request& request, http::status 
     return response;
 }
 
-HttpSession::Response HttpSession::file(const Request& request, const std::filesystem::path& path) const {
+HttpSession::Response HttpSession::file(const Request& request,
+                                        const std::filesystem::path& path) const {
     std::ifstream input(path, std::ios::binary);
     Response response{http::status::ok, request.version()};
     response.set(http::field::content_type, web_access::contentType(path));
@@ -152,12 +160,14 @@ HttpSession::Response HttpSession::file(const Request& request, const std::files
 
 void HttpSession::write(Response response) {
     auto shared = std::make_shared<Response>(std::move(response));
-    http::async_write(stream_, *shared, [self = shared_from_this(), shared](beast::error_code error, std::size_t) {
-        if (error || !shared->keep_alive()) {
-            beast::error_code ignored;
-            self->stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
-            return;
-        }
-        self->read();
-    });
+    http::async_write(stream_, *shared,
+                      [self = shared_from_this(), shared](beast::error_code error, std::size_t) {
+                          if (error || !shared->keep_alive()) {
+                              beast::error_code ignored;
+                              self->stream_.socket().shutdown(
+                                  boost::asio::ip::tcp::socket::shutdown_send, ignored);
+                              return;
+                          }
+                          self->read();
+                      });
 }

@@ -25,7 +25,8 @@ struct WebServerSettings {
 // WebSocket session. Every refusal is a 403 or 413 with a short text and a log line.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(boost::asio::ip::tcp::socket socket, std::shared_ptr<const WebServerSettings> settings);
+    HttpSession(boost::asio::ip::tcp::socket socket,
+                std::shared_ptr<const WebServerSettings> settings);
 
     void run();
 

@@ -11,7 +11,7 @@
 namespace {
 constexpr std::size_t chunkSize = 1 << 20;
 constexpr std::size_t bigLine = 1 << 16;
-}
+}  // namespace
 
 LineReader::LineReader(int fd, std::size_t limit, std::size_t padding)
     : fd_(fd), limit_(limit), padding_(padding) {

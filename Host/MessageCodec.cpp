@@ -40,7 +40,8 @@ std::string_view unquoted(std::string_view token) {
 
 std::string_view trimmedToken(ondemand::value& value) {
     std::string_view token = value.raw_json_token();
-    while (!token.empty() && std::string_view(" \t\r\n").find(token.back()) != std::string_view::npos) {
+    while (!token.empty() &&
+           std::string_view(" \t\r\n").find(token.back()) != std::string_view::npos) {
         token.remove_suffix(1);
     }
     return token;
@@ -56,10 +57,10 @@ bool isBigInteger(std::string_view token) {
     std::int64_t signedValue = 0;
     std::uint64_t unsignedValue = 0;
     const char* end = token.data() + token.size();
-    return token.starts_with('-')
-               ? std::from_chars(token.data(), end, signedValue).ec == std::errc::result_out_of_range
-               : std::from_chars(token.data(), end, unsignedValue).ec ==
-                     std::errc::result_out_of_range;
+    return token.starts_with('-') ? std::from_chars(token.data(), end, signedValue).ec ==
+                                        std::errc::result_out_of_range
+                                  : std::from_chars(token.data(), end, unsignedValue).ec ==
+                                        std::errc::result_out_of_range;
 }
 
 JSObject convertNumber(ondemand::value& value) {
@@ -68,9 +69,12 @@ JSObject convertNumber(ondemand::value& value) {
         return std::strtod(std::string(token).c_str(), nullptr);
     }
     switch (take(value.get_number_type())) {
-        case ondemand::number_type::signed_integer: return take(value.get_int64());
-        case ondemand::number_type::unsigned_integer: return take(value.get_uint64());
-        case ondemand::number_type::floating_point_number: break;
+        case ondemand::number_type::signed_integer:
+            return take(value.get_int64());
+        case ondemand::number_type::unsigned_integer:
+            return take(value.get_uint64());
+        case ondemand::number_type::floating_point_number:
+            break;
     }
     return take(value.get_double());
 }
@@ -102,9 +106,12 @@ public:
                 }
                 return array;
             }
-            case ondemand::json_type::number: return convertNumber(value);
-            case ondemand::json_type::string: return convertString(value);
-            case ondemand::json_type::boolean: return take(value.get_bool());
+            case ondemand::json_type::number:
+                return convertNumber(value);
+            case ondemand::json_type::string:
+                return convertString(value);
+            case ondemand::json_type::boolean:
+                return take(value.get_bool());
             case ondemand::json_type::null:
                 if (!take(value.is_null())) {
                     throw Malformed("Malformed request: not JSON");
@@ -116,10 +123,9 @@ public:
 
     // Fills in the deferred strings; the line is given up to the longest one.
     void finish(std::string& line) {
-        auto longest = std::max_element(deferred_.begin(), deferred_.end(),
-                                        [](const Deferred& a, const Deferred& b) {
-                                            return a.length < b.length;
-                                        });
+        auto longest = std::max_element(
+            deferred_.begin(), deferred_.end(),
+            [](const Deferred& a, const Deferred& b) { return a.length < b.length; });
         for (auto each = deferred_.begin(); each != deferred_.end(); ++each) {
             if (each != longest) {
                 each->target->assign(line, each->offset, each->length);
@@ -209,7 +215,8 @@ struct RequestParser::Impl {
             ondemand::value value = take(field.value());
             if (key == "id") {
                 ondemand::json_type idType = take(value.type());
-                if (idType != ondemand::json_type::string && idType != ondemand::json_type::number) {
+                if (idType != ondemand::json_type::string &&
+                    idType != ondemand::json_type::number) {
                     throw Malformed("Malformed request: id must be a string or a number");
                 }
                 std::string text(trimmedToken(value));
@@ -228,7 +235,9 @@ struct RequestParser::Impl {
     }
 };
 
-std::size_t RequestParser::padding() { return simdjson::SIMDJSON_PADDING; }
+std::size_t RequestParser::padding() {
+    return simdjson::SIMDJSON_PADDING;
+}
 
 RequestParser::RequestParser() : impl_(std::make_unique<Impl>()) {}
 
@@ -323,7 +332,9 @@ std::vector<std::string_view> MessageLine::views() const {
     return views;
 }
 
-void MessageLine::print(platform::Console& console) const { console.printLine(views()); }
+void MessageLine::print(platform::Console& console) const {
+    console.printLine(views());
+}
 
 std::string MessageLine::text() const {
     std::string text;

@@ -11,7 +11,9 @@ StdioHost::StdioHost(std::shared_ptr<Bridge> bridge, HostRequests& hostRequests,
       options_(options),
       reader_(options.inputFd, options.lineLimit, RequestParser::padding()) {}
 
-StdioHost::~StdioHost() { stop(); }
+StdioHost::~StdioHost() {
+    stop();
+}
 
 void StdioHost::start() {
     thread_ = std::thread([this] { readLoop(); });
@@ -35,7 +37,8 @@ void StdioHost::readLoop() {
                 }
                 break;
             case LineReader::Status::tooLarge:
-                MessageLine::answer("null", {false, std::nullopt, "Request too large"}).print(console_);
+                MessageLine::answer("null", {false, std::nullopt, "Request too large"})
+                    .print(console_);
                 break;
             case LineReader::Status::end:
                 if (options_.quitAtEndOfInput) {
@@ -43,7 +46,8 @@ void StdioHost::readLoop() {
                     quit_();
                 }
                 return;
-            case LineReader::Status::stopped: return;
+            case LineReader::Status::stopped:
+                return;
         }
     }
 }

@@ -20,7 +20,8 @@ std::string_view trimmed(std::string_view text) {
 }
 
 // The value for `name` among `separator`-separated name=value pairs.
-std::optional<std::string> pairValue(std::string_view pairs, char separator, std::string_view name) {
+std::optional<std::string> pairValue(std::string_view pairs, char separator,
+                                     std::string_view name) {
     while (!pairs.empty()) {
         std::size_t end = pairs.find(separator);
         std::string_view pair = trimmed(pairs.substr(0, end));
@@ -55,7 +56,8 @@ std::optional<std::string> queryParameter(std::string_view query, std::string_vi
 }
 
 std::optional<fs::path> staticFile(const fs::path& root, std::string_view path) {
-    if (!path.starts_with('/') || path.find_first_of(std::string_view("\\%\0", 3)) != std::string_view::npos) {
+    if (!path.starts_with('/') ||
+        path.find_first_of(std::string_view("\\%\0", 3)) != std::string_view::npos) {
         return std::nullopt;
     }
     fs::path relative;
@@ -92,19 +94,28 @@ std::optional<fs::path> staticFile(const fs::path& root, std::string_view path) 
 
 std::string_view contentType(const fs::path& file) {
     static const std::map<std::string, std::string_view> types = {
-        {".html", "text/html; charset=utf-8"},     {".js", "text/javascript; charset=utf-8"},
-        {".mjs", "text/javascript; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
-        {".json", "application/json"},             {".ts", "text/plain; charset=utf-8"},
-        {".svg", "image/svg+xml"},                 {".png", "image/png"},
-        {".jpg", "image/jpeg"},                    {".ico", "image/x-icon"},
-        {".wav", "audio/wav"},                     {".mp3", "audio/mpeg"},
-        {".ogg", "audio/ogg"},                     {".txt", "text/plain; charset=utf-8"},
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".json", "application/json"},
+        {".ts", "text/plain; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".jpg", "image/jpeg"},
+        {".ico", "image/x-icon"},
+        {".wav", "audio/wav"},
+        {".mp3", "audio/mpeg"},
+        {".ogg", "audio/ogg"},
+        {".txt", "text/plain; charset=utf-8"},
     };
     auto found = types.find(file.extension().string());
     return found == types.end() ? std::string_view("application/octet-stream") : found->second;
 }
 
-std::string randomToken() { return randomHex(16); }
+std::string randomToken() {
+    return randomHex(16);
+}
 
 bool sameSecret(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {

@@ -1,7 +1,7 @@
 #include "Host/WebServer.h"
 
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 
 #include "Host/WebAccess.h"
 
@@ -15,18 +15,19 @@ struct WebServer::Listener : std::enable_shared_from_this<Listener> {
           settings(std::move(serverSettings)) {}
 
     void accept() {
-        acceptor.async_accept([self = shared_from_this()](boost::system::error_code error, tcp::socket socket) {
-            if (error == asio::error::operation_aborted) {
-                return;
-            }
-            if (!error) {
-                // Calls and answers are small messages that should not wait for more to send.
-                boost::system::error_code ignored;
-                socket.set_option(tcp::no_delay(true), ignored);
-                std::make_shared<HttpSession>(std::move(socket), self->settings)->run();
-            }
-            self->accept();
-        });
+        acceptor.async_accept(
+            [self = shared_from_this()](boost::system::error_code error, tcp::socket socket) {
+                if (error == asio::error::operation_aborted) {
+                    return;
+                }
+                if (!error) {
+                    // Calls and answers are small messages that should not wait for more to send.
+                    boost::system::error_code ignored;
+                    socket.set_option(tcp::no_delay(true), ignored);
+                    std::make_shared<HttpSession>(std::move(socket), self->settings)->run();
+                }
+                self->accept();
+            });
     }
 
     tcp::acceptor acceptor;
@@ -34,7 +35,8 @@ struct WebServer::Listener : std::enable_shared_from_this<Listener> {
 };
 
 WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
-    : settings_(std::make_shared<WebServerSettings>()), context_(std::make_unique<asio::io_context>(1)) {
+    : settings_(std::make_shared<WebServerSettings>()),
+      context_(std::make_unique<asio::io_context>(1)) {
     settings_->appDirectory = std::move(options.appDirectory);
     settings_->clientDirectory = std::move(options.clientDirectory);
     settings_->token = web_access::randomToken();
@@ -47,7 +49,9 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
     thread_ = std::thread([this] { context_->run(); });
 }
 
-WebServer::~WebServer() { stop(); }
+WebServer::~WebServer() {
+    stop();
+}
 
 std::string WebServer::address() const {
     return "http://127.0.0.1:" + std::to_string(settings_->port) + "/?token=" + settings_->token;

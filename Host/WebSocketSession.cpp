@@ -61,8 +61,9 @@ void WebSocketSession::handle(std::string message) {
                  .text());
         return;
     }
-    bridge_->deliverLater(request.plugin, CAPPluginCall(std::move(request.id), std::move(request.method),
-                                                        std::move(request.options), shared_from_this()));
+    bridge_->deliverLater(request.plugin,
+                          CAPPluginCall(std::move(request.id), std::move(request.method),
+                                        std::move(request.options), shared_from_this()));
 }
 
 void WebSocketSession::respond(const std::string& callbackId, CAPCallResult result) {
@@ -75,15 +76,16 @@ void WebSocketSession::deliverEvent(std::string_view pluginName, std::string_vie
 }
 
 void WebSocketSession::send(std::string text) {
-    boost::asio::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
-        if (!self->open_) {
-            return;
-        }
-        self->outgoing_.push_back(std::move(text));
-        if (self->outgoing_.size() == 1) {
-            self->writeNext();
-        }
-    });
+    boost::asio::post(stream_.get_executor(),
+                      [self = shared_from_this(), text = std::move(text)]() mutable {
+                          if (!self->open_) {
+                              return;
+                          }
+                          self->outgoing_.push_back(std::move(text));
+                          if (self->outgoing_.size() == 1) {
+                              self->writeNext();
+                          }
+                      });
 }
 
 void WebSocketSession::writeNext() {

@@ -14,7 +14,9 @@ public:
     // Writes the pieces one after another, then a line end.
     virtual void printLine(std::span<const std::string_view> pieces) = 0;
 
-    void printLine(std::string_view line) { printLine(std::span<const std::string_view>(&line, 1)); }
+    void printLine(std::string_view line) {
+        printLine(std::span<const std::string_view>(&line, 1));
+    }
 };
 
 }  // namespace platform

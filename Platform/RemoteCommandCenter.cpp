@@ -3,9 +3,8 @@
 namespace platform {
 
 namespace {
-constexpr std::array<std::string_view, 5> commandNames = {"play", "pause", "nextTrack",
-                                                          "previousTrack",
-                                                          "changePlaybackPosition"};
+constexpr std::array<std::string_view, 5> commandNames = {
+    "play", "pause", "nextTrack", "previousTrack", "changePlaybackPosition"};
 }
 
 std::string_view remoteCommandName(RemoteCommand command) {

@@ -9,8 +9,12 @@ Services& installed() {
 }
 }  // namespace
 
-const Services& Services::shared() { return installed(); }
+const Services& Services::shared() {
+    return installed();
+}
 
-void Services::installShared(Services services) { installed() = std::move(services); }
+void Services::installShared(Services services) {
+    installed() = std::move(services);
+}
 
 }  // namespace platform

@@ -46,8 +46,9 @@ void Base64Decode(benchmark::State& state) {
 BENCHMARK(Base64Decode)->Unit(benchmark::kMillisecond);
 
 void ParseWriteFileRequest(benchmark::State& state) {
-    std::string line = R"({"id":1,"plugin":"OfflineStoragePlugin","method":"writeFile","options":{"filename":"a.bin","data":")" +
-                       base64::encode(randomBytes()) + "\"}}";
+    std::string line =
+        R"({"id":1,"plugin":"OfflineStoragePlugin","method":"writeFile","options":{"filename":"a.bin","data":")" +
+        base64::encode(randomBytes()) + "\"}}";
     RequestParser parser;
     for (auto _ : state) {
         state.PauseTiming();
@@ -69,8 +70,8 @@ void WriteReadFileAnswer(benchmark::State& state) {
         MessageLine::answer("1", result).print(console);
     }
     ::close(devNull);
-    state.SetBytesProcessed(
-        static_cast<std::int64_t>(state.iterations() * (*result.data)["data"].get_ref<const std::string&>().size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(
+        state.iterations() * (*result.data)["data"].get_ref<const std::string&>().size()));
 }
 BENCHMARK(WriteReadFileAnswer)->Unit(benchmark::kMillisecond);
 

@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto playlist = json.get<MediaBrowserHelper::Playlist>();
         nlohmann::json encoded = playlist;
         auto again = encoded.get<MediaBrowserHelper::Playlist>();
-        if (again.id != playlist.id || again.name != playlist.name || again.image != playlist.image ||
-            again.songs.size() != playlist.songs.size()) {
+        if (again.id != playlist.id || again.name != playlist.name ||
+            again.image != playlist.image || again.songs.size() != playlist.songs.size()) {
             std::abort();
         }
         for (std::size_t i = 0; i < again.songs.size(); ++i) {

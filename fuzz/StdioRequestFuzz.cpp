@@ -54,8 +54,8 @@ struct Host {
         mainThread = std::thread([this] { mainQueue->run(); });
         delegate = classes.delegateClass("musicshell.AppDelegate")->make()();
         auto window = std::make_shared<platform::Window>();
-        window->rootViewController =
-            classes.viewControllerClass("musicshell.MainViewController")->make()(platform::Coder{"root"});
+        window->rootViewController = classes.viewControllerClass("musicshell.MainViewController")
+                                         ->make()(platform::Coder{"root"});
         delegate->setWindow(window);
         bridge = std::make_shared<Bridge>(classes, services, HostConfiguration().plugins);
         ApplicationDelegateProxy::shared().setBridge(bridge);
@@ -76,7 +76,8 @@ struct Host {
         ::lseek(fd, 0, SEEK_SET);
         std::atomic<bool> quit{false};
         StdioHost::Options options{fd, 1 << 20, std::chrono::milliseconds(0)};
-        auto stdio = std::make_shared<StdioHost>(bridge, *requests, *console, [&] { quit = true; }, options);
+        auto stdio = std::make_shared<StdioHost>(
+            bridge, *requests, *console, [&] { quit = true; }, options);
         bridge->addEventSink(stdio);
         stdio->start();
         while (!quit) {

@@ -20,10 +20,11 @@ protected:
         server.routes().Get("/cover.png", [](const httplib::Request&, httplib::Response& response) {
             response.set_content(pngOf(48, 24), "image/png");
         });
-        server.routes().Get("/slow.png", [this](const httplib::Request&, httplib::Response& response) {
-            release.wait();
-            response.set_content(pngOf(5, 7), "image/png");
-        });
+        server.routes().Get("/slow.png",
+                            [this](const httplib::Request&, httplib::Response& response) {
+                                release.wait();
+                                response.set_content(pngOf(5, 7), "image/png");
+                            });
         server.start();
         fakes.urlSession.reset();
         auto services = fakes.services();

@@ -34,9 +34,9 @@ TEST(Base64Test, KnownVectors) {
 // Anything but strict single-line base64 is refused whole: a lenient decoder would store
 // something other than what the page meant.
 TEST(Base64Test, RefusesEveryOtherShape) {
-    for (const char* text : {"a", "ab", "abc", "abcde", "aGk", "aGk==", "aGk=\n", "aG k=", " aGk=",
-                             "aGk=\r\n", "aGk=aGk=", "a===", "====", "=aGk", "aG=k", "aGk-", "aGk_",
-                             "aGk\x80", "aGl=", "aR=="}) {
+    for (const char* text : {"a",     "ab",    "abc",      "abcde",    "aGk",  "aGk==", "aGk=\n",
+                             "aG k=", " aGk=", "aGk=\r\n", "aGk=aGk=", "a===", "====",  "=aGk",
+                             "aG=k",  "aGk-",  "aGk_",     "aGk\x80",  "aGl=", "aR=="}) {
         EXPECT_FALSE(base64::decode(text)) << text;
         std::string inPlace = text;
         EXPECT_FALSE(base64::decodeInPlace(inPlace)) << text;

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "App/Bridge/CAPPluginCall.h"
-#include "Host/MessageCodec.h"
 #include "Fakes/FakeConsole.h"
+#include "Host/MessageCodec.h"
 
 using testing::ElementsAre;
 
@@ -38,7 +38,8 @@ TEST(CAPPluginCallTest, AccessorsFollowTheBridgeRules) {
     EXPECT_EQ(call.getInt("fraction"), 1234);  // truncated toward zero, not rounded or dropped
     EXPECT_EQ(call.getInt("negative"), -2);
     EXPECT_EQ(call.getInt("max"), INT64_MAX);
-    for (const char* key : {"huge", "unsigned", "numeric text", "yes", "nothing", "list", "absent"}) {
+    for (const char* key :
+         {"huge", "unsigned", "numeric text", "yes", "nothing", "list", "absent"}) {
         EXPECT_FALSE(call.getInt(key)) << key;
     }
 
@@ -66,16 +67,18 @@ TEST(CAPPluginCallTest, AnsweredExactlyOnceEvenWhenFinishedTwiceOrDropped) {
 }
 
 TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJson) {
-    EXPECT_EQ(MessageLine::answer("\"x\"", {true, std::nullopt, {}}).text(), R"({"id":"x","ok":true})");
+    EXPECT_EQ(MessageLine::answer("\"x\"", {true, std::nullopt, {}}).text(),
+              R"({"id":"x","ok":true})");
     EXPECT_EQ(MessageLine::answer("1", {false, std::nullopt, "say \"no\"\n"}).text(),
               R"({"id":1,"ok":false,"message":"say \"no\"\n"})");
-    EXPECT_EQ(MessageLine::answer("2", {true, JSObject{{"total", UINT64_MAX}, {"rate", 0.1}}, {}})
-                  .text(),
-              R"({"id":2,"ok":true,"data":{"rate":0.1,"total":18446744073709551615}})");
-    EXPECT_EQ(MessageLine::event("PlaybackStatusPlugin", "changeTrack",
-                                 {{"dir", -1}, {"event", "changeTrack"}})
-                  .text(),
-              R"({"event":"changeTrack","plugin":"PlaybackStatusPlugin","data":{"dir":-1,"event":"changeTrack"}})");
+    EXPECT_EQ(
+        MessageLine::answer("2", {true, JSObject{{"total", UINT64_MAX}, {"rate", 0.1}}, {}}).text(),
+        R"({"id":2,"ok":true,"data":{"rate":0.1,"total":18446744073709551615}})");
+    EXPECT_EQ(
+        MessageLine::event("PlaybackStatusPlugin", "changeTrack",
+                           {{"dir", -1}, {"event", "changeTrack"}})
+            .text(),
+        R"({"event":"changeTrack","plugin":"PlaybackStatusPlugin","data":{"dir":-1,"event":"changeTrack"}})");
 }
 
 TEST(MessageLineTest, LongStringsAreWrittenWholeAndEscapedWhenTheyNeedIt) {

@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "App/Bridge/Base64.h"
+#include "FileContents.h"
 #include "LoopbackServer.h"
 #include "ShellProcess.h"
-#include "FileContents.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -70,21 +70,30 @@ protected:
 
 TEST_F(CrashSafetyTest, KilledFileWritesLeaveTheOldOrTheNewFileWhole) {
     ShellProcess setup(shell());
-    setup.call({{"id", 1}, {"plugin", "OfflineStoragePlugin"}, {"method", "writeFile"},
+    setup.call({{"id", 1},
+                {"plugin", "OfflineStoragePlugin"},
+                {"method", "writeFile"},
                 {"options", {{"filename", "song.bin"}, {"data", base64::encode(oldContent)}}}});
     const std::string oldText = base64::encode(oldContent);
     const std::string newText = base64::encode(newContent);
     repeat(
         [&](int i) {
-            return Json{{"id", 1}, {"plugin", "OfflineStoragePlugin"}, {"method", "writeFile"},
-                        {"options", {{"filename", "song.bin"}, {"data", i % 2 ? oldText : newText}}}};
+            return Json{
+                {"id", 1},
+                {"plugin", "OfflineStoragePlugin"},
+                {"method", "writeFile"},
+                {"options", {{"filename", "song.bin"}, {"data", i % 2 ? oldText : newText}}}};
         },
         [&](ShellProcess& host) {
-            auto files = host.call({{"id", 2}, {"plugin", "OfflineStoragePlugin"}, {"method", "listFiles"}});
+            auto files =
+                host.call({{"id", 2}, {"plugin", "OfflineStoragePlugin"}, {"method", "listFiles"}});
             ASSERT_EQ(files["data"]["files"], Json({"song.bin"}));
-            auto used = host.call({{"id", 3}, {"plugin", "OfflineStoragePlugin"}, {"method", "getStorageInfo"}});
+            auto used = host.call(
+                {{"id", 3}, {"plugin", "OfflineStoragePlugin"}, {"method", "getStorageInfo"}});
             ASSERT_EQ(used["data"]["used"], 1u << 20);
-            auto read = host.call({{"id", 4}, {"plugin", "OfflineStoragePlugin"}, {"method", "readFile"},
+            auto read = host.call({{"id", 4},
+                                   {"plugin", "OfflineStoragePlugin"},
+                                   {"method", "readFile"},
                                    {"options", {{"filename", "song.bin"}}}});
             std::string text = read["data"]["data"];
             ASSERT_TRUE(text == oldText || text == newText);
@@ -93,14 +102,18 @@ TEST_F(CrashSafetyTest, KilledFileWritesLeaveTheOldOrTheNewFileWhole) {
 
 TEST_F(CrashSafetyTest, KilledDownloadsLeaveTheOldOrTheNewFileWhole) {
     LoopbackServer server;
-    server.routes().Get(R"(/(old|new))", [&](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(request.matches[1] == "old" ? oldContent : newContent,
-                             "application/octet-stream");
-    });
+    server.routes().Get(
+        R"(/(old|new))", [&](const httplib::Request& request, httplib::Response& response) {
+            response.set_content(request.matches[1] == "old" ? oldContent : newContent,
+                                 "application/octet-stream");
+        });
     server.start();
     auto download = [&](int i) {
-        return Json{{"id", 1}, {"plugin", "DownloadPlugin"}, {"method", "downloadFile"},
-                    {"options", {{"url", server.url(i % 2 ? "/old" : "/new")}, {"fileName", "song.bin"}}}};
+        return Json{
+            {"id", 1},
+            {"plugin", "DownloadPlugin"},
+            {"method", "downloadFile"},
+            {"options", {{"url", server.url(i % 2 ? "/old" : "/new")}, {"fileName", "song.bin"}}}};
     };
     ShellProcess setup(shell());
     ASSERT_EQ(setup.call(download(1))["ok"], true);

@@ -35,9 +35,13 @@ protected:
 
 TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
     ShellProcess shell{{"stdio", "--container", container, "--opener", "true"}};
-    shell.sendJson({{"id", "file"}, {"plugin", "DownloadPlugin"}, {"method", "downloadFile"},
+    shell.sendJson({{"id", "file"},
+                    {"plugin", "DownloadPlugin"},
+                    {"method", "downloadFile"},
                     {"options", {{"url", server.url("/held")}, {"fileName", "held.bin"}}}});
-    shell.sendJson({{"id", "package"}, {"plugin", "DownloadPlugin"}, {"method", "downloadAndInstall"},
+    shell.sendJson({{"id", "package"},
+                    {"plugin", "DownloadPlugin"},
+                    {"method", "downloadAndInstall"},
                     {"options", {{"url", server.url("/held")}}}});
     // Requests that follow are answered while both transfers wait.
     EXPECT_EQ(shell.call({{"id", "after"}, {"host", "audioSession"}})["ok"], true);
@@ -51,8 +55,10 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
         ASSERT_TRUE(message) << shell.standardError();
         answers[(*message)["id"]] = *message;
     }
-    EXPECT_EQ(answers["file"], Json({{"id", "file"}, {"ok", true},
-                                     {"data", {{"path", container + "/Documents/Downloads/held.bin"}}}}));
+    EXPECT_EQ(answers["file"],
+              Json({{"id", "file"},
+                    {"ok", true},
+                    {"data", {{"path", container + "/Documents/Downloads/held.bin"}}}}));
     EXPECT_EQ(answers["package"], Json({{"id", "package"}, {"ok", true}}));
 }
 
@@ -60,7 +66,9 @@ TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
     releaseHeld.set_value();
     releaseHeld = {};
     ShellProcess shell{{"stdio", "--container", container}};
-    shell.sendJson({{"id", 1}, {"plugin", "DownloadPlugin"}, {"method", "downloadFile"},
+    shell.sendJson({{"id", 1},
+                    {"plugin", "DownloadPlugin"},
+                    {"method", "downloadFile"},
                     {"options", {{"url", server.url("/held")}}}});
     shell.closeInput();
     EXPECT_EQ(shell.wait(), 0);
@@ -71,7 +79,9 @@ TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
 
 TEST_F(DownloadOverStdioTest, QuittingAbandonsTransfersAndTheirTemporaryFiles) {
     ShellProcess shell{{"stdio", "--container", container}};
-    shell.sendJson({{"id", 1}, {"plugin", "DownloadPlugin"}, {"method", "downloadFile"},
+    shell.sendJson({{"id", 1},
+                    {"plugin", "DownloadPlugin"},
+                    {"method", "downloadFile"},
                     {"options", {{"url", server.url("/held")}}}});
     shell.call({{"id", 2}, {"host", "audioSession"}});
     shell.send(R"({"host":"quit"})");

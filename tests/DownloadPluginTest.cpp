@@ -9,10 +9,10 @@
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeFileSystem.h"
 #include "Fakes/FakeServices.h"
+#include "FileContents.h"
 #include "LoopbackServer.h"
 #include "Platform/Desktop/CommandFileOpener.h"
 #include "Platform/Desktop/CurlURLSession.h"
-#include "FileContents.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -53,14 +53,18 @@ protected:
         routes.Get("/to-file", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("file:///etc/hostname");
         });
-        routes.Get(R"(/together/(\d+))", [this](const httplib::Request& request, httplib::Response& response) {
-            // Answers only once all five are in flight: downloads one at a time would stall.
-            std::unique_lock lock(mutex);
-            ++arrived;
-            allArrived.notify_all();
-            bool together = allArrived.wait_for(lock, std::chrono::seconds(20), [this] { return arrived >= 5; });
-            response.set_content(together ? "part " + request.matches[1].str() : "alone", "text/plain");
-        });
+        routes.Get(R"(/together/(\d+))",
+                   [this](const httplib::Request& request, httplib::Response& response) {
+                       // Answers only once all five are in flight: downloads one at a time would
+                       // stall.
+                       std::unique_lock lock(mutex);
+                       ++arrived;
+                       allArrived.notify_all();
+                       bool together = allArrived.wait_for(lock, std::chrono::seconds(20),
+                                                           [this] { return arrived >= 5; });
+                       response.set_content(together ? "part " + request.matches[1].str() : "alone",
+                                            "text/plain");
+                   });
         server.start();
         ASSERT_FALSE(DesktopFileSystem::install(root));
         makePlugin(std::nullopt);
@@ -145,7 +149,8 @@ TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
         {{{"url", server.url("/song.mp3")}, {"fileName", ""}}, "Invalid file name"},
         {{{"url", server.url("/song.mp3")}, {"fileName", ".."}}, "Invalid file name"},
         {{{"url", server.url("/song.mp3")}, {"fileName", "../escape.mp3"}}, "Invalid file name"},
-        {{{"url", server.url("/song.mp3")}, {"fileName", std::string("a\0b", 3)}}, "Invalid file name"},
+        {{{"url", server.url("/song.mp3")}, {"fileName", std::string("a\0b", 3)}},
+         "Invalid file name"},
     };
     for (const auto& [options, message] : cases) {
         auto result = download(options);
@@ -168,11 +173,15 @@ TEST_F(DownloadPluginTest, FailuresKeepTheFileThatWasThere) {
     };
     EXPECT_EQ(failed(server.url("/missing")), "Download failed: HTTP 404");
     EXPECT_TRUE(failed(server.url("/drop")).starts_with("Download failed: transfer closed with"));
-    EXPECT_TRUE(failed("http://127.0.0.1:1/song.mp3").starts_with("Download failed: Failed to connect"));
+    EXPECT_TRUE(
+        failed("http://127.0.0.1:1/song.mp3").starts_with("Download failed: Failed to connect"));
     // Only http and https are spoken, also after a redirect.
-    EXPECT_TRUE(failed(server.url("/to-file")).starts_with("Download failed: Protocol \"file\" not supported"));
-    EXPECT_TRUE(failed("file:///etc/hostname").starts_with("Download failed: Protocol \"file\" not supported"));
-    EXPECT_TRUE(failed("ftp://127.0.0.1/x").starts_with("Download failed: Protocol \"ftp\" not supported"));
+    EXPECT_TRUE(failed(server.url("/to-file"))
+                    .starts_with("Download failed: Protocol \"file\" not supported"));
+    EXPECT_TRUE(failed("file:///etc/hostname")
+                    .starts_with("Download failed: Protocol \"file\" not supported"));
+    EXPECT_TRUE(
+        failed("ftp://127.0.0.1/x").starts_with("Download failed: Protocol \"ftp\" not supported"));
 
     files->fail(FakeFileSystem::Operation::replace, "Input/output error");
     EXPECT_EQ(failed(server.url("/other")), "Download failed: Input/output error");
@@ -190,12 +199,13 @@ TEST_F(DownloadPluginTest, FollowsRedirectsBetweenWebAddresses) {
 TEST_F(DownloadPluginTest, SeveralDownloadsRunAtOnce) {
     std::size_t before = bridge->answers().size();
     for (int i = 0; i < 5; ++i) {
-        start(&DownloadPlugin::downloadFile,
-              {{"url", server.url("/together/" + std::to_string(i))}, {"fileName", "part" + std::to_string(i)}});
+        start(&DownloadPlugin::downloadFile, {{"url", server.url("/together/" + std::to_string(i))},
+                                              {"fileName", "part" + std::to_string(i)}});
     }
     ASSERT_TRUE(eventually([&] { return bridge->answers().size() == before + 5; }));
     for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(readWhole(downloads() / ("part" + std::to_string(i))), "part " + std::to_string(i));
+        EXPECT_EQ(readWhole(downloads() / ("part" + std::to_string(i))),
+                  "part " + std::to_string(i));
     }
 }
 

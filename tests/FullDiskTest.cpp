@@ -6,9 +6,9 @@
 #include <fstream>
 
 #include "App/Bridge/Base64.h"
+#include "FileContents.h"
 #include "LoopbackServer.h"
 #include "ShellProcess.h"
-#include "FileContents.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -22,7 +22,8 @@ class FullDiskTest : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(mountPoint);
-        mounted = ::geteuid() == 0 && ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") == 0;
+        mounted =
+            ::geteuid() == 0 && ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") == 0;
         if (!mounted) {
             GTEST_SKIP() << "needs root to mount a 1 MiB tmpfs";
         }
@@ -48,8 +49,10 @@ protected:
         }
     }
 
-    Json call(ShellProcess& shell, const std::string& plugin, const std::string& method, Json options) {
-        return shell.call({{"id", 1}, {"plugin", plugin}, {"method", method}, {"options", std::move(options)}});
+    Json call(ShellProcess& shell, const std::string& plugin, const std::string& method,
+              Json options) {
+        return shell.call(
+            {{"id", 1}, {"plugin", plugin}, {"method", method}, {"options", std::move(options)}});
     }
 
     TemporaryDirectory directory;
@@ -61,32 +64,40 @@ protected:
 
 TEST_F(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
     ShellProcess shell{{"stdio", "--container", container.string()}};
-    ASSERT_EQ(call(shell, "OfflineStoragePlugin", "writeFile",
-                   {{"filename", "kept.bin"}, {"data", base64::encode(std::string(100000, 'k'))}})["ok"],
+    ASSERT_EQ(
+        call(shell, "OfflineStoragePlugin", "writeFile",
+             {{"filename", "kept.bin"}, {"data", base64::encode(std::string(100000, 'k'))}})["ok"],
+        true);
+    ASSERT_EQ(call(shell, "DownloadPlugin", "downloadFile", {{"url", server.url("/song")}})["ok"],
               true);
-    ASSERT_EQ(call(shell, "DownloadPlugin", "downloadFile", {{"url", server.url("/song")}})["ok"], true);
     fill();
 
-    EXPECT_EQ(call(shell, "OfflineStoragePlugin", "writeFile",
-                   {{"filename", "kept.bin"}, {"data", base64::encode(std::string(200000, 'n'))}}),
-              Json::parse(R"({"id":1,"ok":false,"message":"Write failed: No space left on device"})"));
-    EXPECT_EQ(call(shell, "OfflineStoragePlugin", "writeTempFile", {{"data", base64::encode(std::string(9000, 't'))}}),
-              Json::parse(R"({"id":1,"ok":false,"message":"Temp write failed: No space left on device"})"));
+    EXPECT_EQ(
+        call(shell, "OfflineStoragePlugin", "writeFile",
+             {{"filename", "kept.bin"}, {"data", base64::encode(std::string(200000, 'n'))}}),
+        Json::parse(R"({"id":1,"ok":false,"message":"Write failed: No space left on device"})"));
+    EXPECT_EQ(call(shell, "OfflineStoragePlugin", "writeTempFile",
+                   {{"data", base64::encode(std::string(9000, 't'))}}),
+              Json::parse(
+                  R"({"id":1,"ok":false,"message":"Temp write failed: No space left on device"})"));
     auto download = call(shell, "DownloadPlugin", "downloadFile", {{"url", server.url("/song")}});
     EXPECT_EQ(download["ok"], false);
-    EXPECT_TRUE(download["message"].get<std::string>().starts_with("Download failed: ")) << download;
+    EXPECT_TRUE(download["message"].get<std::string>().starts_with("Download failed: "))
+        << download;
 
     // The identifier is still given; it is simply not kept.
     auto identifier = call(shell, "OfflineStoragePlugin", "getDeviceId", Json::object());
     EXPECT_EQ(identifier["data"]["deviceId"].get<std::string>().size(), 36u);
 
-    EXPECT_EQ(readWhole(container / "Library/Application Support/offline/kept.bin"), std::string(100000, 'k'));
+    EXPECT_EQ(readWhole(container / "Library/Application Support/offline/kept.bin"),
+              std::string(100000, 'k'));
     EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), std::string(64 * 1024, 's'));
     EXPECT_EQ(call(shell, "OfflineStoragePlugin", "listFiles", Json::object())["data"]["files"],
               Json({"kept.bin"}));
     EXPECT_TRUE(fs::is_empty(container / "tmp/offline_temp"));
     for (const auto& entry : fs::directory_iterator(container / "tmp")) {
-        EXPECT_EQ(entry.path().filename(), "offline_temp") << "a failed download left its body behind";
+        EXPECT_EQ(entry.path().filename(), "offline_temp")
+            << "a failed download left its body behind";
     }
 }
 

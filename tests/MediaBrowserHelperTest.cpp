@@ -11,8 +11,11 @@ using Song = MediaBrowserHelper::Song;
 
 namespace {
 
-const json song = {{"videoId", "dQw4"}, {"title", "Song"}, {"artist", "Artist"},
-                   {"thumbnail", "https://img.example/1.jpg"}, {"duration", "3:32"}};
+const json song = {{"videoId", "dQw4"},
+                   {"title", "Song"},
+                   {"artist", "Artist"},
+                   {"thumbnail", "https://img.example/1.jpg"},
+                   {"duration", "3:32"}};
 
 json with(json base, const json& changes) {
     base.update(changes);
@@ -20,7 +23,9 @@ json with(json base, const json& changes) {
 }
 
 TEST(MediaBrowserHelperTest, ARealisticPlaylistRoundTripsWithExactMemberNames) {
-    json playlist = {{"id", "PL1"}, {"name", "Favourites"}, {"image", ""},
+    json playlist = {{"id", "PL1"},
+                     {"name", "Favourites"},
+                     {"image", ""},
                      {"songs", {song, with(song, {{"videoId", "x2"}, {"title", ""}})}}};
     auto decoded = playlist.get<Playlist>();
     EXPECT_EQ(decoded.id, "PL1");
@@ -51,7 +56,8 @@ TEST(MediaBrowserHelperTest, MissingOrMistypedMembersFailTheWholeRecord) {
 
     json numericDuration = with(song, {{"duration", 212}});
     EXPECT_THROW(numericDuration.get<Song>(), json::type_error);
-    json containing = {{"id", "PL"}, {"name", "N"}, {"image", ""}, {"songs", {song, numericDuration}}};
+    json containing = {
+        {"id", "PL"}, {"name", "N"}, {"image", ""}, {"songs", {song, numericDuration}}};
     EXPECT_THROW(containing.get<Playlist>(), json::type_error);
 
     json wrongCase = song;

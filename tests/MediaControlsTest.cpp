@@ -28,7 +28,8 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(out[1], 1);
-            ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
+            ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
+                     nullptr);
             ::_exit(127);
         }
         ::close(out[1]);
@@ -88,7 +89,9 @@ protected:
     }
 
     void report(Json status) {
-        shell.call({{"id", "status"}, {"plugin", "PlaybackStatusPlugin"}, {"method", "updateStatus"},
+        shell.call({{"id", "status"},
+                    {"plugin", "PlaybackStatusPlugin"},
+                    {"method", "updateStatus"},
                     {"options", std::move(status)}});
     }
 
@@ -120,14 +123,21 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
 
 TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
     EXPECT_EQ(playerctl("status"), "Stopped");
-    report({{"state", "playing"}, {"title", "Song"}, {"artist", "Artist"}, {"album", "Album"},
-            {"duration", 245000}, {"position", 1000}});
+    report({{"state", "playing"},
+            {"title", "Song"},
+            {"artist", "Artist"},
+            {"album", "Album"},
+            {"duration", 245000},
+            {"position", 1000}});
     EXPECT_EQ(playerctl("status"), "Playing");
     EXPECT_EQ(playerctl("metadata title"), "Song");
     EXPECT_EQ(playerctl("metadata artist"), "Artist");
     EXPECT_EQ(playerctl("metadata album"), "Album");
     EXPECT_EQ(playerctl("metadata mpris:length"), "245000000");
-    report({{"state", "paused"}, {"title", "Song"}, {"artist", "Artist"}, {"album", "Album"},
+    report({{"state", "paused"},
+            {"title", "Song"},
+            {"artist", "Artist"},
+            {"album", "Album"},
             {"position", 12000}});
     EXPECT_EQ(playerctl("status"), "Paused");
     EXPECT_EQ(playerctl("position"), "12.000000");
@@ -155,8 +165,10 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
 TEST_F(MediaControlsTest, APositionForAnotherTrackIsIgnored) {
     report({{"state", "playing"}, {"title", "Song"}, {"duration", 60000}});
     std::string stale = bus.run(
-        "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell /org/mpris/MediaPlayer2 "
-        "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/999 int64:5000000");
+        "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell "
+        "/org/mpris/MediaPlayer2 "
+        "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/999 "
+        "int64:5000000");
     EXPECT_EQ(stale.find("Error"), std::string::npos) << stale;
     // The next event is the next command's, not a seek.
     playerctl("pause");
@@ -166,7 +178,9 @@ TEST_F(MediaControlsTest, APositionForAnotherTrackIsIgnored) {
 TEST(MediaControlsWithoutBus, TheShellStartsAndAnswersAllTheSame) {
     TemporaryDirectory directory;
     ShellProcess shell{{"stdio", "--container", (directory / "c").string()}};
-    EXPECT_EQ(shell.call({{"id", 1}, {"host", "remoteCommand"}, {"command", "play"}})["data"]["status"], 0);
+    EXPECT_EQ(
+        shell.call({{"id", 1}, {"host", "remoteCommand"}, {"command", "play"}})["data"]["status"],
+        0);
     EXPECT_NE(shell.standardError().find("no media controls"), std::string::npos);
 }
 

@@ -63,9 +63,13 @@ TEST(MediaManagerAudioSession, ConfiguresForPlaybackThenActivatesAndReportsFailu
     };
     const std::vector<Case> cases = {
         {{}, {}, {"setCategory playback default 100", "setActive 1 0"}, {}},
-        {platform::Error{"category refused"}, {}, {"setCategory playback default 100"},
+        {platform::Error{"category refused"},
+         {},
+         {"setCategory playback default 100"},
          {"Audio session error: category refused"}},
-        {{}, platform::Error{"busy"}, {"setCategory playback default 100", "setActive 1 0"},
+        {{},
+         platform::Error{"busy"},
+         {"setCategory playback default 100", "setActive 1 0"},
          {"Audio session error: busy"}},
     };
     for (const Case& each : cases) {
@@ -99,7 +103,8 @@ TEST_F(MediaManagerTest, HandlersRunTheirCallbacksAndReportStatus) {
                                   RemoteCommand::nextTrack, RemoteCommand::previousTrack}) {
         EXPECT_EQ(send(command), RemoteCommandHandlerStatus::success);
     }
-    EXPECT_EQ(send(RemoteCommand::changePlaybackPosition, 12.5), RemoteCommandHandlerStatus::success);
+    EXPECT_EQ(send(RemoteCommand::changePlaybackPosition, 12.5),
+              RemoteCommandHandlerStatus::success);
     EXPECT_EQ(manager->status().position, 12.5);
 
     std::vector<std::string> heard;
@@ -114,7 +119,8 @@ TEST_F(MediaManagerTest, HandlersRunTheirCallbacksAndReportStatus) {
     EXPECT_THAT(heard, ElementsAre("play", "pause", "next", "previous", "seek 42.500000"));
 
     // A position command whose event carries no position is not a position event.
-    EXPECT_EQ(send(RemoteCommand::changePlaybackPosition), RemoteCommandHandlerStatus::commandFailed);
+    EXPECT_EQ(send(RemoteCommand::changePlaybackPosition),
+              RemoteCommandHandlerStatus::commandFailed);
     EXPECT_EQ(heard.size(), 5u);
 }
 

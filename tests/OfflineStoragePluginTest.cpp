@@ -30,8 +30,8 @@ protected:
         auto services = fakes.services();
         services.fileSystem = files;
         bridge = std::make_shared<FakeBridge>(services);
-        plugin = std::static_pointer_cast<OfflineStoragePlugin>(
-            createPlugin<OfflineStoragePlugin>(bridge, "OfflineStoragePlugin", "OfflineStoragePlugin"));
+        plugin = std::static_pointer_cast<OfflineStoragePlugin>(createPlugin<OfflineStoragePlugin>(
+            bridge, "OfflineStoragePlugin", "OfflineStoragePlugin"));
     }
 
     CAPCallResult call(Method method, JSObject options = JSObject::object()) {
@@ -60,8 +60,9 @@ protected:
     }
 
     std::string read(const std::string& name) {
-        return *base64::decode(resolved(&OfflineStoragePlugin::readFile, {{"filename", name}})["data"]
-                                   .get<std::string>());
+        return *base64::decode(
+            resolved(&OfflineStoragePlugin::readFile, {{"filename", name}})["data"]
+                .get<std::string>());
     }
 
     fs::path store() const { return root / "Library/Application Support/offline"; }
@@ -107,10 +108,11 @@ TEST_F(OfflineStoragePluginTest, RefusesMissingArgumentsAndBadDataBeforeTouching
 TEST_F(OfflineStoragePluginTest, RefusesEveryNameThatIsNotOneFileOfTheStore) {
     using P = OfflineStoragePlugin;
     write("victim", "keep me");
-    const std::vector<std::string> names = {"", ".", "..", "../victim", "a/b", "/etc/passwd",
-                                            std::string("a\0b", 3)};
+    const std::vector<std::string> names = {
+        "", ".", "..", "../victim", "a/b", "/etc/passwd", std::string("a\0b", 3)};
     for (const std::string& name : names) {
-        EXPECT_EQ(rejected(&P::writeFile, {{"filename", name}, {"data", "aGk="}}), "Invalid filename");
+        EXPECT_EQ(rejected(&P::writeFile, {{"filename", name}, {"data", "aGk="}}),
+                  "Invalid filename");
         EXPECT_EQ(rejected(&P::readFile, {{"filename", name}}), "Invalid filename");
         EXPECT_EQ(rejected(&P::deleteFile, {{"filename", name}}), "Invalid filename");
         EXPECT_EQ(rejected(&P::fileExists, {{"filename", name}}), "Invalid filename");
@@ -161,7 +163,8 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
     using P = OfflineStoragePlugin;
     EXPECT_EQ(rejected(&P::writeTempFile), "data required");
     EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "not base64"}}), "data required");
-    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}, {"extension", "x/y"}}), "Invalid extension");
+    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}, {"extension", "x/y"}}),
+              "Invalid extension");
     EXPECT_FALSE(fs::exists(scratch()));
 
     auto first = resolved(&P::writeTempFile, {{"data", "aGk="}});
@@ -177,13 +180,15 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
         "temp_[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.mp3"))(name))
         << name;
 
-    std::string dotted = resolved(&P::writeTempFile, {{"data", ""}, {"extension", ".tar.gz"}})["filePath"];
+    std::string dotted =
+        resolved(&P::writeTempFile, {{"data", ""}, {"extension", ".tar.gz"}})["filePath"];
     EXPECT_TRUE(dotted.ends_with("..tar.gz"));
     std::string bare = resolved(&P::writeTempFile, {{"data", ""}, {"extension", ""}})["filePath"];
     EXPECT_TRUE(bare.ends_with("."));
 
     files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
-    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}}), "Temp write failed: Read-only file system");
+    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}}),
+              "Temp write failed: Read-only file system");
 }
 
 TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemovals) {
@@ -227,7 +232,8 @@ TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     fs::path file = root / "Library/Application Support/device_id.txt";
     ASSERT_FALSE(fs::exists(file.parent_path()));
     std::string identifier = resolved(&P::getDeviceId)["deviceId"];
-    EXPECT_TRUE(testing::Matches(testing::MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"))(identifier));
+    EXPECT_TRUE(testing::Matches(
+        testing::MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"))(identifier));
     EXPECT_EQ(readWhole(file), identifier);
     EXPECT_EQ(resolved(&P::getDeviceId)["deviceId"], identifier);
 

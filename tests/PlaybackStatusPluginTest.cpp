@@ -19,8 +19,9 @@ protected:
 
     static std::shared_ptr<PlaybackStatusPlugin> makeLoadedPlugin(
         const std::shared_ptr<FakeBridge>& owner) {
-        auto made = std::static_pointer_cast<PlaybackStatusPlugin>(
-            createPlugin<PlaybackStatusPlugin>(owner, "PlaybackStatusPlugin", "PlaybackStatusPlugin"));
+        auto made =
+            std::static_pointer_cast<PlaybackStatusPlugin>(createPlugin<PlaybackStatusPlugin>(
+                owner, "PlaybackStatusPlugin", "PlaybackStatusPlugin"));
         made->load();
         return made;
     }
@@ -60,10 +61,10 @@ TEST_F(PlaybackStatusPluginTest, NoArgumentsPublishTheDefaultsAndResolveWithoutD
 
 TEST_F(PlaybackStatusPluginTest, StatesMapCaseInsensitivelyButExactly) {
     const std::vector<std::pair<JSObject, PlaybackState>> cases = {
-        {"playing", PlaybackState::playing}, {"PLAYING", PlaybackState::playing},
-        {"Paused", PlaybackState::paused},   {"stopped", PlaybackState::stopped},
+        {"playing", PlaybackState::playing},  {"PLAYING", PlaybackState::playing},
+        {"Paused", PlaybackState::paused},    {"stopped", PlaybackState::stopped},
         {" playing", PlaybackState::unknown}, {"buffering", PlaybackState::unknown},
-        {"", PlaybackState::unknown},        {7, PlaybackState::unknown},
+        {"", PlaybackState::unknown},         {7, PlaybackState::unknown},
     };
     for (const auto& [state, expected] : cases) {
         update({{"state", state}});
@@ -72,8 +73,12 @@ TEST_F(PlaybackStatusPluginTest, StatesMapCaseInsensitivelyButExactly) {
 }
 
 TEST_F(PlaybackStatusPluginTest, TimesArriveInMillisecondsAndEveryCallOverwritesEveryField) {
-    update({{"state", "paused"}, {"position", 750}, {"duration", 200000}, {"title", "One"},
-            {"artist", "A"}, {"album", "B"}});
+    update({{"state", "paused"},
+            {"position", 750},
+            {"duration", 200000},
+            {"title", "One"},
+            {"artist", "A"},
+            {"album", "B"}});
     auto info = published();
     EXPECT_EQ(info.elapsedPlaybackTime, 0.75);
     EXPECT_EQ(info.playbackDuration, 200.0);

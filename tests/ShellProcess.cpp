@@ -119,7 +119,9 @@ void ShellProcess::closeInput() {
     input_ = -1;
 }
 
-void ShellProcess::signal(int number) { ::kill(pid_, number); }
+void ShellProcess::signal(int number) {
+    ::kill(pid_, number);
+}
 
 int ShellProcess::wait(std::chrono::milliseconds timeout) {
     if (status_) {

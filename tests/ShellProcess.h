@@ -16,7 +16,8 @@ public:
 
     // Runs `musicshell ARGS...`, with standard error kept in a file of its own. It sees no
     // session bus unless `sessionBus` names one.
-    explicit ShellProcess(std::vector<std::string> arguments, std::string sessionBus = "unix:path=/nonexistent");
+    explicit ShellProcess(std::vector<std::string> arguments,
+                          std::string sessionBus = "unix:path=/nonexistent");
     ~ShellProcess();
     ShellProcess(const ShellProcess&) = delete;
     ShellProcess& operator=(const ShellProcess&) = delete;

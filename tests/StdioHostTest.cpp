@@ -24,9 +24,11 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
 
     // Every view load registers the commands again; each keeps exactly one handler.
     shell.call({{"id", 3}, {"host", "reloadView"}});
-    EXPECT_EQ(shell.call({{"id", 4}, {"host", "reloadView"}}), Json::parse(R"({"id":4,"ok":true})"));
+    EXPECT_EQ(shell.call({{"id", 4}, {"host", "reloadView"}}),
+              Json::parse(R"({"id":4,"ok":true})"));
     auto commands = shell.call({{"id", 5}, {"host", "commandCenter"}})["data"];
-    for (const char* name : {"play", "pause", "nextTrack", "previousTrack", "changePlaybackPosition"}) {
+    for (const char* name :
+         {"play", "pause", "nextTrack", "previousTrack", "changePlaybackPosition"}) {
         EXPECT_EQ(commands[name], Json::parse(R"({"enabled":true,"handlers":1})")) << name;
     }
     for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
@@ -120,10 +122,11 @@ TEST_F(StdioHostTest, IdsAreEchoedExactlyAsSent) {
 
 TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {
     TemporaryDirectory directory;
-    ShellProcess shell{{"stdio", "--container", (directory / "c").string(), "--max-request-bytes",
-                        "1000"}};
+    ShellProcess shell{
+        {"stdio", "--container", (directory / "c").string(), "--max-request-bytes", "1000"}};
     shell.send(R"({"id":1,"host":"nowPlaying","pad":")" + std::string(5000, 'x') + "\"}");
-    EXPECT_EQ(*shell.next(), Json::parse(R"({"id":null,"ok":false,"message":"Request too large"})"));
+    EXPECT_EQ(*shell.next(),
+              Json::parse(R"({"id":null,"ok":false,"message":"Request too large"})"));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
 }
 
@@ -159,24 +162,34 @@ TEST_F(StdioHostTest, APausePressRaisesPauseMusicBeforeItsAnswer) {
                                              "data":{"event":"pauseMusic"}})"));
     EXPECT_EQ(*shell.next(), Json::parse(R"({"id":1,"ok":true,"data":{"status":0}})"));
 
-    shell.sendJson({{"id", 2}, {"host", "remoteCommand"}, {"command", "changePlaybackPosition"},
+    shell.sendJson({{"id", 2},
+                    {"host", "remoteCommand"},
+                    {"command", "changePlaybackPosition"},
                     {"positionTime", 42.5}});
     EXPECT_EQ((*shell.next())["data"], Json::parse(R"({"time":42.5,"event":"iosSeek"})"));
     EXPECT_EQ((*shell.next())["data"]["status"], 0);
 }
 
 TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
-    auto answer = shell.call({{"id", 1}, {"plugin", "PlaybackStatusPlugin"}, {"method", "updateStatus"},
-                              {"options", {{"state", "Playing"}, {"position", 1500}, {"duration", 240000},
-                                           {"playbackRate", 1.25}, {"title", "Song"},
-                                           {"artist", "Artist"}, {"album", "Album"}}}});
+    auto answer = shell.call({{"id", 1},
+                              {"plugin", "PlaybackStatusPlugin"},
+                              {"method", "updateStatus"},
+                              {"options",
+                               {{"state", "Playing"},
+                                {"position", 1500},
+                                {"duration", 240000},
+                                {"playbackRate", 1.25},
+                                {"title", "Song"},
+                                {"artist", "Artist"},
+                                {"album", "Album"}}}});
     EXPECT_EQ(answer, Json::parse(R"({"id":1,"ok":true})"));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
               Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",
                   "albumTitle":"Album","playbackDuration":240.0,"elapsedPlaybackTime":1.5,
                   "playbackRate":1.25}})"));
     EXPECT_EQ(shell.call({{"id", 3}, {"plugin", "PlaybackStatusPlugin"}, {"method", "nope"}}),
-              Json::parse(R"({"id":3,"ok":false,"message":"Unknown method: PlaybackStatusPlugin.nope"})"));
+              Json::parse(
+                  R"({"id":3,"ok":false,"message":"Unknown method: PlaybackStatusPlugin.nope"})"));
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 class TemporaryDirectory {
 public:
     TemporaryDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "musicshell-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "musicshell-test-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TemporaryDirectory() {

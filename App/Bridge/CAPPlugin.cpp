@@ -2,7 +2,9 @@
 
 CAPPlugin::CAPPlugin(std::weak_ptr<CAPBridgeProtocol> bridge, std::string pluginId,
                      std::string pluginName)
-    : bridge_(std::move(bridge)), pluginId_(std::move(pluginId)), pluginName_(std::move(pluginName)) {}
+    : bridge_(std::move(bridge)),
+      pluginId_(std::move(pluginId)),
+      pluginName_(std::move(pluginName)) {}
 
 CAPPlugin::CAPPlugin() = default;
 

@@ -29,11 +29,17 @@ CAPPluginCall::CAPPluginCall(std::string callbackId, std::string methodName, JSO
     state_->responder = std::move(responder);
 }
 
-const std::string& CAPPluginCall::callbackId() const { return state_->callbackId; }
+const std::string& CAPPluginCall::callbackId() const {
+    return state_->callbackId;
+}
 
-const std::string& CAPPluginCall::methodName() const { return state_->methodName; }
+const std::string& CAPPluginCall::methodName() const {
+    return state_->methodName;
+}
 
-const JSObject& CAPPluginCall::options() const { return state_->options; }
+const JSObject& CAPPluginCall::options() const {
+    return state_->options;
+}
 
 namespace {
 const JSObject* member(const JSObject& options, std::string_view key) {
@@ -96,15 +102,21 @@ std::optional<std::string> CAPPluginCall::takeString(std::string_view key) const
     return text;
 }
 
-void CAPPluginCall::resolve() const { finish({true, std::nullopt, {}}); }
+void CAPPluginCall::resolve() const {
+    finish({true, std::nullopt, {}});
+}
 
-void CAPPluginCall::resolve(JSObject data) const { finish({true, std::move(data), {}}); }
+void CAPPluginCall::resolve(JSObject data) const {
+    finish({true, std::move(data), {}});
+}
 
 void CAPPluginCall::reject(std::string_view message) const {
     finish({false, std::nullopt, std::string(message)});
 }
 
-bool CAPPluginCall::isFinished() const { return state_->finished.load(); }
+bool CAPPluginCall::isFinished() const {
+    return state_->finished.load();
+}
 
 void CAPPluginCall::finish(CAPCallResult result) const {
     if (state_->finished.exchange(true)) {

@@ -23,8 +23,8 @@ struct CAPPluginMethod {
 };
 
 using CAPPluginFactory = std::shared_ptr<CAPPlugin> (*)(std::weak_ptr<CAPBridgeProtocol> bridge,
-                                                       std::string pluginId,
-                                                       std::string pluginName);
+                                                        std::string pluginId,
+                                                        std::string pluginName);
 
 // A plugin class as the runtime knows it: its plain class name, how to create it with a bridge,
 // and its methods. A plugin's source file defines one at namespace scope:

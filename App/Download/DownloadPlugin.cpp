@@ -80,19 +80,21 @@ void DownloadPlugin::downloadFile(const CAPPluginCall& call) {
         return;
     }
     auto services = platform();
-    services.urlSession->downloadTask(*url, [services, call, fileName](platform::DownloadTaskResult result) {
-        fs::path folder = services.fileSystem->directory(platform::Directory::documents) / "Downloads";
-        if (!services.fileSystem->exists(folder)) {
-            // A failure here shows when the file is moved in.
-            services.fileSystem->createDirectories(folder);
-        }
-        fs::path destination = folder / fileName;
-        if (auto failure = store(services, result, destination)) {
-            call.reject(*failure);
-            return;
-        }
-        call.resolve({{"path", destination.string()}});
-    });
+    services.urlSession->downloadTask(
+        *url, [services, call, fileName](platform::DownloadTaskResult result) {
+            fs::path folder =
+                services.fileSystem->directory(platform::Directory::documents) / "Downloads";
+            if (!services.fileSystem->exists(folder)) {
+                // A failure here shows when the file is moved in.
+                services.fileSystem->createDirectories(folder);
+            }
+            fs::path destination = folder / fileName;
+            if (auto failure = store(services, result, destination)) {
+                call.reject(*failure);
+                return;
+            }
+            call.resolve({{"path", destination.string()}});
+        });
 }
 
 void DownloadPlugin::downloadAndInstall(const CAPPluginCall& call) {
@@ -102,7 +104,8 @@ void DownloadPlugin::downloadAndInstall(const CAPPluginCall& call) {
     }
     auto services = platform();
     services.urlSession->downloadTask(*url, [services, call](platform::DownloadTaskResult result) {
-        fs::path package = services.fileSystem->directory(platform::Directory::caches) / packageName;
+        fs::path package =
+            services.fileSystem->directory(platform::Directory::caches) / packageName;
         if (auto failure = store(services, result, package)) {
             call.reject(*failure);
             return;

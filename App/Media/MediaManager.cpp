@@ -21,9 +21,9 @@ MediaManager::MediaManager(Passkey, const platform::Services& services) : servic
 
 void MediaManager::configureAudioSession() {
     auto& session = *services_.audioSession;
-    auto error = session.setCategory(audio::categoryPlayback, audio::modeDefault,
-                                     audio::allowBluetooth | audio::allowBluetoothA2DP |
-                                         audio::allowAirPlay);
+    auto error = session.setCategory(
+        audio::categoryPlayback, audio::modeDefault,
+        audio::allowBluetooth | audio::allowBluetoothA2DP | audio::allowAirPlay);
     if (!error) {
         error = session.setActive(true, 0);
     }
@@ -67,11 +67,20 @@ RemoteCommandHandlerStatus MediaManager::runCallback(RemoteCommand command) {
     {
         std::lock_guard lock(mutex_);
         switch (command) {
-            case RemoteCommand::play: callback = callbacks_.onPlay; break;
-            case RemoteCommand::pause: callback = callbacks_.onPause; break;
-            case RemoteCommand::nextTrack: callback = callbacks_.onNext; break;
-            case RemoteCommand::previousTrack: callback = callbacks_.onPrevious; break;
-            case RemoteCommand::changePlaybackPosition: break;
+            case RemoteCommand::play:
+                callback = callbacks_.onPlay;
+                break;
+            case RemoteCommand::pause:
+                callback = callbacks_.onPause;
+                break;
+            case RemoteCommand::nextTrack:
+                callback = callbacks_.onNext;
+                break;
+            case RemoteCommand::previousTrack:
+                callback = callbacks_.onPrevious;
+                break;
+            case RemoteCommand::changePlaybackPosition:
+                break;
         }
     }
     if (callback) {

@@ -10,7 +10,8 @@
 namespace {
 const CAPPluginClass runtimeClass(
     "PlaybackStatusPlugin", &createPlugin<PlaybackStatusPlugin>,
-    {CAPPluginMethod::of<PlaybackStatusPlugin, &PlaybackStatusPlugin::updateStatus>("updateStatus")});
+    {CAPPluginMethod::of<PlaybackStatusPlugin, &PlaybackStatusPlugin::updateStatus>(
+        "updateStatus")});
 
 platform::PlaybackState playbackStateNamed(std::string state) {
     std::transform(state.begin(), state.end(), state.begin(),
@@ -45,15 +46,18 @@ void PlaybackStatusPlugin::load() {
     manager->setCallbacks({
         weakly(self, [](const PlaybackStatusPlugin& plugin) { plugin.sendEvent("playMusic"); }),
         weakly(self, [](const PlaybackStatusPlugin& plugin) { plugin.sendEvent("pauseMusic"); }),
-        weakly(self, [](const PlaybackStatusPlugin& plugin) {
-            plugin.sendEvent("changeTrack", {{"dir", 1}});
-        }),
-        weakly(self, [](const PlaybackStatusPlugin& plugin) {
-            plugin.sendEvent("changeTrack", {{"dir", -1}});
-        }),
-        weakly<double>(self, [](const PlaybackStatusPlugin& plugin, double time) {
-            plugin.sendEvent("iosSeek", {{"time", time}});
-        }),
+        weakly(self,
+               [](const PlaybackStatusPlugin& plugin) {
+                   plugin.sendEvent("changeTrack", {{"dir", 1}});
+               }),
+        weakly(self,
+               [](const PlaybackStatusPlugin& plugin) {
+                   plugin.sendEvent("changeTrack", {{"dir", -1}});
+               }),
+        weakly<double>(self,
+                       [](const PlaybackStatusPlugin& plugin, double time) {
+                           plugin.sendEvent("iosSeek", {{"time", time}});
+                       }),
     });
 }
 

@@ -18,7 +18,8 @@ const CAPPluginClass runtimeClass(
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::fileExists>("fileExists"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getStorageInfo>(
             "getStorageInfo"),
-        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getDeviceId>("getDeviceId"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getDeviceId>(
+            "getDeviceId"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::writeTempFile>(
             "writeTempFile"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::cleanTempFiles>(
@@ -34,8 +35,11 @@ bool isValidUTF8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xe ? 3
-                                                   : (byte >> 3) == 0x1e ? 4 : 0;
+        std::size_t length = byte < 0x80           ? 1
+                             : (byte >> 5) == 0x6  ? 2
+                             : (byte >> 4) == 0xe  ? 3
+                             : (byte >> 3) == 0x1e ? 4
+                                                   : 0;
         if (length == 0 || i + length > text.size()) {
             return false;
         }
@@ -69,7 +73,8 @@ std::string_view trimmed(std::string_view text) {
 std::string fileURL(const fs::path& path) {
     std::string url = "file://";
     for (unsigned char c : path.string()) {
-        if (std::isalnum(c) || std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
+        if (std::isalnum(c) ||
+            std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
             url.push_back(static_cast<char>(c));
         } else {
             char escaped[4];
@@ -195,7 +200,8 @@ void OfflineStoragePlugin::getStorageInfo(const CAPPluginCall& call) {
             used += entry.size.value_or(0);
         }
     }
-    call.resolve({{"total", figures.value().total}, {"free", figures.value().free}, {"used", used}});
+    call.resolve(
+        {{"total", figures.value().total}, {"free", figures.value().free}, {"used", used}});
 }
 
 void OfflineStoragePlugin::getDeviceId(const CAPPluginCall& call) {

@@ -18,7 +18,9 @@ CommandFileOpener::CommandFileOpener(std::optional<std::string> command,
                                      std::shared_ptr<platform::MainQueue> mainQueue)
     : command_(std::move(command)), mainQueue_(std::move(mainQueue)) {}
 
-CommandFileOpener::~CommandFileOpener() { stop(); }
+CommandFileOpener::~CommandFileOpener() {
+    stop();
+}
 
 void CommandFileOpener::stop() {
     stopping_ = true;
@@ -29,7 +31,9 @@ void CommandFileOpener::stop() {
     waiters_.clear();
 }
 
-bool CommandFileOpener::canOpen(const std::filesystem::path&) const { return command_.has_value(); }
+bool CommandFileOpener::canOpen(const std::filesystem::path&) const {
+    return command_.has_value();
+}
 
 void CommandFileOpener::open(const std::filesystem::path& file,
                              std::function<void(bool)> completion) {
@@ -49,9 +53,8 @@ void CommandFileOpener::open(const std::filesystem::path& file,
     reapFinishedWaiters();
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::lock_guard lock(mutex_);
-    waiters_.push_back({std::thread([this, pid, completion = std::move(completion), done]() mutable {
-                            wait(pid, std::move(completion), done);
-                        }),
+    waiters_.push_back({std::thread([this, pid, completion = std::move(completion),
+                                     done]() mutable { wait(pid, std::move(completion), done); }),
                         done});
 }
 

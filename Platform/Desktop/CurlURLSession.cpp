@@ -16,7 +16,9 @@ constexpr long connectTimeoutSeconds = 60;
 // A transfer that moves less than a byte a second for this long has stalled.
 constexpr long stallTimeoutSeconds = 60;
 
-platform::Error errnoError(int number) { return {std::strerror(number)}; }
+platform::Error errnoError(int number) {
+    return {std::strerror(number)};
+}
 }  // namespace
 
 struct CurlURLSession::Transfer {

@@ -26,7 +26,8 @@ public:
     CurlURLSession& operator=(const CurlURLSession&) = delete;
 
     bool isValidURL(std::string_view text) const override;
-    void dataTask(std::string url, std::function<void(platform::DataTaskResult)> completion) override;
+    void dataTask(std::string url,
+                  std::function<void(platform::DataTaskResult)> completion) override;
     void downloadTask(std::string url,
                       std::function<void(platform::DownloadTaskResult)> completion) override;
 

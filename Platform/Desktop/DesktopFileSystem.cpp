@@ -20,7 +20,9 @@ using platform::Error;
 namespace {
 constexpr std::string_view stalePrefix = ".musicshell-write-";
 
-Error errnoError(int number) { return {std::strerror(number)}; }
+Error errnoError(int number) {
+    return {std::strerror(number)};
+}
 
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
@@ -98,11 +100,16 @@ void DesktopFileSystem::removeStaleWrites(const fs::path& directory) {
 
 fs::path DesktopFileSystem::directory(platform::Directory which) const {
     switch (which) {
-        case platform::Directory::home: return root_;
-        case platform::Directory::applicationSupport: return root_ / "Library" / "Application Support";
-        case platform::Directory::caches: return root_ / "Library" / "Caches";
-        case platform::Directory::documents: return root_ / "Documents";
-        case platform::Directory::temporary: return root_ / "tmp";
+        case platform::Directory::home:
+            return root_;
+        case platform::Directory::applicationSupport:
+            return root_ / "Library" / "Application Support";
+        case platform::Directory::caches:
+            return root_ / "Library" / "Caches";
+        case platform::Directory::documents:
+            return root_ / "Documents";
+        case platform::Directory::temporary:
+            return root_ / "tmp";
     }
     return root_;
 }
@@ -265,7 +272,8 @@ std::optional<Error> DesktopFileSystem::placeAtomically(const fs::path& file, co
     return error;
 }
 
-platform::Result<platform::FileSystemFigures> DesktopFileSystem::figures(const fs::path& path) const {
+platform::Result<platform::FileSystemFigures> DesktopFileSystem::figures(
+    const fs::path& path) const {
     struct statvfs volume {};
     if (::statvfs(path.c_str(), &volume) != 0) {
         return errnoError(errno);

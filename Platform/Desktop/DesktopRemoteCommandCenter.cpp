@@ -1,7 +1,9 @@
 #include "Platform/Desktop/DesktopRemoteCommandCenter.h"
 
 namespace {
-std::size_t indexOf(platform::RemoteCommand command) { return static_cast<std::size_t>(command); }
+std::size_t indexOf(platform::RemoteCommand command) {
+    return static_cast<std::size_t>(command);
+}
 }  // namespace
 
 void DesktopRemoteCommandCenter::setEnabled(platform::RemoteCommand command, bool enabled) {

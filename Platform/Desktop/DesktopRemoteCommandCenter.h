@@ -14,7 +14,8 @@ class DesktopRemoteCommandCenter : public platform::RemoteCommandCenter {
 public:
     void setEnabled(platform::RemoteCommand command, bool enabled) override;
     void removeAllTargets(platform::RemoteCommand command) override;
-    void addTarget(platform::RemoteCommand command, platform::RemoteCommandHandler handler) override;
+    void addTarget(platform::RemoteCommand command,
+                   platform::RemoteCommandHandler handler) override;
     CommandState commandState(platform::RemoteCommand command) const override;
     std::optional<platform::RemoteCommandHandlerStatus> send(
         const platform::RemoteCommandEvent& event) override;

@@ -3,8 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <sdbus-c++/sdbus-c++.h>
+#include <cmath>
 
 #include "Platform/Log.h"
 
@@ -18,13 +18,18 @@ constexpr double seekTolerance = 1.0;
 
 std::string statusName(platform::PlaybackState state) {
     switch (state) {
-        case platform::PlaybackState::playing: return "Playing";
-        case platform::PlaybackState::paused: return "Paused";
-        default: return "Stopped";
+        case platform::PlaybackState::playing:
+            return "Playing";
+        case platform::PlaybackState::paused:
+            return "Paused";
+        default:
+            return "Stopped";
     }
 }
 
-std::int64_t microseconds(double seconds) { return static_cast<std::int64_t>(std::llround(seconds * 1e6)); }
+std::int64_t microseconds(double seconds) {
+    return static_cast<std::int64_t>(std::llround(seconds * 1e6));
+}
 
 bool sameTrack(const platform::NowPlayingInfo& a, const platform::NowPlayingInfo& b) {
     return a.title == b.title && a.artist == b.artist && a.albumTitle == b.albumTitle;
@@ -46,7 +51,8 @@ std::string_view imageExtension(const std::string& bytes) {
 
 MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
                            std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying,
-                           std::shared_ptr<platform::FileSystem> files, std::filesystem::path artworkFolder)
+                           std::shared_ptr<platform::FileSystem> files,
+                           std::filesystem::path artworkFolder)
     : commands_(std::move(commands)),
       nowPlaying_(std::move(nowPlaying)),
       files_(std::move(files)),
@@ -70,9 +76,8 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
         auto at = Clock::now();
         post([this, at] { refresh(at); });
     });
-    commands_->setObserver([this] {
-        post([this] { object_->emitPropertiesChangedSignal(playerInterface); });
-    });
+    commands_->setObserver(
+        [this] { post([this] { object_->emitPropertiesChangedSignal(playerInterface); }); });
 }
 
 MprisService::~MprisService() {
@@ -93,37 +98,61 @@ void MprisService::registerInterfaces() {
     auto& object = *object_;
     object.registerMethod("Raise").onInterface(rootInterface).implementedAs([] {});
     object.registerMethod("Quit").onInterface(rootInterface).implementedAs([] {});
-    object.registerProperty("Identity").onInterface(rootInterface).withGetter([] { return std::string("musicshell"); });
+    object.registerProperty("Identity").onInterface(rootInterface).withGetter([] {
+        return std::string("musicshell");
+    });
     object.registerProperty("CanQuit").onInterface(rootInterface).withGetter([] { return false; });
     object.registerProperty("CanRaise").onInterface(rootInterface).withGetter([] { return false; });
-    object.registerProperty("HasTrackList").onInterface(rootInterface).withGetter([] { return false; });
-    object.registerProperty("SupportedUriSchemes").onInterface(rootInterface).withGetter([] { return std::vector<std::string>{}; });
-    object.registerProperty("SupportedMimeTypes").onInterface(rootInterface).withGetter([] { return std::vector<std::string>{}; });
+    object.registerProperty("HasTrackList").onInterface(rootInterface).withGetter([] {
+        return false;
+    });
+    object.registerProperty("SupportedUriSchemes").onInterface(rootInterface).withGetter([] {
+        return std::vector<std::string>{};
+    });
+    object.registerProperty("SupportedMimeTypes").onInterface(rootInterface).withGetter([] {
+        return std::vector<std::string>{};
+    });
 
     using platform::RemoteCommand;
-    object.registerMethod("Play").onInterface(playerInterface).implementedAs([this] { send(RemoteCommand::play); });
-    object.registerMethod("Pause").onInterface(playerInterface).implementedAs([this] { send(RemoteCommand::pause); });
-    object.registerMethod("Stop").onInterface(playerInterface).implementedAs([this] { send(RemoteCommand::pause); });
+    object.registerMethod("Play").onInterface(playerInterface).implementedAs([this] {
+        send(RemoteCommand::play);
+    });
+    object.registerMethod("Pause").onInterface(playerInterface).implementedAs([this] {
+        send(RemoteCommand::pause);
+    });
+    object.registerMethod("Stop").onInterface(playerInterface).implementedAs([this] {
+        send(RemoteCommand::pause);
+    });
     object.registerMethod("PlayPause").onInterface(playerInterface).implementedAs([this] {
-        send(published_.state == platform::PlaybackState::playing ? RemoteCommand::pause : RemoteCommand::play);
+        send(published_.state == platform::PlaybackState::playing ? RemoteCommand::pause
+                                                                  : RemoteCommand::play);
     });
-    object.registerMethod("Next").onInterface(playerInterface).implementedAs([this] { send(RemoteCommand::nextTrack); });
-    object.registerMethod("Previous").onInterface(playerInterface).implementedAs([this] { send(RemoteCommand::previousTrack); });
-    object.registerMethod("Seek").onInterface(playerInterface).implementedAs([this](std::int64_t offset) {
-        auto target = std::max<std::int64_t>(0, positionMicroseconds(Clock::now()) + offset);
-        send(RemoteCommand::changePlaybackPosition, static_cast<double>(target) / 1e6);
+    object.registerMethod("Next").onInterface(playerInterface).implementedAs([this] {
+        send(RemoteCommand::nextTrack);
     });
-    object.registerMethod("SetPosition").onInterface(playerInterface).implementedAs(
-        [this](const sdbus::ObjectPath& track, std::int64_t position) {
+    object.registerMethod("Previous").onInterface(playerInterface).implementedAs([this] {
+        send(RemoteCommand::previousTrack);
+    });
+    object.registerMethod("Seek")
+        .onInterface(playerInterface)
+        .implementedAs([this](std::int64_t offset) {
+            auto target = std::max<std::int64_t>(0, positionMicroseconds(Clock::now()) + offset);
+            send(RemoteCommand::changePlaybackPosition, static_cast<double>(target) / 1e6);
+        });
+    object.registerMethod("SetPosition")
+        .onInterface(playerInterface)
+        .implementedAs([this](const sdbus::ObjectPath& track, std::int64_t position) {
             // A position meant for another track is ignored, as MPRIS asks.
             if (track == trackId() && position >= 0) {
                 send(RemoteCommand::changePlaybackPosition, static_cast<double>(position) / 1e6);
             }
         });
-    object.registerMethod("OpenUri").onInterface(playerInterface).implementedAs([](const std::string&) {
-        throw sdbus::Error("org.mpris.MediaPlayer2.musicshell.Error.NotSupported",
-                           "The web application chooses what plays");
-    });
+    object.registerMethod("OpenUri")
+        .onInterface(playerInterface)
+        .implementedAs([](const std::string&) {
+            throw sdbus::Error("org.mpris.MediaPlayer2.musicshell.Error.NotSupported",
+                               "The web application chooses what plays");
+        });
     object.registerSignal("Seeked").onInterface(playerInterface).withParameters<std::int64_t>();
 
     object.registerProperty("PlaybackStatus").onInterface(playerInterface).withGetter([this] {
@@ -132,8 +161,12 @@ void MprisService::registerInterfaces() {
     object.registerProperty("Rate").onInterface(playerInterface).withGetter([this] {
         return published_.info ? static_cast<double>(published_.info->playbackRate) : 1.0;
     });
-    object.registerProperty("MinimumRate").onInterface(playerInterface).withGetter([] { return 0.0; });
-    object.registerProperty("MaximumRate").onInterface(playerInterface).withGetter([] { return 16.0; });
+    object.registerProperty("MinimumRate").onInterface(playerInterface).withGetter([] {
+        return 0.0;
+    });
+    object.registerProperty("MaximumRate").onInterface(playerInterface).withGetter([] {
+        return 16.0;
+    });
     object.registerProperty("Volume").onInterface(playerInterface).withGetter([] { return 1.0; });
     object.registerProperty("Position").onInterface(playerInterface).withGetter([this] {
         return positionMicroseconds(Clock::now());
@@ -152,14 +185,24 @@ void MprisService::registerInterfaces() {
         }
         return metadata;
     });
-    object.registerProperty("CanGoNext").onInterface(playerInterface).withGetter([this] { return can(RemoteCommand::nextTrack); });
-    object.registerProperty("CanGoPrevious").onInterface(playerInterface).withGetter([this] { return can(RemoteCommand::previousTrack); });
-    object.registerProperty("CanPlay").onInterface(playerInterface).withGetter([this] { return can(RemoteCommand::play); });
-    object.registerProperty("CanPause").onInterface(playerInterface).withGetter([this] { return can(RemoteCommand::pause); });
+    object.registerProperty("CanGoNext").onInterface(playerInterface).withGetter([this] {
+        return can(RemoteCommand::nextTrack);
+    });
+    object.registerProperty("CanGoPrevious").onInterface(playerInterface).withGetter([this] {
+        return can(RemoteCommand::previousTrack);
+    });
+    object.registerProperty("CanPlay").onInterface(playerInterface).withGetter([this] {
+        return can(RemoteCommand::play);
+    });
+    object.registerProperty("CanPause").onInterface(playerInterface).withGetter([this] {
+        return can(RemoteCommand::pause);
+    });
     object.registerProperty("CanSeek").onInterface(playerInterface).withGetter([this] {
         return can(RemoteCommand::changePlaybackPosition);
     });
-    object.registerProperty("CanControl").onInterface(playerInterface).withGetter([] { return true; });
+    object.registerProperty("CanControl").onInterface(playerInterface).withGetter([] {
+        return true;
+    });
     object.finishRegistration();
 }
 
@@ -217,7 +260,9 @@ void MprisService::refresh(Clock::time_point changedAt) {
     published_.artURL = info && info->artwork ? artworkURL(*info->artwork) : std::string();
     object_->emitPropertiesChangedSignal(playerInterface);
     if (jumped) {
-        object_->emitSignal("Seeked").onInterface(playerInterface).withArguments(positionMicroseconds(changedAt));
+        object_->emitSignal("Seeked")
+            .onInterface(playerInterface)
+            .withArguments(positionMicroseconds(changedAt));
     }
 }
 
@@ -227,7 +272,8 @@ std::int64_t MprisService::positionMicroseconds(Clock::time_point at) const {
     }
     double seconds = published_.info->elapsedPlaybackTime;
     if (published_.state == platform::PlaybackState::playing) {
-        seconds += published_.info->playbackRate * std::chrono::duration<double>(at - published_.at).count();
+        seconds += published_.info->playbackRate *
+                   std::chrono::duration<double>(at - published_.at).count();
     }
     return std::max<std::int64_t>(0, microseconds(seconds));
 }

@@ -31,7 +31,8 @@ bool pngChunksFitTheData(std::string_view data) {
     // even when the rest is missing.
     while (data.size() - position >= 8) {
         const auto* header = reinterpret_cast<const unsigned char*>(data.data() + position);
-        std::size_t length = (std::size_t{header[0]} << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
+        std::size_t length =
+            (std::size_t{header[0]} << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
         if (data.size() - position < 12 || length > data.size() - position - 12) {
             return false;
         }
@@ -79,8 +80,10 @@ bool jpegHuffmanTablesFit(std::string_view data) {
             continue;
         }
         auto marker = static_cast<unsigned char>(data[position + 1]);
-        if (marker == 0x00 || marker == 0xff || (marker >= 0xd0 && marker <= 0xd7) || marker == 0x01) {
-            position += marker == 0xff ? 1 : 2;  // stuffing, fill and restart markers carry no length
+        if (marker == 0x00 || marker == 0xff || (marker >= 0xd0 && marker <= 0xd7) ||
+            marker == 0x01) {
+            position +=
+                marker == 0xff ? 1 : 2;  // stuffing, fill and restart markers carry no length
             continue;
         }
         if (marker == 0xd9) {

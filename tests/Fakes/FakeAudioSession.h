@@ -16,7 +16,8 @@ public:
                                                std::uint64_t options) override {
         record("setCategory " + std::string(category) + " " + std::string(mode) + " " +
                std::to_string(options));
-        return failCategory ? failCategory : DesktopAudioSession::setCategory(category, mode, options);
+        return failCategory ? failCategory
+                            : DesktopAudioSession::setCategory(category, mode, options);
     }
 
     std::optional<platform::Error> setActive(bool active, std::uint64_t options) override {

@@ -9,7 +9,15 @@
 // The real container file system, with any operation made to fail on demand.
 class FakeFileSystem : public DesktopFileSystem {
 public:
-    enum class Operation { createDirectories, remove, list, read, writeAtomically, replace, figures };
+    enum class Operation {
+        createDirectories,
+        remove,
+        list,
+        read,
+        writeAtomically,
+        replace,
+        figures
+    };
 
     using DesktopFileSystem::DesktopFileSystem;
 
@@ -24,7 +32,8 @@ public:
     }
 
     std::optional<platform::Error> createDirectories(const std::filesystem::path& path) override {
-        return failOr(Operation::createDirectories, [&] { return DesktopFileSystem::createDirectories(path); });
+        return failOr(Operation::createDirectories,
+                      [&] { return DesktopFileSystem::createDirectories(path); });
     }
     std::optional<platform::Error> remove(const std::filesystem::path& path) override {
         return failOr(Operation::remove, [&] { return DesktopFileSystem::remove(path); });
@@ -51,7 +60,8 @@ public:
     }
     std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
                                                    std::string_view bytes) override {
-        return failOr(Operation::writeAtomically, [&] { return DesktopFileSystem::writeAtomically(file, bytes); });
+        return failOr(Operation::writeAtomically,
+                      [&] { return DesktopFileSystem::writeAtomically(file, bytes); });
     }
     std::optional<platform::Error> replace(const std::filesystem::path& from,
                                            const std::filesystem::path& to) override {

@@ -16,13 +16,15 @@ public:
         return std::regex_match(text.begin(), text.end(), url);
     }
 
-    void dataTask(std::string url, std::function<void(platform::DataTaskResult)> completion) override {
+    void dataTask(std::string url,
+                  std::function<void(platform::DataTaskResult)> completion) override {
         std::lock_guard lock(mutex_);
         dataTasks_.push_back({std::move(url), std::move(completion)});
     }
 
     // Downloads are tested against a real server; here they fail at once.
-    void downloadTask(std::string, std::function<void(platform::DownloadTaskResult)> completion) override {
+    void downloadTask(std::string,
+                      std::function<void(platform::DownloadTaskResult)> completion) override {
         completion({std::nullopt, 0, platform::Error{"offline"}});
     }
 
