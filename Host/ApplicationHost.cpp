@@ -26,12 +26,14 @@ extern char** environ;
 
 int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
     int exitStatus = 0;
-    auto configuration = parseCommandLine(argc, argv, exitStatus);
+    auto configuration = host::parseCommandLine(argc, argv, exitStatus);
     if (!configuration) {
         return exitStatus;
     }
-    return ApplicationHost(std::move(*configuration), delegateClassName).run();
+    return host::ApplicationHost(std::move(*configuration), delegateClassName).run();
 }
+
+namespace host {
 
 ApplicationHost::ApplicationHost(HostConfiguration configuration,
                                  std::string_view delegateClassName)
@@ -191,3 +193,5 @@ int ApplicationHost::run() {
     mediaControls.reset();
     return exitStatus;
 }
+
+}  // namespace host

@@ -4,6 +4,8 @@
 
 #include "Host/HostConfiguration.h"
 
+namespace host {
+
 // What the operating system does for an application on a device: installs its container and
 // platform services, makes its delegate, builds the window and root view controller of its main
 // interface, loads the view, serves the transport and turns the main loop until it quits.
@@ -18,3 +20,5 @@ private:
     HostConfiguration configuration_;
     std::string_view delegateClassName_;
 };
+
+}  // namespace host

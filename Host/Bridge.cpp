@@ -4,6 +4,8 @@
 
 #include "Platform/Log.h"
 
+namespace host {
+
 Bridge::Bridge(const RuntimeClassTable& classes, platform::Services services,
                std::vector<std::string> pluginClassNames)
     : classes_(classes),
@@ -111,3 +113,5 @@ void Bridge::invoke(const Route& route, const CAPPluginCall& call) {
         }
     }
 }
+
+}  // namespace host

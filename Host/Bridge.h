@@ -14,6 +14,8 @@
 #include "Host/RuntimeClassTable.h"
 #include "Platform/Desktop/SerialQueue.h"
 
+namespace host {
+
 // Carries events to the pages of one transport. Safe from any thread.
 class EventSink {
 public:
@@ -78,3 +80,5 @@ private:
     SerialQueue delivery_;
     std::thread deliveryThread_;
 };
+
+}  // namespace host

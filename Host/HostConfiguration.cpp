@@ -4,6 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
+namespace host {
+
 std::filesystem::path HostConfiguration::defaultContainer() {
     if (const char* container = std::getenv("MUSICSHELL_CONTAINER"); container && *container) {
         return container;
@@ -68,3 +70,5 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     }
     return configuration;
 }
+
+}  // namespace host

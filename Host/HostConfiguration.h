@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace host {
+
 // What the host is told on its command line, and what it knows of the application it runs: the
 // plugins to create and the root view controller of the main interface.
 struct HostConfiguration {
@@ -35,3 +37,5 @@ struct HostConfiguration {
 // Reads the command line. Gives nothing after --help, --version or an error, with `exitStatus`
 // set to what the process should end with.
 std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& exitStatus);
+
+}  // namespace host

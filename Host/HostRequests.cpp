@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdlib>
 
+namespace host {
+
 namespace {
 CAPCallResult resolved(JSObject data) {
     return {true, std::move(data), {}};
@@ -132,3 +134,5 @@ CAPCallResult HostRequests::reloadView() {
     });
     return {true, std::nullopt, {}};
 }
+
+}  // namespace host

@@ -8,6 +8,8 @@
 #include "Platform/Desktop/SerialQueue.h"
 #include "Platform/Services.h"
 
+namespace host {
+
 // The requests through which a client stands in for the operating system: media controls,
 // reading the now-playing display, the audio session and the command center, opening a URL in
 // the application and loading its view again.
@@ -34,3 +36,5 @@ private:
     platform::Application& application_;
     std::shared_ptr<platform::ApplicationDelegate> delegate_;
 };
+
+}  // namespace host

@@ -12,6 +12,8 @@
 namespace beast = boost::beast;
 namespace http = beast::http;
 
+namespace host {
+
 namespace {
 constexpr std::string_view cookieName = "musicshell";
 constexpr std::uint32_t headerLimit = 16 * 1024;
@@ -171,3 +173,5 @@ void HttpSession::write(Response response) {
                           self->read();
                       });
 }
+
+}  // namespace host

@@ -9,6 +9,8 @@
 
 #include "Host/Bridge.h"
 
+namespace host {
+
 // What every connection of the web server needs to know.
 struct WebServerSettings {
     std::filesystem::path appDirectory;
@@ -48,3 +50,5 @@ private:
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
     std::shared_ptr<const WebServerSettings> settings_;
 };
+
+}  // namespace host

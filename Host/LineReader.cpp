@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+namespace host {
+
 namespace {
 constexpr std::size_t chunkSize = 1 << 20;
 constexpr std::size_t bigLine = 1 << 16;
@@ -122,3 +124,5 @@ bool LineReader::fill() {
     buffer_.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     return got > 0;
 }
+
+}  // namespace host

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+namespace host {
+
 // Reads newline-terminated lines from a descriptor, bounded in size. The line handed out has
 // `padding` spare bytes of capacity after its end, so a parser may read past it without a copy.
 // `next` runs on one thread; `stop` may be called from any other to end a blocked `next`.
@@ -37,3 +39,5 @@ private:
     std::size_t start_ = 0;    // where the unread part of `buffer_` begins
     std::size_t scanned_ = 0;  // bytes after `start_` known to hold no line end
 };
+
+}  // namespace host

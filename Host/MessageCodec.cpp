@@ -9,6 +9,8 @@
 
 namespace ondemand = simdjson::ondemand;
 
+namespace host {
+
 namespace {
 constexpr std::size_t referenceThreshold = 4096;
 // Deeper nesting than any real request needs; the limit keeps conversion off the stack's end.
@@ -373,3 +375,5 @@ MessageLine MessageLine::event(std::string_view pluginName, std::string_view eve
     line.raw("}");
     return line;
 }
+
+}  // namespace host

@@ -11,6 +11,8 @@
 #include "App/Bridge/JSObject.h"
 #include "Platform/Console.h"
 
+namespace host {
+
 // One request of a client: a plugin call (plugin, method, options) or a host request (host and
 // its own members). The id is kept as the raw JSON text the client sent, to echo it unchanged.
 struct Request {
@@ -79,3 +81,5 @@ private:
     std::string buffer_;
     std::vector<Piece> pieces_;
 };
+
+}  // namespace host

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace host {
+
 namespace {
 template <class Class>
 std::map<std::string_view, const Class*> indexByName() {
@@ -40,3 +42,5 @@ const platform::ViewControllerClass* RuntimeClassTable::viewControllerClass(
     std::string_view name) const {
     return find(viewControllers_, name);
 }
+
+}  // namespace host

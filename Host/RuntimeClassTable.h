@@ -7,6 +7,8 @@
 #include "Platform/ApplicationDelegate.h"
 #include "Platform/ViewController.h"
 
+namespace host {
+
 // Every class that announced itself to the runtime, found by the name it is known by: plugin
 // classes by their plain names, the application's other classes by module-qualified names.
 class RuntimeClassTable {
@@ -23,3 +25,5 @@ private:
     std::map<std::string_view, const platform::ApplicationDelegateClass*> delegates_;
     std::map<std::string_view, const platform::ViewControllerClass*> viewControllers_;
 };
+
+}  // namespace host

@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <csignal>
 
+namespace host {
+
 namespace {
 // SIGUSR1 only ever comes from the watcher's owner, to end the watch.
 sigset_t watchedSignals() {
@@ -37,3 +39,5 @@ SignalWatcher::~SignalWatcher() {
     pthread_kill(thread_.native_handle(), SIGUSR1);
     thread_.join();
 }
+
+}  // namespace host

@@ -3,6 +3,8 @@
 #include <functional>
 #include <thread>
 
+namespace host {
+
 // Turns SIGINT and SIGTERM into a call on a thread of its own. `blockSignals` must run on the
 // main thread before any other thread starts, so that no other thread takes those signals.
 class SignalWatcher {
@@ -17,3 +19,5 @@ public:
 private:
     std::thread thread_;
 };
+
+}  // namespace host

@@ -2,6 +2,8 @@
 
 #include "Platform/Log.h"
 
+namespace host {
+
 StdioHost::StdioHost(std::shared_ptr<Bridge> bridge, HostRequests& hostRequests,
                      platform::Console& console, std::function<void()> quit, Options options)
     : bridge_(std::move(bridge)),
@@ -104,3 +106,5 @@ void StdioHost::waitForPendingCalls() {
                       " calls still unanswered; quitting anyway");
     }
 }
+
+}  // namespace host

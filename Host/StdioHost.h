@@ -13,6 +13,8 @@
 #include "Host/LineReader.h"
 #include "Host/MessageCodec.h"
 
+namespace host {
+
 // The stdio transport: requests on standard input, answers and events on standard output, one
 // JSON object a line. Requests are handled one at a time, in order, on the reader thread; all a
 // request does at once (its answer, the events it raises) is written before the next is read.
@@ -65,3 +67,5 @@ private:
     std::size_t pending_ = 0;
     std::thread thread_;
 };
+
+}  // namespace host

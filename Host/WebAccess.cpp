@@ -6,6 +6,8 @@
 
 namespace fs = std::filesystem;
 
+namespace host {
+
 namespace web_access {
 
 namespace {
@@ -129,3 +131,5 @@ bool sameSecret(std::string_view a, std::string_view b) {
 }
 
 }  // namespace web_access
+
+}  // namespace host

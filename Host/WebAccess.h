@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace host {
+
 // Who may reach the loopback web server, and what it may hand out. A server on loopback that can
 // write files must let in no other page, no other site and no other host name.
 namespace web_access {
@@ -30,3 +32,5 @@ std::string randomToken();
 bool sameSecret(std::string_view a, std::string_view b);
 
 }  // namespace web_access
+
+}  // namespace host

@@ -8,6 +8,8 @@
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
+namespace host {
+
 struct WebServer::Listener : std::enable_shared_from_this<Listener> {
     Listener(asio::io_context& context, std::shared_ptr<const WebServerSettings> serverSettings,
              unsigned short port)
@@ -63,3 +65,5 @@ void WebServer::stop() {
         thread_.join();
     }
 }
+
+}  // namespace host

@@ -11,6 +11,8 @@ namespace boost::asio {
 class io_context;
 }
 
+namespace host {
+
 // The browser host: HTTP and WebSocket on 127.0.0.1 only, with one network thread. It serves
 // the web application and carries its plugin calls and events over /bridge.
 class WebServer {
@@ -41,3 +43,5 @@ private:
     std::shared_ptr<Listener> listener_;
     std::thread thread_;
 };
+
+}  // namespace host

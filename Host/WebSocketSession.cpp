@@ -7,6 +7,8 @@
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 
+namespace host {
+
 WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::shared_ptr<Bridge> bridge,
                                    std::size_t maxMessageBytes)
     : stream_(std::move(stream)), bridge_(std::move(bridge)) {
@@ -54,7 +56,7 @@ void WebSocketSession::handle(std::string message) {
         send(MessageLine::answer(parsed.id, {false, std::nullopt, parsed.error}).text());
         return;
     }
-    ::Request& request = *parsed.request;
+    Request& request = *parsed.request;
     if (!request.host.empty()) {
         send(MessageLine::answer(request.id, {false, std::nullopt,
                                               "Host requests are not accepted over the bridge"})
@@ -103,3 +105,5 @@ void WebSocketSession::writeNext() {
                             }
                         });
 }
+
+}  // namespace host

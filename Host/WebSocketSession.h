@@ -11,6 +11,8 @@
 #include "Host/Bridge.h"
 #include "Host/MessageCodec.h"
 
+namespace host {
+
 // One page connected to the bridge: plugin calls, answers and events of the stdio protocol, one
 // JSON object a text message. Host requests are not taken here: a page is no operating system.
 // Everything but `respond` and `deliverEvent` runs on the server's one network thread; those two
@@ -44,3 +46,5 @@ private:
     std::deque<std::string> outgoing_;
     bool open_ = false;
 };
+
+}  // namespace host

@@ -11,6 +11,9 @@
 #include "Host/MessageCodec.h"
 #include "Platform/Desktop/StandardOutputConsole.h"
 
+using host::MessageLine;
+using host::RequestParser;
+
 namespace {
 
 constexpr std::size_t fileSize = 64 << 20;

@@ -23,6 +23,12 @@
 #include "Platform/Desktop/DesktopFileSystem.h"
 #include "Platform/Desktop/SerialQueue.h"
 
+using host::Bridge;
+using host::HostConfiguration;
+using host::HostRequests;
+using host::RuntimeClassTable;
+using host::StdioHost;
+
 namespace {
 
 // Every transfer fails at once: the fuzzer reaches no network.

@@ -5,6 +5,9 @@
 #include "Fakes/FakeConsole.h"
 #include "Host/MessageCodec.h"
 
+using host::MessageLine;
+using host::ParsedRequest;
+using host::RequestParser;
 using testing::ElementsAre;
 
 namespace {
