@@ -81,14 +81,14 @@ JSObject convertNumber(ondemand::value& value) {
     return take(value.get_double());
 }
 
-// Turns simdjson values into JSON objects. Long strings without escapes are not copied while
-// the line is still being read: they are filled in afterwards, the longest of them by taking
-// over the line's own buffer, which already holds its bytes.
+// Turns simdjson values into JSON objects that own all their text. A long string without
+// escapes is not copied while the line is still being read: it stands in the tree as a
+// placeholder naming its bytes in the line. `fill` then replaces the placeholders that are still
+// in the finished tree (a repeated key drops the earlier value), the longest by taking over the
+// line's own buffer, which already holds its bytes.
 class Converter {
 public:
-    explicit Converter(const std::string& line) : line_(line) {}
-
-    JSObject convert(ondemand::value value, int depth) {
+    JSObject convert(ondemand::value value, const std::string& line, int depth) {
         if (depth > maxDepth) {
             throw Malformed("Malformed request: nested too deeply");
         }
@@ -97,21 +97,21 @@ public:
                 JSObject object = JSObject::object();
                 for (auto field : take(value.get_object())) {
                     std::string key(take(field.unescaped_key()));
-                    object[key] = convert(take(field.value()), depth + 1);
+                    object[key] = convert(take(field.value()), line, depth + 1);
                 }
                 return object;
             }
             case ondemand::json_type::array: {
                 JSObject array = JSObject::array();
                 for (auto element : take(value.get_array())) {
-                    array.push_back(convert(take(std::move(element)), depth + 1));
+                    array.push_back(convert(take(std::move(element)), line, depth + 1));
                 }
                 return array;
             }
             case ondemand::json_type::number:
                 return convertNumber(value);
             case ondemand::json_type::string:
-                return convertString(value);
+                return convertString(value, line);
             case ondemand::json_type::boolean:
                 return take(value.get_bool());
             case ondemand::json_type::null:
@@ -123,33 +123,38 @@ public:
         throw Malformed("Malformed request: not JSON");
     }
 
-    // Fills in the deferred strings; the line is given up to the longest one.
-    void finish(std::string& line) {
-        auto longest = std::max_element(
-            deferred_.begin(), deferred_.end(),
-            [](const Deferred& a, const Deferred& b) { return a.length < b.length; });
-        for (auto each = deferred_.begin(); each != deferred_.end(); ++each) {
+    // Puts the text of every placeholder left in `tree`; the line is given up to the longest.
+    void fill(JSObject& tree, std::string line) const {
+        if (spans_.empty()) {
+            return;
+        }
+        std::vector<JSObject*> placeholders;
+        collectPlaceholders(tree, placeholders);
+        auto longest = std::max_element(placeholders.begin(), placeholders.end(),
+                                        [this](const JSObject* a, const JSObject* b) {
+                                            return spanOf(*a).length < spanOf(*b).length;
+                                        });
+        for (auto each = placeholders.begin(); each != placeholders.end(); ++each) {
             if (each != longest) {
-                each->target->assign(line, each->offset, each->length);
+                Span span = spanOf(**each);
+                **each = line.substr(span.offset, span.length);
             }
         }
-        if (longest != deferred_.end()) {
-            std::string& target = *longest->target;
-            target = std::move(line);
-            target.erase(0, longest->offset);
-            target.resize(longest->length);
+        if (longest != placeholders.end()) {
+            Span span = spanOf(**longest);
+            line.erase(0, span.offset);
+            line.resize(span.length);
+            **longest = std::move(line);
         }
     }
 
 private:
-    struct Deferred {
-        // The string inside its JSON value; moving the value around keeps it where it is.
-        std::string* target;
+    struct Span {
         std::size_t offset;
         std::size_t length;
     };
 
-    JSObject convertString(ondemand::value& value) {
+    JSObject convertString(ondemand::value& value, const std::string& line) {
         std::string_view raw = unquoted(value.raw_json_token());
         if (raw.find('\\') != std::string_view::npos) {
             return std::string(take(value.get_string()));
@@ -157,14 +162,26 @@ private:
         if (raw.size() < referenceThreshold) {
             return std::string(raw);
         }
-        JSObject text = std::string();
-        deferred_.push_back({text.get_ptr<std::string*>(),
-                             static_cast<std::size_t>(raw.data() - line_.data()), raw.size()});
-        return text;
+        // A binary value never comes out of JSON text, so it cannot be mistaken for data.
+        spans_.push_back({static_cast<std::size_t>(raw.data() - line.data()), raw.size()});
+        return JSObject::binary({}, spans_.size() - 1);
     }
 
-    const std::string& line_;
-    std::vector<Deferred> deferred_;
+    Span spanOf(const JSObject& placeholder) const {
+        return spans_[placeholder.get_binary().subtype()];
+    }
+
+    static void collectPlaceholders(JSObject& value, std::vector<JSObject*>& found) {
+        if (value.is_binary()) {
+            found.push_back(&value);
+        } else if (value.is_structured()) {
+            for (JSObject& member : value) {
+                collectPlaceholders(member, found);
+            }
+        }
+    }
+
+    std::vector<Span> spans_;
 };
 
 std::string textMember(JSObject& members, const char* key) {
@@ -180,7 +197,7 @@ std::string textMember(JSObject& members, const char* key) {
     return text;
 }
 
-bool needsEscaping(const std::string& text) {
+bool needsEscaping(std::string_view text) {
     for (unsigned char c : text) {
         if (c < 0x20 || c == '"' || c == '\\') {
             return true;
@@ -193,8 +210,8 @@ bool needsEscaping(const std::string& text) {
 struct RequestParser::Impl {
     ondemand::parser parser;
 
-    Request read(std::string& line, std::string& id) {
-        Converter converter(line);
+    Request read(std::string line, std::string& id) {
+        Converter converter;
         simdjson::padded_string_view input(line.data(), line.size(), line.capacity());
         ondemand::document document;
         if (parser.iterate(input).get(document) != simdjson::SUCCESS) {
@@ -222,17 +239,17 @@ struct RequestParser::Impl {
                     throw Malformed("Malformed request: id must be a string or a number");
                 }
                 std::string text(trimmedToken(value));
-                converter.convert(value, 0);  // checks the token
+                converter.convert(value, line, 0);  // checks the token
                 id = request.id = std::move(text);
                 continue;
             }
-            request.members[key] = converter.convert(value, 1);
+            request.members[key] = converter.convert(value, line, 1);
         }
         const char* trailing = nullptr;
         if (document.current_location().get(trailing) == simdjson::SUCCESS) {
             throw Malformed("Malformed request: not JSON");
         }
-        converter.finish(line);
+        converter.fill(request.members, std::move(line));
         return request;
     }
 };
@@ -245,10 +262,10 @@ RequestParser::RequestParser() : impl_(std::make_unique<Impl>()) {}
 
 RequestParser::~RequestParser() = default;
 
-ParsedRequest RequestParser::parse(std::string& line) {
+ParsedRequest RequestParser::parse(std::string line) {
     ParsedRequest parsed;
     try {
-        Request request = impl_->read(line, parsed.id);
+        Request request = impl_->read(std::move(line), parsed.id);
         request.plugin = textMember(request.members, "plugin");
         request.host = textMember(request.members, "host");
         if (!request.plugin.empty() && !request.host.empty()) {
@@ -278,7 +295,7 @@ ParsedRequest RequestParser::parse(std::string& line) {
 }
 
 void MessageLine::raw(std::string_view text) {
-    if (!pieces_.empty() && pieces_.back().external == nullptr) {
+    if (!pieces_.empty() && pieces_.back().borrowed == nullptr) {
         pieces_.back().length += text.size();
     } else {
         pieces_.push_back({nullptr, buffer_.size(), text.size()});
@@ -286,14 +303,14 @@ void MessageLine::raw(std::string_view text) {
     buffer_.append(text);
 }
 
-void MessageLine::string(const std::string& text) {
+void MessageLine::string(std::string_view text) {
     if (text.size() >= referenceThreshold && !needsEscaping(text)) {
         raw("\"");
         pieces_.push_back({text.data(), 0, text.size()});
         raw("\"");
         return;
     }
-    raw(JSObject(text).dump(-1, ' ', false, JSObject::error_handler_t::replace));
+    raw(JSObject(std::string(text)).dump(-1, ' ', false, JSObject::error_handler_t::replace));
 }
 
 void MessageLine::value(const JSObject& value) {
@@ -328,14 +345,10 @@ std::vector<std::string_view> MessageLine::views() const {
     std::vector<std::string_view> views;
     views.reserve(pieces_.size());
     for (const Piece& piece : pieces_) {
-        const char* start = piece.external ? piece.external : buffer_.data() + piece.offset;
+        const char* start = piece.borrowed ? piece.borrowed : buffer_.data() + piece.offset;
         views.emplace_back(start, piece.length);
     }
     return views;
-}
-
-void MessageLine::print(platform::Console& console) const {
-    console.printLine(views());
 }
 
 std::string MessageLine::text() const {
@@ -367,13 +380,32 @@ MessageLine MessageLine::event(std::string_view pluginName, std::string_view eve
                                const JSObject& data) {
     MessageLine line;
     line.raw("{\"event\":");
-    line.string(std::string(eventName));
+    line.string(eventName);
     line.raw(",\"plugin\":");
-    line.string(std::string(pluginName));
+    line.string(pluginName);
     line.raw(",\"data\":");
     line.value(data);
     line.raw("}");
     return line;
+}
+
+void MessageLine::printAnswer(platform::Console& console, std::string_view rawId,
+                              const CAPCallResult& result) {
+    console.printLine(answer(rawId, result).views());
+}
+
+std::string MessageLine::answerText(std::string_view rawId, const CAPCallResult& result) {
+    return answer(rawId, result).text();
+}
+
+void MessageLine::printEvent(platform::Console& console, std::string_view pluginName,
+                             std::string_view eventName, const JSObject& data) {
+    console.printLine(event(pluginName, eventName, data).views());
+}
+
+std::string MessageLine::eventText(std::string_view pluginName, std::string_view eventName,
+                                   const JSObject& data) {
+    return event(pluginName, eventName, data).text();
 }
 
 }  // namespace host

@@ -44,39 +44,47 @@ public:
     RequestParser(const RequestParser&) = delete;
     RequestParser& operator=(const RequestParser&) = delete;
 
-    // May take over the line's buffer for the request's longest string: the line is left
-    // unspecified.
-    ParsedRequest parse(std::string& line);
+    // Takes the line, whose capacity must hold `padding()` bytes beyond its size, and may hand
+    // its buffer on to the request's longest string.
+    ParsedRequest parse(std::string line);
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-// Builds one message line from pieces; long strings that need no escaping are referenced, not
-// copied, and written out with the rest in one go.
+// Message lines: answers and events. Each line is built and written out within one call, so it
+// may borrow the caller's long strings rather than copy them: those that need no escaping are
+// written straight from where they lie, with the rest of the line, in one go.
 class MessageLine {
 public:
-    void raw(std::string_view text);
-    void value(const JSObject& value);
-    void print(platform::Console& console) const;
-    std::string text() const;
-
     // {"id": ID, "ok": true[, "data": {...}]} or {"id": ID, "ok": false, "message": M}
-    static MessageLine answer(std::string_view rawId, const CAPCallResult& result);
+    static void printAnswer(platform::Console& console, std::string_view rawId,
+                            const CAPCallResult& result);
+    static std::string answerText(std::string_view rawId, const CAPCallResult& result);
     // {"event": E, "plugin": P, "data": {...}}
-    static MessageLine event(std::string_view pluginName, std::string_view eventName,
-                             const JSObject& data);
+    static void printEvent(platform::Console& console, std::string_view pluginName,
+                           std::string_view eventName, const JSObject& data);
+    static std::string eventText(std::string_view pluginName, std::string_view eventName,
+                                 const JSObject& data);
 
 private:
     struct Piece {
-        const char* external = nullptr;  // null: `length` bytes of `buffer_` from `offset`
+        const char* borrowed = nullptr;  // null: `length` bytes of `buffer_` from `offset`
         std::size_t offset = 0;
         std::size_t length = 0;
     };
 
-    void string(const std::string& text);
+    // The returned lines borrow from the arguments: they must not outlive the full expression.
+    static MessageLine answer(std::string_view rawId, const CAPCallResult& result);
+    static MessageLine event(std::string_view pluginName, std::string_view eventName,
+                             const JSObject& data);
+
+    void raw(std::string_view text);
+    void string(std::string_view text);
+    void value(const JSObject& value);
     std::vector<std::string_view> views() const;
+    std::string text() const;
 
     std::string buffer_;
     std::vector<Piece> pieces_;

@@ -33,14 +33,14 @@ void StdioHost::readLoop() {
     for (;;) {
         switch (reader_.next(line)) {
             case LineReader::Status::line:
-                if (!handle(line)) {
+                if (!handle(std::move(line))) {
                     quit_();
                     return;
                 }
                 break;
             case LineReader::Status::tooLarge:
-                MessageLine::answer("null", {false, std::nullopt, "Request too large"})
-                    .print(console_);
+                MessageLine::printAnswer(console_, "null",
+                                         {false, std::nullopt, "Request too large"});
                 break;
             case LineReader::Status::end:
                 if (options_.quitAtEndOfInput) {
@@ -54,12 +54,12 @@ void StdioHost::readLoop() {
     }
 }
 
-bool StdioHost::handle(std::string& line) {
-    ParsedRequest parsed = parser_.parse(line);
-    // The line may be a whole file in base64: let it go before the call runs.
-    std::string().swap(line);
+bool StdioHost::handle(std::string line) {
+    // The line may be a whole file in base64: the parser takes it, so it is gone before the call
+    // runs.
+    ParsedRequest parsed = parser_.parse(std::move(line));
     if (!parsed.request) {
-        MessageLine::answer(parsed.id, {false, std::nullopt, parsed.error}).print(console_);
+        MessageLine::printAnswer(console_, parsed.id, {false, std::nullopt, parsed.error});
         return true;
     }
     Request& request = *parsed.request;
@@ -68,7 +68,7 @@ bool StdioHost::handle(std::string& line) {
     }
     if (!request.host.empty()) {
         CAPCallResult result = hostRequests_.handle(request);
-        MessageLine::answer(request.id, result).print(console_);
+        MessageLine::printAnswer(console_, request.id, result);
         return true;
     }
     call(std::move(request));
@@ -86,7 +86,7 @@ void StdioHost::call(Request request) {
 }
 
 void StdioHost::respond(const std::string& callbackId, CAPCallResult result) {
-    MessageLine::answer(callbackId, result).print(console_);
+    MessageLine::printAnswer(console_, callbackId, result);
     {
         std::lock_guard lock(mutex_);
         --pending_;
@@ -96,7 +96,7 @@ void StdioHost::respond(const std::string& callbackId, CAPCallResult result) {
 
 void StdioHost::deliverEvent(std::string_view pluginName, std::string_view eventName,
                              const JSObject& data) {
-    MessageLine::event(pluginName, eventName, data).print(console_);
+    MessageLine::printEvent(console_, pluginName, eventName, data);
 }
 
 void StdioHost::waitForPendingCalls() {

@@ -51,7 +51,7 @@ public:
 private:
     void readLoop();
     // Gives false for "quit".
-    bool handle(std::string& line);
+    bool handle(std::string line);
     void call(Request request);
     void waitForPendingCalls();
 

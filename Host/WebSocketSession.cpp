@@ -50,17 +50,15 @@ void WebSocketSession::read() {
 }
 
 void WebSocketSession::handle(std::string message) {
-    ParsedRequest parsed = parser_.parse(message);
-    std::string().swap(message);
+    ParsedRequest parsed = parser_.parse(std::move(message));
     if (!parsed.request) {
-        send(MessageLine::answer(parsed.id, {false, std::nullopt, parsed.error}).text());
+        send(MessageLine::answerText(parsed.id, {false, std::nullopt, parsed.error}));
         return;
     }
     Request& request = *parsed.request;
     if (!request.host.empty()) {
-        send(MessageLine::answer(request.id, {false, std::nullopt,
-                                              "Host requests are not accepted over the bridge"})
-                 .text());
+        send(MessageLine::answerText(
+            request.id, {false, std::nullopt, "Host requests are not accepted over the bridge"}));
         return;
     }
     bridge_->deliverLater(request.plugin,
@@ -69,12 +67,12 @@ void WebSocketSession::handle(std::string message) {
 }
 
 void WebSocketSession::respond(const std::string& callbackId, CAPCallResult result) {
-    send(MessageLine::answer(callbackId, result).text());
+    send(MessageLine::answerText(callbackId, result));
 }
 
 void WebSocketSession::deliverEvent(std::string_view pluginName, std::string_view eventName,
                                     const JSObject& data) {
-    send(MessageLine::event(pluginName, eventName, data).text());
+    send(MessageLine::eventText(pluginName, eventName, data));
 }
 
 void WebSocketSession::send(std::string text) {

@@ -59,7 +59,7 @@ void ParseWriteFileRequest(benchmark::State& state) {
         copy.reserve(line.size() + RequestParser::padding());
         copy = line;
         state.ResumeTiming();
-        benchmark::DoNotOptimize(parser.parse(copy));
+        benchmark::DoNotOptimize(parser.parse(std::move(copy)));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
 }
@@ -70,7 +70,7 @@ void WriteReadFileAnswer(benchmark::State& state) {
     int devNull = ::open("/dev/null", O_WRONLY);
     StandardOutputConsole console(devNull);
     for (auto _ : state) {
-        MessageLine::answer("1", result).print(console);
+        MessageLine::printAnswer(console, "1", result);
     }
     ::close(devNull);
     state.SetBytesProcessed(static_cast<std::int64_t>(

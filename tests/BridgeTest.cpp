@@ -16,7 +16,7 @@ namespace {
 class RecordingResponder : public CAPCallResponder {
 public:
     void respond(const std::string& callbackId, CAPCallResult result) override {
-        answers.push_back(MessageLine::answer(callbackId, result).text());
+        answers.push_back(MessageLine::answerText(callbackId, result));
     }
     std::vector<std::string> answers;
 };
@@ -70,17 +70,16 @@ TEST(CAPPluginCallTest, AnsweredExactlyOnceEvenWhenFinishedTwiceOrDropped) {
 }
 
 TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJson) {
-    EXPECT_EQ(MessageLine::answer("\"x\"", {true, std::nullopt, {}}).text(),
+    EXPECT_EQ(MessageLine::answerText("\"x\"", {true, std::nullopt, {}}),
               R"({"id":"x","ok":true})");
-    EXPECT_EQ(MessageLine::answer("1", {false, std::nullopt, "say \"no\"\n"}).text(),
+    EXPECT_EQ(MessageLine::answerText("1", {false, std::nullopt, "say \"no\"\n"}),
               R"({"id":1,"ok":false,"message":"say \"no\"\n"})");
     EXPECT_EQ(
-        MessageLine::answer("2", {true, JSObject{{"total", UINT64_MAX}, {"rate", 0.1}}, {}}).text(),
+        MessageLine::answerText("2", {true, JSObject{{"total", UINT64_MAX}, {"rate", 0.1}}, {}}),
         R"({"id":2,"ok":true,"data":{"rate":0.1,"total":18446744073709551615}})");
     EXPECT_EQ(
-        MessageLine::event("PlaybackStatusPlugin", "changeTrack",
-                           {{"dir", -1}, {"event", "changeTrack"}})
-            .text(),
+        MessageLine::eventText("PlaybackStatusPlugin", "changeTrack",
+                               {{"dir", -1}, {"event", "changeTrack"}}),
         R"({"event":"changeTrack","plugin":"PlaybackStatusPlugin","data":{"dir":-1,"event":"changeTrack"}})");
 }
 
@@ -90,7 +89,7 @@ TEST(MessageLineTest, LongStringsAreWrittenWholeAndEscapedWhenTheyNeedIt) {
     std::string broken = std::string(5000, 'c') + "\xff";
     JSObject data = {{"clean", clean}, {"quoted", quoted}, {"broken", broken}};
     FakeConsole console;
-    MessageLine::answer("1", {true, data, {}}).print(console);
+    MessageLine::printAnswer(console, "1", {true, data, {}});
     ASSERT_EQ(console.lines().size(), 1u);
     auto parsed = JSObject::parse(console.lines()[0]);
     EXPECT_EQ(parsed["data"]["clean"], clean);
@@ -98,10 +97,18 @@ TEST(MessageLineTest, LongStringsAreWrittenWholeAndEscapedWhenTheyNeedIt) {
     EXPECT_EQ(parsed["data"]["broken"], std::string(5000, 'c') + "\xef\xbf\xbd");
 }
 
+TEST(MessageLineTest, LongEventAndPluginNamesAreWrittenWhole) {
+    // Names long enough to be borrowed rather than copied into the line.
+    std::string name(5000, 'e');
+    std::string plugin(4096, 'p');
+    EXPECT_EQ(MessageLine::eventText(plugin, name, JSObject::object()),
+              R"({"event":")" + name + R"(","plugin":")" + plugin + R"(","data":{}})");
+}
+
 ParsedRequest parse(std::string line) {
     RequestParser parser;
     line.reserve(line.size() + RequestParser::padding());
-    return parser.parse(line);
+    return parser.parse(std::move(line));
 }
 
 TEST(RequestParserTest, ReadsPluginCallsWithTheirOptions) {
@@ -120,6 +127,43 @@ TEST(RequestParserTest, ReadsPluginCallsWithTheirOptions) {
     EXPECT_EQ(options["f"], 2.5);
     EXPECT_EQ(options["beyond"].get<double>(), 1.2345678901234568e29);
     EXPECT_EQ(options["list"], JSObject::parse("[true, null]"));
+}
+
+// Long strings are filled in after the line is read; one that a repeated key dropped, or that
+// only served to check the id, must not be written to or read from.
+TEST(RequestParserTest, RepeatedKeysKeepTheLastValueWhateverTheEarlierOneWas) {
+    const std::string a(5000, 'a');
+    const std::string b(6000, 'b');
+    const std::string c(4096, 'c');
+    auto quoted = [](const std::string& text) { return '"' + text + '"'; };
+    struct Case {
+        std::string options;
+        JSObject expected;
+    };
+    const std::vector<Case> cases = {
+        {R"({"data":")" + a + R"(","data":"short"})", {{"data", "short"}}},
+        {R"({"data":")" + a + R"(","data":")" + b + R"("})", {{"data", b}}},
+        {R"({"data":")" + b + R"(","data":")" + a + R"(","x":")" + c + R"("})",
+         {{"data", a}, {"x", c}}},
+        {R"({"o":{"x":")" + a + R"(","y":[")" + b + R"("]},"o":1,"z":")" + c + R"("})",
+         {{"o", 1}, {"z", c}}},
+    };
+    for (const Case& each : cases) {
+        auto parsed = parse(R"({"id":1,"plugin":"P","method":"m","options":)" + each.options + "}");
+        ASSERT_TRUE(parsed.request) << parsed.error;
+        EXPECT_EQ(parsed.request->options, each.expected) << each.options.substr(0, 40);
+    }
+
+    // At the top level: a long id, and repeated plugin, method and options.
+    auto parsed = parse(R"({"id":")" + a + R"(","plugin":")" + b + R"(","plugin":"P","method":")" +
+                        c + R"(","method":"m","options":{"s":")" + b + R"("},"options":{"s":")" +
+                        c + R"("},"extra":")" + a + R"("})");
+    ASSERT_TRUE(parsed.request) << parsed.error;
+    EXPECT_EQ(parsed.request->id, quoted(a));
+    EXPECT_EQ(parsed.request->plugin, "P");
+    EXPECT_EQ(parsed.request->method, "m");
+    EXPECT_EQ(parsed.request->options, JSObject({{"s", c}}));
+    EXPECT_EQ(parsed.request->members["extra"], a);
 }
 
 }  // namespace

@@ -120,6 +120,24 @@ TEST_F(StdioHostTest, IdsAreEchoedExactlyAsSent) {
               "{\"id\":18446744073709551615,\"ok\":true}\n");
 }
 
+// A repeated key once made the host write into freed memory when the earlier value was a long
+// string: the last value counts, and the host goes on.
+TEST_F(StdioHostTest, RepeatedKeysKeepTheLastValue) {
+    std::string longData(8192, 'A');
+    shell.send(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"writeFile","options":)"
+               R"({"filename":"a","data":")" +
+               longData + R"(","data":"aGk="}})");
+    EXPECT_EQ(shell.answerTo(1)["ok"], true);
+    EXPECT_EQ(shell.call({{"id", 2},
+                          {"plugin", "OfflineStoragePlugin"},
+                          {"method", "readFile"},
+                          {"options", {{"filename", "a"}}}})["data"],
+              Json::parse(R"({"data":"aGk="})"));
+    std::string longId(5000, 'i');
+    shell.send(R"({"id":")" + longId + R"(","host":")" + longData + R"(","host":"reloadView"})");
+    EXPECT_EQ(shell.answerTo(longId), Json({{"id", longId}, {"ok", true}}));
+}
+
 TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {
     TemporaryDirectory directory;
     ShellProcess shell{
