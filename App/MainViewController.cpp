@@ -12,9 +12,10 @@ void MainViewController::viewDidLoad() {
     CAPBridgeViewController::viewDidLoad();
     // On the first load this runs the session set-up and registration a second time; both are
     // safe to repeat and leave one handler per command.
-    auto manager = MediaManager::shared();
+    auto services = platform();
+    auto manager = MediaManager::shared(services);
     manager->configureAudioSession();
     manager->registerRemoteCommands();
     // Activation failures here are dropped: the session set-up above reports its own.
-    platform::Services::shared().audioSession->setActive(true, 0);
+    services.audioSession->setActive(true, 0);
 }

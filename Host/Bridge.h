@@ -12,7 +12,7 @@
 #include "App/Bridge/CAPBridgeViewController.h"
 #include "App/Bridge/CAPPluginClass.h"
 #include "Host/RuntimeClassTable.h"
-#include "Platform/Desktop/SerialQueue.h"
+#include "Platform/SerialQueue.h"
 
 namespace host {
 
@@ -42,6 +42,7 @@ public:
     void notifyListeners(std::string_view pluginName, std::string_view eventName,
                          const JSObject& data) override;
     const platform::Services& platform() const override { return services_; }
+    std::shared_ptr<CAPBridgeProtocol> bridge() override { return shared_from_this(); }
 
     void addEventSink(std::weak_ptr<EventSink> sink);
 

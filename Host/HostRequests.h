@@ -5,7 +5,7 @@
 #include "App/Bridge/CAPPluginCall.h"
 #include "Host/MessageCodec.h"
 #include "Platform/ApplicationDelegate.h"
-#include "Platform/Desktop/SerialQueue.h"
+#include "Platform/SerialQueue.h"
 #include "Platform/Services.h"
 
 namespace host {

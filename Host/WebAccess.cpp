@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "Platform/Desktop/RandomHex.h"
+#include "Platform/RandomHex.h"
 
 namespace fs = std::filesystem;
 

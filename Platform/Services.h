@@ -14,7 +14,8 @@
 
 namespace platform {
 
-// The device's shared service instances, as the application reaches them.
+// The device's service instances. The host makes one set and hands it to the bridge, from which
+// plugins and the root view controller reach it.
 struct Services {
     std::shared_ptr<AudioSession> audioSession;
     std::shared_ptr<RemoteCommandCenter> remoteCommandCenter;
@@ -26,10 +27,7 @@ struct Services {
     std::shared_ptr<MainQueue> mainQueue;
     std::shared_ptr<Console> console;
 
-    // The instances the host installed at start-up, before any application code ran.
-    static const Services& shared();
-    // Called once by the host (or a test) before the application starts.
-    static void installShared(Services services);
+    bool operator==(const Services&) const = default;
 };
 
 }  // namespace platform

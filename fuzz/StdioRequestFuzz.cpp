@@ -12,21 +12,16 @@
 #include <thread>
 
 #include "App/AppDelegate.h"
-#include "App/Bridge/ApplicationDelegateProxy.h"
 #include "Fakes/FakeServices.h"
-#include "Host/Bridge.h"
 #include "Host/HostConfiguration.h"
-#include "Host/HostRequests.h"
-#include "Host/RuntimeClassTable.h"
+#include "Host/HostedApplication.h"
 #include "Host/StdioHost.h"
 #include "Platform/Desktop/CommandFileOpener.h"
 #include "Platform/Desktop/DesktopFileSystem.h"
-#include "Platform/Desktop/SerialQueue.h"
+#include "Platform/SerialQueue.h"
 
-using host::Bridge;
 using host::HostConfiguration;
-using host::HostRequests;
-using host::RuntimeClassTable;
+using host::HostedApplication;
 using host::StdioHost;
 
 namespace {
@@ -56,18 +51,10 @@ struct Host {
         services.mainQueue = mainQueue;
         services.fileOpener = std::make_shared<CommandFileOpener>(std::nullopt, mainQueue);
         services.console = console;
-        platform::Services::installShared(services);
         mainThread = std::thread([this] { mainQueue->run(); });
-        delegate = classes.delegateClass("musicshell.AppDelegate")->make()();
-        auto window = std::make_shared<platform::Window>();
-        window->rootViewController = classes.viewControllerClass("musicshell.MainViewController")
-                                         ->make()(platform::Coder{"root"});
-        delegate->setWindow(window);
-        bridge = std::make_shared<Bridge>(classes, services, HostConfiguration().plugins);
-        ApplicationDelegateProxy::shared().setBridge(bridge);
-        dynamic_cast<CAPBridgeViewController&>(*window->rootViewController).setWebViewHost(bridge);
-        mainQueue->sync([&] { window->rootViewController->viewDidLoad(); });
-        requests = std::make_unique<HostRequests>(services, *mainQueue, application, delegate);
+        application = HostedApplication::assemble(
+            services, *mainQueue, AppDelegate::runtimeClass.name(), HostConfiguration());
+        mainQueue->sync([&] { application->launch(); });
     }
 
     void feed(const std::uint8_t* data, std::size_t size) {
@@ -83,8 +70,9 @@ struct Host {
         std::atomic<bool> quit{false};
         StdioHost::Options options{fd, 1 << 20, std::chrono::milliseconds(0)};
         auto stdio = std::make_shared<StdioHost>(
-            bridge, *requests, *console, [&] { quit = true; }, options);
-        bridge->addEventSink(stdio);
+            application->bridge(), application->hostRequests(), *console, [&] { quit = true; },
+            options);
+        application->bridge()->addEventSink(stdio);
         stdio->start();
         while (!quit) {
             std::this_thread::yield();
@@ -98,11 +86,7 @@ struct Host {
     std::shared_ptr<NullConsole> console = std::make_shared<NullConsole>();
     platform::Services services;
     std::thread mainThread;
-    RuntimeClassTable classes;
-    platform::Application application;
-    std::shared_ptr<platform::ApplicationDelegate> delegate;
-    std::shared_ptr<Bridge> bridge;
-    std::unique_ptr<HostRequests> requests;
+    std::unique_ptr<HostedApplication> application;
 };
 
 }  // namespace

@@ -4,17 +4,18 @@
 #include "App/Media/MediaManager.h"
 #include "App/Media/PlaybackStatusPlugin.h"
 #include "Fakes/FakeBridge.h"
-#include "Fakes/SharedFakes.h"
+#include "Fakes/FakeServices.h"
 
 using platform::PlaybackState;
 using platform::RemoteCommand;
 
 namespace {
 
-// The plugin works on the process's shared media manager, which runs on the shared fakes.
+// The plugin works on the process's shared media manager, made anew on this test's fakes.
 class PlaybackStatusPluginTest : public testing::Test {
 protected:
-    std::shared_ptr<FakeBridge> bridge = std::make_shared<FakeBridge>(sharedFakes().services());
+    FakeServices fakes;
+    std::shared_ptr<FakeBridge> bridge = std::make_shared<FakeBridge>(fakes.services());
     std::shared_ptr<PlaybackStatusPlugin> plugin = makeLoadedPlugin(bridge);
 
     static std::shared_ptr<PlaybackStatusPlugin> makeLoadedPlugin(
@@ -34,14 +35,12 @@ protected:
         return answers.back().second;
     }
 
-    static platform::NowPlayingInfo published() {
-        return sharedFakes().nowPlaying->nowPlayingInfo().value();
-    }
+    platform::NowPlayingInfo published() { return fakes.nowPlaying->nowPlayingInfo().value(); }
 
-    static PlaybackState publishedState() { return sharedFakes().nowPlaying->playbackState(); }
+    PlaybackState publishedState() { return fakes.nowPlaying->playbackState(); }
 
-    static void press(RemoteCommand command, std::optional<double> position = {}) {
-        sharedFakes().commandCenter->send({command, position});
+    void press(RemoteCommand command, std::optional<double> position = {}) {
+        fakes.commandCenter->send({command, position});
     }
 };
 
@@ -92,7 +91,7 @@ TEST_F(PlaybackStatusPluginTest, TimesArriveInMillisecondsAndEveryCallOverwrites
     EXPECT_EQ(info.playbackRate, 0.5f);
     EXPECT_EQ(info.title, "");
     EXPECT_EQ(info.artist, "");
-    EXPECT_EQ(MediaManager::shared()->status().artworkURL, "");
+    EXPECT_EQ(MediaManager::shared(fakes.services())->status().artworkURL, "");
 }
 
 TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsWithExactPayloads) {
@@ -118,7 +117,7 @@ TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsWithExactPayloads) {
 }
 
 TEST_F(PlaybackStatusPluginTest, ASecondInstanceTakesOverAndAGoneOneSendsNothing) {
-    auto secondBridge = std::make_shared<FakeBridge>(sharedFakes().services());
+    auto secondBridge = std::make_shared<FakeBridge>(fakes.services());
     auto second = makeLoadedPlugin(secondBridge);
     press(RemoteCommand::play);
     EXPECT_TRUE(bridge->events().empty());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,11 +29,13 @@ public:
     const std::string& pluginName() const { return pluginName_; }
 
 protected:
-    // The bridge's platform services, or the shared ones for a plugin made without a bridge.
-    platform::Services platform() const;
+    // The platform services of the bridge that made the plugin. A plugin made without a bridge
+    // has none: asking throws std::logic_error, which the bridge turns into a rejected call.
+    const platform::Services& platform() const;
 
 private:
     std::weak_ptr<CAPBridgeProtocol> bridge_;
+    std::optional<platform::Services> services_;
     std::string pluginId_;
     std::string pluginName_;
 };

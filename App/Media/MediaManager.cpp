@@ -4,9 +4,14 @@ namespace audio = platform::audio_session;
 using platform::RemoteCommand;
 using platform::RemoteCommandHandlerStatus;
 
-std::shared_ptr<MediaManager> MediaManager::shared() {
+std::shared_ptr<MediaManager> MediaManager::shared(const platform::Services& services) {
+    static std::mutex mutex;
     // Leaked on purpose: handlers and completions may still reach it while the process exits.
-    static auto* instance = new std::shared_ptr<MediaManager>(create(platform::Services::shared()));
+    static auto* instance = new std::shared_ptr<MediaManager>();
+    std::lock_guard lock(mutex);
+    if (!*instance || (*instance)->services_ != services) {
+        *instance = create(services);
+    }
     return *instance;
 }
 

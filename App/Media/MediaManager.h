@@ -37,8 +37,10 @@ public:
         float rate = 0;
     };
 
-    // The one instance, made on first use with the shared platform services and never destroyed.
-    static std::shared_ptr<MediaManager> shared();
+    // The one instance, made on first use on the bridge's platform services, which every caller
+    // passes. Only a test passes others: the instance is then made anew on them, so no test runs
+    // on another's fakes.
+    static std::shared_ptr<MediaManager> shared(const platform::Services& services);
     // Makes a manager on the given services: initial values, then `configureAudioSession`, then
     // `registerRemoteCommands`. `shared` is the only caller outside tests.
     static std::shared_ptr<MediaManager> create(const platform::Services& services);

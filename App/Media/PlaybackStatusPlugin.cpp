@@ -41,7 +41,7 @@ std::function<void(Arguments...)> weakly(std::weak_ptr<CAPPlugin> plugin, Action
 
 void PlaybackStatusPlugin::load() {
     CAPPlugin::load();
-    auto manager = MediaManager::shared();
+    auto manager = MediaManager::shared(platform());
     auto self = weak_from_this();
     manager->setCallbacks({
         weakly(self, [](const PlaybackStatusPlugin& plugin) { plugin.sendEvent("playMusic"); }),
@@ -71,7 +71,7 @@ void PlaybackStatusPlugin::updateStatus(const CAPPluginCall& call) {
     std::string album(call.getString("album").value_or(""));
     std::string thumbnail(call.getString("thumbnail").value_or(""));
 
-    auto manager = MediaManager::shared();
+    auto manager = MediaManager::shared(platform());
     MediaManager::Status status;
     status.duration = static_cast<double>(duration) / 1000.0;
     status.position = static_cast<double>(position) / 1000.0;

@@ -1,6 +1,6 @@
 #include "Platform/Desktop/DesktopFileSystem.h"
 
-#include "Platform/Desktop/RandomHex.h"
+#include "Platform/RandomHex.h"
 
 #include <fcntl.h>
 #include <sys/random.h>

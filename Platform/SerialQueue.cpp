@@ -1,4 +1,4 @@
-#include "Platform/Desktop/SerialQueue.h"
+#include "Platform/SerialQueue.h"
 
 #include <future>
 

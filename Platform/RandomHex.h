@@ -3,5 +3,5 @@
 #include <cstddef>
 #include <string>
 
-// `bytes` bytes from the kernel's random source, as lower-case hexadecimal digits.
+// `bytes` bytes from the system's random source, as lower-case hexadecimal digits.
 std::string randomHex(std::size_t bytes);

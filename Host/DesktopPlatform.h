@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+
+#include "Host/HostConfiguration.h"
+#include "Platform/SerialQueue.h"
+#include "Platform/Services.h"
+
+class CommandFileOpener;
+class CurlURLSession;
+class MprisService;
+class StandardOutputConsole;
+
+namespace host {
+
+// The Linux desktop's services for one run: the container on the local disk, libcurl, the
+// opener command, standard output, the main loop, and the media controls on the session bus
+// when there is one. The only part of the host that knows the desktop implementations.
+class DesktopPlatform {
+public:
+    // Makes the container's folders, clears what a killed run left in them and makes the
+    // services; gives nothing, after a log line, when the container cannot be made.
+    static std::unique_ptr<DesktopPlatform> install(const HostConfiguration& configuration);
+
+    DesktopPlatform(const DesktopPlatform&) = delete;
+    DesktopPlatform& operator=(const DesktopPlatform&) = delete;
+    // Stops the media controls: last, since until then a publication may still reach them.
+    ~DesktopPlatform();
+
+    const platform::Services& services() const { return services_; }
+    SerialQueue& mainQueue() const { return *mainQueue_; }
+
+    // Writes nothing more on standard output, so a quitting host prints no half-answered work.
+    void closeConsole();
+    // Abandons transfers, removing their temporary files, and stops waiting for opener commands.
+    void stopTransfers();
+
+private:
+    DesktopPlatform() = default;
+
+    platform::Services services_;
+    std::shared_ptr<SerialQueue> mainQueue_;
+    std::shared_ptr<StandardOutputConsole> console_;
+    std::shared_ptr<CurlURLSession> urlSession_;
+    std::shared_ptr<CommandFileOpener> fileOpener_;
+    std::unique_ptr<MprisService> mediaControls_;
+};
+
+}  // namespace host
