@@ -15,7 +15,8 @@ public:
     std::optional<platform::NowPlayingInfo> nowPlayingInfo() const override;
 
     // Told after every change, on the changing thread and outside the center's lock. It must
-    // not call back into whoever is publishing: it only notes that something changed.
+    // not call back into whoever is publishing: it only notes that something changed. Returns
+    // once the observer it replaces has finished every call, so its owner may then go away.
     void setObserver(std::function<void()> observer);
 
 private:

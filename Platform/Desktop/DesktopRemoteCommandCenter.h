@@ -21,6 +21,7 @@ public:
         const platform::RemoteCommandEvent& event) override;
 
     // Told after the commands' enabled state or handlers change, outside the center's lock.
+    // Returns once the observer it replaces has finished every call.
     void setObserver(std::function<void()> observer);
 
 private:
