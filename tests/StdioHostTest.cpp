@@ -52,13 +52,36 @@ TEST_F(StdioHostTest, RemoteCommandsAnswerWithTheHandlersStatus) {
 }
 
 TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
-    auto answer = shell.call({{"id", 1}, {"host", "openURL"}, {"url", "musicshell://album/7"}});
-    EXPECT_EQ(answer["data"], Json::parse(R"({"handled":true})"));
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(shell.messages[0], Json::parse(R"({"event":"appUrlOpen","plugin":"App",
-                                                 "data":{"url":"musicshell://album/7"}})"));
-    EXPECT_EQ(shell.call({{"id", 2}, {"host", "openURL"}, {"url", "no scheme"}})["data"]["handled"],
-              false);
+    // Any absolute URL with a scheme parses, with or without an authority part.
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"musicshell://album/7", true},
+        {"musicshell:track/7", true},
+        {"mailto:someone@example.com", true},
+        {"https://example.com/a%20b?q=1#top", true},
+        {"file:///home/me/song.mp3", true},
+        {"urn:isbn:0451450523", true},
+        {"tel:+1-201-555-0123", true},
+        {"no scheme", false},
+        {"/relative/path", false},
+        {"//example.com/no-scheme", false},
+        {"1http://digit-first.example", false},
+        {"musicshell:track 7", false},
+        {"mailto:a%zz@example.com", false},
+        {"http://", false},
+        {"", false},
+    };
+    int id = 0;
+    for (const auto& [url, parses] : cases) {
+        shell.messages.clear();
+        auto answer = shell.call({{"id", ++id}, {"host", "openURL"}, {"url", url}});
+        EXPECT_EQ(answer["data"], Json({{"handled", parses}})) << url;
+        // The answer comes after the event it caused.
+        auto heard = Json::array();
+        if (parses) {
+            heard.push_back({{"event", "appUrlOpen"}, {"plugin", "App"}, {"data", {{"url", url}}}});
+        }
+        EXPECT_EQ(Json(shell.messages), heard) << url;
+    }
 }
 
 // Hostile and broken requests: each gets one clear answer and the host goes on.

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include <curl/curl.h>
+#include <uriparser/Uri.h>
 
 namespace {
 constexpr std::string_view temporaryPrefix = "download-";
@@ -18,6 +21,43 @@ constexpr long stallTimeoutSeconds = 60;
 
 platform::Error errnoError(int number) {
     return {std::strerror(number)};
+}
+
+// The length of the scheme the text begins with, before its ':'.
+std::optional<std::size_t> schemeLength(std::string_view text) {
+    auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (text.empty() || !isAlpha(text[0])) {
+        return std::nullopt;
+    }
+    std::size_t length = 1;
+    while (length < text.size() &&
+           (isAlpha(text[length]) || std::isdigit(static_cast<unsigned char>(text[length])) ||
+            text[length] == '+' || text[length] == '-' || text[length] == '.')) {
+        ++length;
+    }
+    if (length == text.size() || text[length] != ':') {
+        return std::nullopt;
+    }
+    return length;
+}
+
+bool curlParses(std::string_view text) {
+    CURLU* url = curl_url();
+    bool valid = curl_url_set(url, CURLUPART_URL, std::string(text).c_str(),
+                              CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+    curl_url_cleanup(url);
+    return valid;
+}
+
+bool parsesAsURI(std::string_view text) {
+    UriUriA uri;
+    const char* errorPosition = nullptr;
+    bool valid = uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(),
+                                      &errorPosition) == URI_SUCCESS;
+    if (valid) {
+        uriFreeUriMembersA(&uri);
+    }
+    return valid;
 }
 }  // namespace
 
@@ -103,11 +143,17 @@ bool CurlURLSession::isValidURL(std::string_view text) const {
     if (text.find('\0') != std::string_view::npos) {
         return false;
     }
-    CURLU* url = curl_url();
-    bool valid = curl_url_set(url, CURLUPART_URL, std::string(text).c_str(),
-                              CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
-    curl_url_cleanup(url);
-    return valid;
+    auto scheme = schemeLength(text);
+    if (!scheme) {
+        return false;
+    }
+    // A URL with an authority (a host) is held to what a transfer of it would take; one
+    // without, such as mailto:someone@example.com or an application's own scheme:path, to the
+    // generic syntax, which curl does not take.
+    if (text.substr(*scheme).starts_with("://")) {
+        return curlParses(text);
+    }
+    return parsesAsURI(text);
 }
 
 void CurlURLSession::dataTask(std::string url,
