@@ -79,8 +79,12 @@ int ApplicationHost::run() {
         try {
             web = std::make_unique<WebServer>(
                 bridge,
-                WebServer::Options{configuration_.appDirectory, configuration_.clientDirectory,
-                                   configuration_.port, configuration_.maxRequestBytes});
+                WebServer::Options{
+                    configuration_.appDirectory, configuration_.clientDirectory,
+                    configuration_.port, configuration_.maxRequestBytes,
+                    configuration_.maxConnections,
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(configuration_.headerTimeoutSeconds))});
         } catch (const std::exception& error) {
             platform::log(std::string("cannot serve: ") + error.what());
             exitStatus = 1;

@@ -50,6 +50,16 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     serve->add_option("--port", configuration.port, "Port to listen on (default: any free port)");
     serve->add_flag("--open", configuration.openBrowser,
                     "Open the address in the desktop's browser");
+    serve
+        ->add_option("--max-connections", configuration.maxConnections,
+                     "Connections served at once; more wait until one closes")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    serve
+        ->add_option("--header-timeout", configuration.headerTimeoutSeconds,
+                     "Seconds a connection has to send a request's headers")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
 
     try {
         app.parse(argc, argv);

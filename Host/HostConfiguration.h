@@ -28,6 +28,9 @@ struct HostConfiguration {
     std::filesystem::path clientDirectory;
     unsigned short port = 0;
     bool openBrowser = false;
+    // Connections served at once, and the seconds a connection has to send a request's headers.
+    std::size_t maxConnections = 512;
+    double headerTimeoutSeconds = 10;
 
     // The container when none is named: $MUSICSHELL_CONTAINER, else $XDG_DATA_HOME/musicshell,
     // else ~/.local/share/musicshell.

@@ -7,7 +7,6 @@
 
 #include "Host/WebAccess.h"
 #include "Host/WebSocketSession.h"
-#include "Platform/Log.h"
 
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -18,7 +17,7 @@ namespace {
 constexpr std::string_view cookieName = "musicshell";
 constexpr std::uint32_t headerLimit = 16 * 1024;
 constexpr std::uint64_t bodyLimit = 64 * 1024;
-constexpr auto idleTimeout = std::chrono::seconds(60);
+constexpr auto bodyTimeout = std::chrono::seconds(60);
 
 // A request target's path, and its query without the "?".
 std::pair<std::string_view, std::string_view> split(std::string_view target) {
@@ -31,8 +30,8 @@ std::pair<std::string_view, std::string_view> split(std::string_view target) {
 }  // namespace
 
 HttpSession::HttpSession(boost::asio::ip::tcp::socket socket,
-                         std::shared_ptr<const WebServerSettings> settings)
-    : stream_(std::move(socket)), settings_(std::move(settings)) {}
+                         std::shared_ptr<const WebServerSettings> settings, ConnectionSlot slot)
+    : stream_(std::move(socket)), settings_(std::move(settings)), slot_(std::move(slot)) {}
 
 void HttpSession::run() {
     read();
@@ -42,22 +41,38 @@ void HttpSession::read() {
     parser_.emplace();
     parser_->header_limit(headerLimit);
     parser_->body_limit(bodyLimit);
-    stream_.expires_after(idleTimeout);
-    http::async_read(
-        stream_, buffer_, *parser_,
-        [self = shared_from_this()](beast::error_code error, std::size_t) {
-            if (error == http::error::header_limit || error == http::error::body_limit) {
-                Request unread;
-                unread.version(11);
-                self->write(
-                    self->refusal(unread, http::status::payload_too_large, "Request too large"));
-                return;
-            }
-            if (error) {
-                return;  // the client went away or stayed idle
-            }
-            self->handle(self->parser_->release());
-        });
+    // A connection holds one of the server's few slots: one that does not say what it wants
+    // soon gives it back.
+    stream_.expires_after(settings_->headerTimeout);
+    http::async_read_header(stream_, buffer_, *parser_,
+                            [self = shared_from_this()](beast::error_code error, std::size_t) {
+                                if (error) {
+                                    self->refuseIfTooLarge(error);
+                                    return;  // the client went away or kept silent
+                                }
+                                self->readBody();
+                            });
+}
+
+void HttpSession::readBody() {
+    stream_.expires_after(bodyTimeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code error, std::size_t) {
+                         if (error) {
+                             self->refuseIfTooLarge(error);
+                             return;  // the client went away or stalled
+                         }
+                         self->handle(self->parser_->release());
+                     });
+}
+
+void HttpSession::refuseIfTooLarge(beast::error_code error) {
+    if (error != http::error::header_limit && error != http::error::body_limit) {
+        return;
+    }
+    Request unread;
+    unread.version(11);
+    write(refusal(unread, http::status::payload_too_large, "Request too large"));
 }
 
 void HttpSession::handle(Request request) {
@@ -82,7 +97,7 @@ void HttpSession::handle(Request request) {
             return;
         }
         std::make_shared<WebSocketSession>(std::move(stream_), settings.bridge,
-                                           settings.maxMessageBytes)
+                                           settings.maxMessageBytes, std::move(slot_))
             ->run(std::move(request));
         return;
     }
@@ -135,7 +150,7 @@ HttpSession::Response HttpSession::refusal(const Request& request, http::status 
                 std::string(split(request.target()).first) + ", host " +
                 std::string(request[http::field::host]) + ")";
     }
-    platform::log(line);
+    settings_->refusalLog->log(line);
     Response response{status, request.version()};
     response.set(http::field::content_type, "text/plain; charset=utf-8");
     response.body() = std::string(text);

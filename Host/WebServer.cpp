@@ -2,6 +2,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "Host/WebAccess.h"
 
@@ -10,30 +11,85 @@ using asio::ip::tcp;
 
 namespace host {
 
+namespace {
+// After a failed accept, most likely for want of descriptors: long enough not to spin, short
+// enough that a page hardly notices once one is free.
+constexpr auto acceptRetryDelay = std::chrono::milliseconds(100);
+
+// Lines a stranger can make the server log: a few a second, however many the causes.
+constexpr std::size_t strangerLogLines = 10;
+constexpr auto strangerLogInterval = std::chrono::seconds(1);
+}  // namespace
+
 struct WebServer::Listener : std::enable_shared_from_this<Listener> {
     Listener(asio::io_context& context, std::shared_ptr<const WebServerSettings> serverSettings,
-             unsigned short port)
+             unsigned short port, std::size_t connectionLimit)
         : acceptor(context, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)),
-          settings(std::move(serverSettings)) {}
+          retryTimer(context),
+          settings(std::move(serverSettings)),
+          maxConnections(connectionLimit) {}
 
     void accept() {
+        if (openConnections >= maxConnections) {
+            // Accepting again is up to the connection that closes next.
+            waitingForSlot = true;
+            log.log("web: " + std::to_string(openConnections) +
+                    " connections open, the most allowed; new ones wait until one closes");
+            return;
+        }
         acceptor.async_accept(
             [self = shared_from_this()](boost::system::error_code error, tcp::socket socket) {
                 if (error == asio::error::operation_aborted) {
                     return;
                 }
-                if (!error) {
-                    // Calls and answers are small messages that should not wait for more to send.
-                    boost::system::error_code ignored;
-                    socket.set_option(tcp::no_delay(true), ignored);
-                    std::make_shared<HttpSession>(std::move(socket), self->settings)->run();
+                if (error) {
+                    self->retryLater(error);
+                    return;
                 }
+                // Calls and answers are small messages that should not wait for more to send.
+                boost::system::error_code ignored;
+                socket.set_option(tcp::no_delay(true), ignored);
+                std::make_shared<HttpSession>(std::move(socket), self->settings, self->takeSlot())
+                    ->run();
                 self->accept();
             });
     }
 
+    // The pending connection stays queued in the kernel until then.
+    void retryLater(boost::system::error_code error) {
+        log.log("web: cannot accept a connection (" + error.message() + "); trying again shortly");
+        retryTimer.expires_after(acceptRetryDelay);
+        retryTimer.async_wait([self = shared_from_this()](boost::system::error_code timerError) {
+            if (!timerError) {
+                self->accept();
+            }
+        });
+    }
+
+    ConnectionSlot takeSlot() {
+        ++openConnections;
+        return ConnectionSlot(nullptr, [weak = weak_from_this()](void*) {
+            if (auto self = weak.lock()) {
+                self->releaseSlot();
+            }
+        });
+    }
+
+    void releaseSlot() {
+        --openConnections;
+        if (waitingForSlot) {
+            waitingForSlot = false;
+            accept();
+        }
+    }
+
     tcp::acceptor acceptor;
+    asio::steady_timer retryTimer;
     std::shared_ptr<const WebServerSettings> settings;
+    std::size_t maxConnections;
+    std::size_t openConnections = 0;
+    bool waitingForSlot = false;
+    LogThrottle log{strangerLogLines, strangerLogInterval};
 };
 
 WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
@@ -44,8 +100,11 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
     settings_->token = web_access::randomToken();
     settings_->sessionSecret = web_access::randomToken();
     settings_->maxMessageBytes = options.maxMessageBytes;
+    settings_->headerTimeout = options.headerTimeout;
     settings_->bridge = std::move(bridge);
-    listener_ = std::make_shared<Listener>(*context_, settings_, options.port);
+    settings_->refusalLog = std::make_shared<LogThrottle>(strangerLogLines, strangerLogInterval);
+    listener_ =
+        std::make_shared<Listener>(*context_, settings_, options.port, options.maxConnections);
     settings_->port = listener_->acceptor.local_endpoint().port();
     listener_->accept();
     thread_ = std::thread([this] { context_->run(); });

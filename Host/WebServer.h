@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,7 +15,8 @@ class io_context;
 namespace host {
 
 // The browser host: HTTP and WebSocket on 127.0.0.1 only, with one network thread. It serves
-// the web application and carries its plugin calls and events over /bridge.
+// the web application and carries its plugin calls and events over /bridge. It holds a bounded
+// number of connections, and waits rather than spins when the process is out of descriptors.
 class WebServer {
 public:
     struct Options {
@@ -22,6 +24,10 @@ public:
         std::filesystem::path clientDirectory;
         unsigned short port = 0;  // 0: any free port
         std::size_t maxMessageBytes = 0;
+        // Connections held open at once; more wait to be accepted until one closes.
+        std::size_t maxConnections = 512;
+        // How long a connection may take to send a request's headers.
+        std::chrono::steady_clock::duration headerTimeout = std::chrono::seconds(10);
     };
 
     // Binds at once; throws std::system_error when the port cannot be had.

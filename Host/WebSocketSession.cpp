@@ -9,9 +9,17 @@ namespace websocket = beast::websocket;
 
 namespace host {
 
+namespace {
+// What may wait behind the message being written before the page counts as no longer reading.
+// Far above what a page that reads builds up, even with thousands of calls in flight; one
+// message of any size may always wait, so a large answer still goes through.
+constexpr std::size_t backlogMessageLimit = 16384;
+constexpr std::size_t backlogByteLimit = std::size_t{64} << 20;
+}  // namespace
+
 WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::shared_ptr<Bridge> bridge,
-                                   std::size_t maxMessageBytes)
-    : stream_(std::move(stream)), bridge_(std::move(bridge)) {
+                                   std::size_t maxMessageBytes, ConnectionSlot slot)
+    : stream_(std::move(stream)), bridge_(std::move(bridge)), slot_(std::move(slot)) {
     stream_.read_message_max(maxMessageBytes);
 }
 
@@ -78,14 +86,44 @@ void WebSocketSession::deliverEvent(std::string_view pluginName, std::string_vie
 void WebSocketSession::send(std::string text) {
     boost::asio::post(stream_.get_executor(),
                       [self = shared_from_this(), text = std::move(text)]() mutable {
-                          if (!self->open_) {
-                              return;
-                          }
-                          self->outgoing_.push_back(std::move(text));
-                          if (self->outgoing_.size() == 1) {
-                              self->writeNext();
-                          }
+                          self->enqueue(std::move(text));
                       });
+}
+
+void WebSocketSession::enqueue(std::string text) {
+    if (!open_) {
+        return;
+    }
+    if (!backlogTakes(text.size())) {
+        cutOff();
+        return;
+    }
+    outgoing_.push_back(std::move(text));
+    if (outgoing_.size() == 1) {
+        writeNext();
+    } else {
+        waitingBytes_ += outgoing_.back().size();
+    }
+}
+
+bool WebSocketSession::backlogTakes(std::size_t bytes) const {
+    std::size_t waiting = outgoing_.empty() ? 0 : outgoing_.size() - 1;
+    return waiting == 0 ||
+           (waiting < backlogMessageLimit && waitingBytes_ + bytes <= backlogByteLimit);
+}
+
+void WebSocketSession::cutOff() {
+    platform::log("bridge: a page stopped reading with " + std::to_string(outgoing_.size() - 1) +
+                  " messages waiting; its connection is closed");
+    open_ = false;
+    // The message being written stays until its write ends, which closing makes happen at once.
+    outgoing_.resize(1);
+    waitingBytes_ = 0;
+    // Reset, not a polite close: a close frame would wait behind what the page does not read.
+    auto& socket = beast::get_lowest_layer(stream_).socket();
+    beast::error_code ignored;
+    socket.set_option(boost::asio::socket_base::linger(true, 0), ignored);
+    socket.close(ignored);
 }
 
 void WebSocketSession::writeNext() {
@@ -96,9 +134,11 @@ void WebSocketSession::writeNext() {
                             if (error) {
                                 self->open_ = false;
                                 self->outgoing_.clear();
+                                self->waitingBytes_ = 0;
                                 return;
                             }
                             if (!self->outgoing_.empty()) {
+                                self->waitingBytes_ -= self->outgoing_.front().size();
                                 self->writeNext();
                             }
                         });

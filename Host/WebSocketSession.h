@@ -13,10 +13,15 @@
 
 namespace host {
 
+// Held by a connection for its whole life, through an upgrade to a WebSocket: the server counts
+// its open connections by these, and accepts again when one goes.
+using ConnectionSlot = std::shared_ptr<void>;
+
 // One page connected to the bridge: plugin calls, answers and events of the stdio protocol, one
 // JSON object a text message. Host requests are not taken here: a page is no operating system.
 // Everything but `respond` and `deliverEvent` runs on the server's one network thread; those two
-// are safe from any thread and hand their message to it.
+// are safe from any thread and hand their message to it. A page that stops reading is cut off
+// once too many messages wait behind the one being written; its calls are then lost to it.
 class WebSocketSession : public CAPCallResponder,
                          public EventSink,
                          public std::enable_shared_from_this<WebSocketSession> {
@@ -24,7 +29,7 @@ public:
     using Upgrade = boost::beast::http::request<boost::beast::http::string_body>;
 
     WebSocketSession(boost::beast::tcp_stream stream, std::shared_ptr<Bridge> bridge,
-                     std::size_t maxMessageBytes);
+                     std::size_t maxMessageBytes, ConnectionSlot slot);
 
     // Completes the upgrade the request asked for, then reads messages until the page leaves.
     void run(Upgrade upgrade);
@@ -37,14 +42,19 @@ private:
     void read();
     void handle(std::string message);
     void send(std::string text);
+    void enqueue(std::string text);
+    bool backlogTakes(std::size_t bytes) const;
+    void cutOff();
     void writeNext();
 
     boost::beast::websocket::stream<boost::beast::tcp_stream> stream_;
     boost::beast::flat_buffer buffer_;
     std::shared_ptr<Bridge> bridge_;
     RequestParser parser_;
-    std::deque<std::string> outgoing_;
+    std::deque<std::string> outgoing_;  // the front one is being written
+    std::size_t waitingBytes_ = 0;      // of those behind it
     bool open_ = false;
+    ConnectionSlot slot_;
 };
 
 }  // namespace host

@@ -1,0 +1,319 @@
+// The browser host's defences against clients that hold on to what they are given: silent
+// connections, descriptor exhaustion, pages that stop reading, and floods of refused requests.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <optional>
+#include <regex>
+#include <thread>
+
+#include "Eventually.h"
+#include "ShellProcess.h"
+#include "TemporaryDirectory.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A plain TCP client of the server, in the test's own hands.
+class Connection {
+public:
+    explicit Connection(int port, int receiveBufferBytes = 0) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBufferBytes > 0) {
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes,
+                         sizeof receiveBufferBytes);
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw std::runtime_error("cannot connect");
+        }
+    }
+    ~Connection() { ::close(fd_); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void send(std::string_view text) {
+        while (!text.empty()) {
+            ssize_t sent = ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
+            if (sent <= 0) {
+                throw std::runtime_error("send failed");
+            }
+            text.remove_prefix(static_cast<std::size_t>(sent));
+        }
+    }
+
+    // What arrives until `marker` has (or the server closed, or the deadline passed).
+    std::string readUntil(std::string_view marker, std::chrono::seconds deadline = 30s) {
+        std::string text;
+        readWhile(
+            [&](std::string_view chunk) {
+                text.append(chunk);
+                return text.find(marker) == std::string::npos;
+            },
+            deadline);
+        return text;
+    }
+
+    // Exactly `bytes` bytes, fewer when the server closed first.
+    std::string read(std::size_t bytes, std::chrono::seconds deadline = 30s) {
+        std::string text;
+        while (text.size() < bytes && readWhile(
+                                          [&](std::string_view chunk) {
+                                              text.append(chunk);
+                                              return false;
+                                          },
+                                          deadline, bytes - text.size())) {
+        }
+        return text;
+    }
+
+    // Whether the server closes the connection before the deadline; what it sent is dropped.
+    bool closedByServer(std::chrono::seconds deadline = 30s) {
+        return !readWhile([](std::string_view) { return true; }, deadline);
+    }
+
+    // A WebSocket text message as a page sends it (masked, with a zero key).
+    void sendMessage(std::string_view text) {
+        std::string frame = "\x81";
+        if (text.size() < 126) {
+            frame += static_cast<char>(0x80 | text.size());
+        } else {
+            frame += static_cast<char>(0x80 | 126);
+            frame += static_cast<char>(text.size() >> 8);
+            frame += static_cast<char>(text.size() & 0xff);
+        }
+        frame.append(4, '\0');
+        send(frame + std::string(text));
+    }
+
+    // The next WebSocket message from the server (unmasked, perhaps in fragments).
+    std::string receiveMessage() {
+        std::string message;
+        for (bool last = false; !last;) {
+            std::string header = read(2);
+            last = (static_cast<unsigned char>(header.at(0)) & 0x80) != 0;
+            std::uint64_t length = static_cast<unsigned char>(header.at(1)) & 0x7f;
+            if (length >= 126) {
+                std::string extended = read(length == 126 ? 2 : 8);
+                length = 0;
+                for (unsigned char byte : extended) {
+                    length = length << 8 | byte;
+                }
+            }
+            message += read(length);
+        }
+        return message;
+    }
+
+private:
+    // Reads chunks while `more` says so; false when the server closed first. Throws at the
+    // deadline, which only a broken server lets pass.
+    template <class More>
+    bool readWhile(More more, std::chrono::seconds deadline, std::size_t most = 1 << 16) {
+        auto end = std::chrono::steady_clock::now() + deadline;
+        std::string buffer(std::min<std::size_t>(most, 1 << 16), '\0');
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            pollfd ready{fd_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) == 0) {
+                throw std::runtime_error("nothing from the server in time");
+            }
+            ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+            if (got <= 0) {
+                return false;
+            }
+            if (!more(std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
+                return true;
+            }
+        }
+    }
+
+    int fd_ = -1;
+};
+
+class WebServerTest : public testing::Test {
+protected:
+    void start(std::vector<std::string> options = {}) {
+        std::vector<std::string> arguments = {"serve", "--container",
+                                              (directory / "container").string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        shell.emplace(arguments);
+        // The first line on standard output is the address to open.
+        ASSERT_TRUE(eventually([&] {
+            shell->next(10ms);
+            return !shell->otherLines.empty();
+        })) << shell->standardError();
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(shell->otherLines[0], match,
+                                     std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=(\w+))")));
+        port = std::stoi(match[1]);
+        token = match[2];
+    }
+
+    std::string request(std::string_view target, std::string_view headers = "") {
+        return std::string("GET ") + std::string(target) +
+               " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+               std::string(headers) + "\r\n";
+    }
+
+    // The cookie the printed address is swapped for.
+    const std::string& cookie() {
+        if (cookie_.empty()) {
+            Connection login(port);
+            login.send(request("/?token=" + token));
+            std::smatch match;
+            std::string answer = login.readUntil("\r\n\r\n");
+            if (!std::regex_search(answer, match, std::regex("Set-Cookie: ([^;]+);"))) {
+                throw std::runtime_error("no cookie in " + answer);
+            }
+            cookie_ = match[1];
+        }
+        return cookie_;
+    }
+
+    // A connection upgraded to the bridge's WebSocket, as a page that logged in has it.
+    std::unique_ptr<Connection> page(int receiveBufferBytes = 0) {
+        auto connection = std::make_unique<Connection>(port, receiveBufferBytes);
+        connection->send(
+            request("/bridge", "Cookie: " + cookie() +
+                                   "\r\nOrigin: http://127.0.0.1:" + std::to_string(port) +
+                                   "\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+                                   "Sec-WebSocket-Version: 13\r\n"
+                                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"));
+        std::string upgraded = connection->readUntil("\r\n\r\n");
+        if (!upgraded.starts_with("HTTP/1.1 101")) {
+            throw std::runtime_error("no upgrade: " + upgraded);
+        }
+        return connection;
+    }
+
+    bool logSays(const std::string& text) const {
+        return shell->standardError().find(text) != std::string::npos;
+    }
+
+    TemporaryDirectory directory;
+    std::optional<ShellProcess> shell;
+    int port = 0;
+    std::string token;
+    std::string cookie_;
+};
+
+TEST_F(WebServerTest, SilentConnectionsLoseTheirSlotToOnesThatWait) {
+    start({"--max-connections", "2", "--header-timeout", "1"});
+    Connection first(port);
+    Connection second(port);
+    first.send("GET / HTTP/1.1\r\n");  // headers begun, never ended
+    ASSERT_TRUE(eventually([&] {
+        return logSays("web: 2 connections open, the most allowed; new ones wait until one closes");
+    }));
+
+    Connection waiting(port);
+    waiting.send(request("/"));
+    // Neither of the first two ever finishes its headers: their deadline lets the third in.
+    EXPECT_TRUE(first.closedByServer());
+    EXPECT_TRUE(second.closedByServer());
+    EXPECT_TRUE(waiting.readUntil("\r\n\r\n").starts_with("HTTP/1.1 403 Forbidden"));
+}
+
+TEST_F(WebServerTest, OutOfDescriptorsTheServerWaitsAndThenServesAgain) {
+    rlimit original{};
+    ::getrlimit(RLIMIT_NOFILE, &original);
+    rlimit few = original;
+    few.rlim_cur = 48;
+    ::setrlimit(RLIMIT_NOFILE, &few);  // the shell inherits it
+    start();
+    ::setrlimit(RLIMIT_NOFILE, &original);
+
+    std::vector<std::unique_ptr<Connection>> hogs;
+    for (int i = 0; i < 64; ++i) {
+        hogs.push_back(std::make_unique<Connection>(port));
+    }
+    ASSERT_TRUE(eventually([&] {
+        return logSays("web: cannot accept a connection (Too many open files); trying again");
+    })) << shell->standardError();
+
+    hogs.clear();
+    Connection page(port);
+    page.send(request("/"));
+    EXPECT_TRUE(page.readUntil("\r\n\r\n").starts_with("HTTP/1.1 403 Forbidden"));
+}
+
+TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
+    start();
+    // A small receive buffer, never read: what the server sends it piles up on the server.
+    auto stalled = page(4096);
+
+    // Each media key press is an event for every page; far more than may wait for one page.
+    constexpr int presses = 60000;
+    std::string lines;
+    for (int i = 0; i < presses; ++i) {
+        lines += R"({"id":0,"host":"remoteCommand","command":"nextTrack"})"
+                 "\n";
+    }
+    std::thread keys([&] { shell->send(lines); });
+    int answered = 0;
+    while (answered < presses) {
+        auto message = shell->next();
+        ASSERT_TRUE(message) << shell->standardError();
+        answered += message->contains("ok");
+    }
+    keys.join();
+
+    EXPECT_TRUE(eventually([&] { return logSays("bridge: a page stopped reading with "); }));
+    EXPECT_TRUE(stalled->closedByServer());
+
+    auto reading = page();
+    reading->sendMessage(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"listFiles"})");
+    EXPECT_EQ(reading->receiveMessage(), R"({"id":1,"ok":true,"data":{"files":[]}})");
+}
+
+TEST_F(WebServerTest, ALargeAnswerGoesThroughWhole) {
+    start();
+    std::string data(std::size_t{64} << 20, 'A');  // base64 of 48 MiB of zero bits
+    shell->call({{"id", 1},
+                 {"plugin", "OfflineStoragePlugin"},
+                 {"method", "writeFile"},
+                 {"options", {{"filename", "big"}, {"data", data}}}});
+    auto reading = page();
+    reading->sendMessage(R"({"id":2,"plugin":"OfflineStoragePlugin","method":"readFile",)"
+                         R"("options":{"filename":"big"}})");
+    // Compared whole, not printed: the text is 64 MiB.
+    std::string answer = reading->receiveMessage();
+    EXPECT_EQ(answer.size(), data.size() + 37);
+    EXPECT_TRUE(answer == R"({"id":2,"ok":true,"data":{"data":")" + data + "\"}}")
+        << answer.substr(0, 60) << "..."
+        << answer.substr(answer.size() - std::min<std::size_t>(answer.size(), 60));
+}
+
+TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
+    start();
+    constexpr int refusals = 300;
+    auto began = std::chrono::steady_clock::now();
+    for (int i = 0; i < refusals; ++i) {
+        Connection stranger(port);
+        stranger.send(request("/secret"));
+        ASSERT_TRUE(stranger.readUntil("\r\n\r\n").starts_with("HTTP/1.1 403"));
+    }
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    std::string log = shell->standardError();
+    auto lines = std::count(log.begin(), log.end(), '\n');
+    // Ten a second at most, however long the refusals took.
+    EXPECT_LE(lines, 10 * (static_cast<long>(seconds) + 1) + 2) << log;
+    EXPECT_NE(log.find("web: refused: Open the address the shell printed (GET /secret, host "
+                       "127.0.0.1:" +
+                       std::to_string(port) + ")"),
+              std::string::npos);
+}
+
+}  // namespace
