@@ -4,20 +4,40 @@
 
 #include "App/Bridge/Base64.h"
 
+using base64::Engine;
+
 namespace {
 
-TEST(Base64Test, DecodesWhatItEncodesForEverySizeUpTo4096) {
+std::string randomBytes(std::mt19937& random, std::size_t size) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+// Every engine the machine runs, each held to the portable one: sizes around every vector width
+// and its tails, through encode, decode and decoding in place.
+TEST(Base64Test, EveryEngineRoundTripsLikeThePortableOneForEverySizeUpTo4096) {
+    ASSERT_EQ(base64::availableEngines().front(), Engine::scalar);
     std::mt19937 random(20261206);
     for (std::size_t size = 0; size <= 4096; ++size) {
-        std::string bytes(size, '\0');
-        for (char& byte : bytes) {
-            byte = static_cast<char>(random());
+        std::string bytes = randomBytes(random, size);
+        std::string expected = base64::encode(bytes, Engine::scalar);
+        ASSERT_EQ(expected.size(), (size + 2) / 3 * 4);
+        ASSERT_EQ(base64::decode(expected, Engine::scalar), bytes) << size;
+        for (Engine engine : base64::availableEngines()) {
+            SCOPED_TRACE(base64::engineName(engine));
+            ASSERT_EQ(base64::encode(bytes, engine), expected) << size;
+            std::vector<char> into(expected.size() + 1, '#');
+            base64::encodeInto(bytes, into.data());
+            ASSERT_EQ(std::string_view(into.data(), expected.size()), expected);
+            ASSERT_EQ(into.back(), '#') << "wrote past its end";
+            ASSERT_EQ(base64::decode(expected, engine), bytes) << size;
+            std::string inPlace = expected;
+            ASSERT_TRUE(base64::decodeInPlace(inPlace, engine));
+            ASSERT_EQ(inPlace, bytes) << size;
         }
-        std::string text = base64::encode(bytes);
-        ASSERT_EQ(text.size(), (size + 2) / 3 * 4);
-        ASSERT_EQ(base64::decode(text), bytes) << size;
-        ASSERT_TRUE(base64::decodeInPlace(text));
-        ASSERT_EQ(text, bytes) << size;
     }
 }
 
@@ -32,16 +52,41 @@ TEST(Base64Test, KnownVectors) {
 }
 
 // Anything but strict single-line base64 is refused whole: a lenient decoder would store
-// something other than what the page meant.
-TEST(Base64Test, RefusesEveryOtherShape) {
+// something other than what the page meant. Each shape stands alone and after a long valid
+// prefix, which puts it where the vector engines are at work.
+TEST(Base64Test, EveryEngineRefusesEveryOtherShape) {
+    const std::string prefix(96, 'Q');
     for (const char* text : {"a",     "ab",    "abc",      "abcde",    "aGk",  "aGk==", "aGk=\n",
                              "aG k=", " aGk=", "aGk=\r\n", "aGk=aGk=", "a===", "====",  "=aGk",
                              "aG=k",  "aGk-",  "aGk_",     "aGk\x80",  "aGl=", "aR=="}) {
-        EXPECT_FALSE(base64::decode(text)) << text;
-        std::string inPlace = text;
-        EXPECT_FALSE(base64::decodeInPlace(inPlace)) << text;
+        for (const std::string& whole : {std::string(text), prefix + text, text + prefix}) {
+            for (Engine engine : base64::availableEngines()) {
+                EXPECT_FALSE(base64::decode(whole, engine))
+                    << base64::engineName(engine) << " took " << whole;
+                std::string inPlace = whole;
+                EXPECT_FALSE(base64::decodeInPlace(inPlace, engine));
+            }
+        }
     }
     EXPECT_FALSE(base64::decode(std::string_view("Zm9v\0AAA", 8)));
+}
+
+// Each byte value at the edges of 16- and 32-character blocks of a valid text: the vector
+// engines' character classes must agree with the portable table on all 256 values.
+TEST(Base64Test, EveryEngineClassifiesEveryByteAtEveryBlockEdgeLikeThePortableOne) {
+    std::mt19937 random(7);
+    const std::string valid = base64::encode(randomBytes(random, 144));  // 192 characters
+    for (int byte = 0; byte < 256; ++byte) {
+        for (std::size_t at : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 95, 150, 187, 188, 191}) {
+            std::string text = valid;
+            text[at] = static_cast<char>(byte);
+            auto expected = base64::decode(text, Engine::scalar);
+            for (Engine engine : base64::availableEngines()) {
+                ASSERT_EQ(base64::decode(text, engine), expected)
+                    << base64::engineName(engine) << ": byte " << byte << " at " << at;
+            }
+        }
+    }
 }
 
 }  // namespace

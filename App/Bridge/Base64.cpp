@@ -1,5 +1,7 @@
 #include "App/Bridge/Base64.h"
 
+#include "App/Bridge/Base64Vector.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -43,12 +45,76 @@ std::uint32_t group(const char* in) {
 }
 }  // namespace
 
-std::string encode(std::string_view bytes) {
-    std::string text((bytes.size() + 2) / 3 * 4, '=');
+namespace {
+struct Kernels {
+    std::size_t (*encode)(const unsigned char* in, std::size_t size, char* out);
+    std::size_t (*decode)(const char* in, std::size_t size, unsigned char* out);
+};
+
+// The portable engine leaves everything to the loops below.
+std::size_t encodeNothing(const unsigned char*, std::size_t, char*) {
+    return 0;
+}
+
+std::size_t decodeNothing(const char*, std::size_t, unsigned char*) {
+    return 0;
+}
+
+Kernels kernelsOf(Engine engine) {
+    switch (engine) {
+        case Engine::ssse3:
+            return {&vector::encodeSsse3, &vector::decodeSsse3};
+        case Engine::avx2:
+            return {&vector::encodeAvx2, &vector::decodeAvx2};
+        case Engine::scalar:
+            break;
+    }
+    return {&encodeNothing, &decodeNothing};
+}
+
+Engine fastest() {
+    static const Engine engine = availableEngines().back();
+    return engine;
+}
+
+}  // namespace
+
+const std::vector<Engine>& availableEngines() {
+    static const std::vector<Engine> engines = [] {
+        std::vector<Engine> found{Engine::scalar};
+        if (vector::supportsSsse3()) {
+            found.push_back(Engine::ssse3);
+        }
+        if (vector::supportsAvx2()) {
+            found.push_back(Engine::avx2);
+        }
+        return found;
+    }();
+    return engines;
+}
+
+const char* engineName(Engine engine) {
+    switch (engine) {
+        case Engine::ssse3:
+            return "ssse3";
+        case Engine::avx2:
+            return "avx2";
+        case Engine::scalar:
+            break;
+    }
+    return "scalar";
+}
+
+std::size_t encodedSize(std::size_t byteCount) {
+    return (byteCount + 2) / 3 * 4;
+}
+
+void encodeInto(std::string_view bytes, char* out, Engine engine) {
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    char* out = text.data();
     std::size_t whole = bytes.size() / 3 * 3;
-    for (std::size_t i = 0; i < whole; i += 3, out += 4) {
+    std::size_t done = kernelsOf(engine).encode(in, whole, out);
+    out += done / 3 * 4;
+    for (std::size_t i = done; i < whole; i += 3, out += 4) {
         std::uint32_t triple = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
         std::memcpy(out, &encodePairs[2 * (triple >> 12)], 2);
         std::memcpy(out + 2, &encodePairs[2 * (triple & 0xfff)], 2);
@@ -61,11 +127,23 @@ std::string encode(std::string_view bytes) {
         }
         out[0] = alphabet[triple >> 18];
         out[1] = alphabet[(triple >> 12) & 63];
-        if (left == 2) {
-            out[2] = alphabet[(triple >> 6) & 63];
-        }
+        out[2] = left == 2 ? alphabet[(triple >> 6) & 63] : '=';
+        out[3] = '=';
     }
+}
+
+void encodeInto(std::string_view bytes, char* out) {
+    encodeInto(bytes, out, fastest());
+}
+
+std::string encode(std::string_view bytes, Engine engine) {
+    std::string text(encodedSize(bytes.size()), '\0');
+    encodeInto(bytes, text.data(), engine);
     return text;
+}
+
+std::string encode(std::string_view bytes) {
+    return encode(bytes, fastest());
 }
 
 namespace {
@@ -76,11 +154,13 @@ std::size_t fillOf(std::string_view text) {
 // Decodes strict base64 text into `out`, which may be the text's own first byte: each group is
 // read whole before its bytes are written, and bytes never overtake the text. Gives whether the
 // text was valid; its length must be a multiple of four.
-bool decodeInto(const char* in, std::size_t length, unsigned char* out) {
+bool decodeInto(Engine engine, const char* in, std::size_t length, unsigned char* out) {
     std::size_t fill = fillOf({in, length});
     std::size_t whole = length - (length > 0 && fill > 0 ? 4 : 0);
+    std::size_t done = kernelsOf(engine).decode(in, whole, out);
+    out += done / 4 * 3;
     std::uint32_t seen = 0;
-    for (std::size_t i = 0; i < whole; i += 4, out += 3) {
+    for (std::size_t i = done; i < whole; i += 4, out += 3) {
         std::uint32_t bits = group(in + i);
         seen |= bits;
         out[0] = static_cast<unsigned char>(bits >> 16);
@@ -108,27 +188,37 @@ std::size_t decodedSize(std::string_view text) {
 }
 }  // namespace
 
-std::optional<std::string> decode(std::string_view text) {
+std::optional<std::string> decode(std::string_view text, Engine engine) {
     if (text.size() % 4 != 0) {
         return std::nullopt;
     }
     std::string bytes(decodedSize(text), '\0');
-    if (!decodeInto(text.data(), text.size(), reinterpret_cast<unsigned char*>(bytes.data()))) {
+    if (!decodeInto(engine, text.data(), text.size(),
+                    reinterpret_cast<unsigned char*>(bytes.data()))) {
         return std::nullopt;
     }
     return bytes;
 }
 
-bool decodeInPlace(std::string& text) {
+std::optional<std::string> decode(std::string_view text) {
+    return decode(text, fastest());
+}
+
+bool decodeInPlace(std::string& text, Engine engine) {
     if (text.size() % 4 != 0) {
         return false;
     }
     std::size_t size = decodedSize(text);
-    if (!decodeInto(text.data(), text.size(), reinterpret_cast<unsigned char*>(text.data()))) {
+    if (!decodeInto(engine, text.data(), text.size(),
+                    reinterpret_cast<unsigned char*>(text.data()))) {
         return false;
     }
     text.resize(size);
     return true;
+}
+
+bool decodeInPlace(std::string& text) {
+    return decodeInPlace(text, fastest());
 }
 
 }  // namespace base64
