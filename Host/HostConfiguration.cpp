@@ -35,6 +35,8 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         command
             ->add_option("--max-request-bytes", configuration.maxRequestBytes,
                          "Largest request accepted")
+            // Standard input reserves address space for the largest request.
+            ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 36))
             ->capture_default_str();
     };
     auto* stdio = app.add_subcommand(

@@ -1,22 +1,36 @@
 #include "Host/LineReader.h"
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace host {
 
 namespace {
 constexpr std::size_t chunkSize = 1 << 20;
-constexpr std::size_t bigLine = 1 << 16;
+
+std::size_t pageSize() {
+    static const auto size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return size;
+}
 }  // namespace
 
 LineReader::LineReader(int fd, std::size_t limit, std::size_t padding)
-    : fd_(fd), limit_(limit), padding_(padding) {
+    : fd_(fd), limit_(limit), padding_(padding), capacity_(limit + 1 + chunkSize) {
+    // Address space for the longest line, taken up only where input lands: a line grows in place,
+    // never copied into a larger buffer while the old one is still held.
+    void* mapped = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mapped == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    buffer_ = static_cast<char*>(mapped);
     int wake[2];
     if (::pipe(wake) == 0) {
         wakeRead_ = wake[0];
@@ -25,6 +39,7 @@ LineReader::LineReader(int fd, std::size_t limit, std::size_t padding)
 }
 
 LineReader::~LineReader() {
+    ::munmap(buffer_, capacity_);
     ::close(wakeRead_);
     ::close(wakeWrite_);
 }
@@ -37,11 +52,11 @@ void LineReader::stop() {
 LineReader::Status LineReader::next(std::string& line) {
     bool skipping = false;
     for (;;) {
-        const char* base = buffer_.data() + start_;
-        std::size_t available = buffer_.size() - start_;
-        const void* end = std::memchr(base + scanned_, '\n', available - scanned_);
-        if (end != nullptr) {
-            std::size_t length = static_cast<const char*>(end) - base;
+        const char* base = buffer_ + start_;
+        std::size_t available = end_ - start_;
+        const void* found = std::memchr(base + scanned_, '\n', available - scanned_);
+        if (found != nullptr) {
+            std::size_t length = static_cast<const char*>(found) - base;
             if (skipping || length > limit_) {
                 start_ += length + 1;
                 scanned_ = 0;
@@ -54,10 +69,8 @@ LineReader::Status LineReader::next(std::string& line) {
         if (available > limit_) {
             // Keep nothing of an oversized line; only its end is still wanted.
             skipping = true;
-            buffer_.clear();
-            buffer_.shrink_to_fit();
-            start_ = 0;
-            scanned_ = 0;
+            release(0, end_ + pageSize());
+            start_ = end_ = scanned_ = 0;
         }
         if (!fill()) {
             if (stopped_) {
@@ -66,37 +79,45 @@ LineReader::Status LineReader::next(std::string& line) {
             if (skipping) {
                 return Status::tooLarge;
             }
-            if (buffer_.size() == start_) {
+            if (end_ == start_) {
                 return Status::end;
             }
-            take(line, buffer_.size() - start_, 0);
+            take(line, end_ - start_, 0);
             return Status::line;
         }
     }
 }
 
 void LineReader::take(std::string& line, std::size_t length, std::size_t terminator) {
-    if (length >= bigLine) {
-        // Hand the buffer itself over rather than copy a large line out of it.
-        std::string rest(buffer_, start_ + length + terminator);
-        buffer_.erase(0, start_);
-        line = std::move(buffer_);
-        line.resize(length);
-        buffer_ = std::move(rest);
-        start_ = 0;
-    } else {
-        line.reserve(length + padding_);
-        line.assign(buffer_, start_, length);
-        start_ += length + terminator;
+    line.clear();
+    line.reserve(length + padding_);
+    // A long line is copied out a chunk at a time, each chunk's memory given back once copied,
+    // so the line is held about once, not twice. What lies before it is already consumed.
+    std::size_t releasedTo = start_ / pageSize() * pageSize();
+    for (std::size_t copied = 0; copied < length;) {
+        std::size_t piece = std::min(chunkSize, length - copied);
+        line.append(buffer_ + start_ + copied, piece);
+        copied += piece;
+        if (length >= chunkSize) {
+            releasedTo = release(releasedTo, start_ + copied);
+        }
     }
+    start_ += length + terminator;
     scanned_ = 0;
+    if (start_ == end_) {
+        start_ = end_ = 0;
+    }
 }
 
-void LineReader::reserveFor(std::size_t bytes) {
-    std::size_t needed = bytes + padding_;
-    if (buffer_.capacity() < needed) {
-        buffer_.reserve(std::max(needed, buffer_.capacity() * 2));
+std::size_t LineReader::release(std::size_t from, std::size_t to) {
+    std::size_t page = pageSize();
+    std::size_t first = (from + page - 1) / page * page;
+    std::size_t last = to / page * page;
+    if (last <= first) {
+        return from;
     }
+    ::madvise(buffer_ + first, last - first, MADV_DONTNEED);
+    return last;
 }
 
 bool LineReader::fill() {
@@ -112,16 +133,18 @@ bool LineReader::fill() {
         }
         break;
     }
-    buffer_.erase(0, std::exchange(start_, 0));
-    std::size_t size = buffer_.size();
-    reserveFor(size + chunkSize);
-    // Grow the string into its reserved capacity without touching the bytes twice.
-    buffer_.resize(size + chunkSize);
+    if (end_ + chunkSize > capacity_) {
+        // What is left unread is less than a line over the limit: move it to the front.
+        std::memmove(buffer_, buffer_ + start_, end_ - start_);
+        release(end_ - start_, end_ + pageSize());
+        end_ -= start_;
+        start_ = 0;
+    }
     ssize_t got = 0;
     do {
-        got = ::read(fd_, buffer_.data() + size, chunkSize);
+        got = ::read(fd_, buffer_ + end_, chunkSize);
     } while (got < 0 && errno == EINTR);
-    buffer_.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    end_ += static_cast<std::size_t>(std::max<ssize_t>(got, 0));
     return got > 0;
 }
 

@@ -23,20 +23,24 @@ public:
     void stop();
 
 private:
-    // Reads more input into `buffer_`; false at end of input or when stopped.
+    // Reads more input after `end_`; false at end of input or when stopped.
     bool fill();
-    void reserveFor(std::size_t bytes);
     // Moves the next `length` bytes into `line`, and skips `terminator` bytes after them.
     void take(std::string& line, std::size_t length, std::size_t terminator);
+    // Gives back the memory of the whole pages in [from, to), whose bytes are no longer wanted;
+    // returns where the pages given back end (`from` when there were none).
+    std::size_t release(std::size_t from, std::size_t to);
 
     int fd_;
     std::size_t limit_;
     std::size_t padding_;
+    std::size_t capacity_;
+    char* buffer_ = nullptr;  // `capacity_` bytes of address space
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     bool stopped_ = false;
-    std::string buffer_;
-    std::size_t start_ = 0;    // where the unread part of `buffer_` begins
+    std::size_t start_ = 0;    // where the unread input begins
+    std::size_t end_ = 0;      // where it ends
     std::size_t scanned_ = 0;  // bytes after `start_` known to hold no line end
 };
 
