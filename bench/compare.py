@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""Runs musicshell side by side with a standard tool on the same data, in one run, and prints one
-Markdown table: each row the shell's time, the tool's, their ratio and the host's peak memory."""
+"""Runs musicshell side by side with standard tools on the same data, in one run, and prints two
+Markdown tables: the goals (each the shell against its baseline, as a ratio) and how cost grows
+with size, file count and connected pages."""
 
 import argparse
-import base64
 import http.server
 import json
 import os
 import platform
+import shutil
 import statistics
 import subprocess
 import tempfile
@@ -15,6 +16,7 @@ import threading
 import time
 
 MIB = 1 << 20
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def run_timed(command, stdin_path=None, stdout_path=os.devnull):
@@ -28,106 +30,182 @@ def run_timed(command, stdin_path=None, stdout_path=os.devnull):
     return seconds, peak_kb
 
 
-def best_of(runs, command, **kwargs):
+def median_of(runs, command, **kwargs):
     """The median time of several runs, and the largest peak seen."""
     results = [run_timed(command, **kwargs) for _ in range(runs)]
     return statistics.median(r[0] for r in results), max(r[1] for r in results)
 
 
-class Shell:
-    def __init__(self, binary, container):
-        self.binary = binary
-        self.container = container
+def shell(*command):
+    return ["sh", "-c", *command]
 
-    def command(self):
+
+class Bench:
+    def __init__(self, binary, wsbench, work, runs):
+        self.binary = binary
+        self.wsbench = wsbench
+        self.work = work
+        self.runs = runs
+        self.container = os.path.join(work, "container")
+        self.store = os.path.join(self.container, "Library", "Application Support", "offline")
+
+    def stdio(self):
         return [self.binary, "stdio", "--container", self.container]
 
+    def path(self, name):
+        return os.path.join(self.work, name)
 
-def write_request(path, line):
-    with open(path, "w") as out:
-        out.write(json.dumps(line) + "\n")
-
-
-def file_rows(shell, work, runs):
-    raw = os.path.join(work, "file.bin")
-    with open(raw, "wb") as out:
-        out.write(os.urandom(64 * MIB))
-    text_path = os.path.join(work, "file.b64")
-    subprocess.run(["base64", "-w0", raw], stdout=open(text_path, "wb"), check=True)
-    with open(text_path) as source:
-        text = source.read()
-    write_path = os.path.join(work, "write.json")
-    write_request(write_path, {"id": 1, "plugin": "OfflineStoragePlugin", "method": "writeFile",
-                               "options": {"filename": "file.bin", "data": text}})
-    read_path = os.path.join(work, "read.json")
-    write_request(read_path, {"id": 2, "plugin": "OfflineStoragePlugin", "method": "readFile",
-                              "options": {"filename": "file.bin"}})
-    megabytes = len(text) / 1e6
-
-    shell_write = best_of(runs, shell.command(), stdin_path=write_path)
-    tool_write = best_of(runs, ["base64", "-d"], stdin_path=text_path, stdout_path=os.path.join(work, "out.bin"))
-    shell_read = best_of(runs, shell.command(), stdin_path=read_path)
-    tool_read = best_of(runs, ["base64", "-w0", raw])
-    return [
-        ("`writeFile` 64 MiB over stdio vs `base64 -d`", f"{megabytes / shell_write[0]:.0f} MB/s",
-         f"{megabytes / tool_write[0]:.0f} MB/s", tool_write[0] / shell_write[0], shell_write[1]),
-        ("`readFile` 64 MiB over stdio vs `base64 -w0`", f"{megabytes / shell_read[0]:.0f} MB/s",
-         f"{megabytes / tool_read[0]:.0f} MB/s", tool_read[0] / shell_read[0], shell_read[1]),
-    ]
+    def request(self, name, line):
+        path = self.path(name)
+        with open(path, "w") as out:
+            out.write(json.dumps(line) + "\n")
+        return path
 
 
-def ping_pong(process, lines):
-    """Latencies in microseconds of sending each line and reading one line back."""
-    latencies = []
-    for line in lines:
+def storage_call(bench, name, method, **options):
+    return bench.request(name, {"id": 1, "plugin": "OfflineStoragePlugin", "method": method,
+                                "options": options})
+
+
+# ---------------------------------------------------------------------------------------------
+# Large files over stdio
+
+
+class FileCase:
+    """One file size: the shell's writeFile and readFile, the tools doing the same work, and the
+    plain Node.js host, each run the same number of times."""
+
+    def __init__(self, bench, mib):
+        self.bench = bench
+        self.mib = mib
+        self.raw = bench.path(f"file{mib}.bin")
+        with open(self.raw, "wb") as out:
+            for _ in range(mib):
+                out.write(os.urandom(MIB))
+        self.text = bench.path(f"file{mib}.b64")
+        with open(self.text, "wb") as out:
+            subprocess.run(["base64", "-w0", self.raw], stdout=out, check=True)
+        with open(self.text) as source:
+            data = source.read()
+        self.megabytes = len(data) / 1e6
+        self.write = storage_call(bench, f"write{mib}.json", "writeFile", filename="file.bin", data=data)
+        self.read = storage_call(bench, f"read{mib}.json", "readFile", filename="file.bin")
+
+    def shell_write(self):
+        return median_of(self.bench.runs, self.bench.stdio(), stdin_path=self.write)
+
+    def shell_read(self):
+        result = median_of(self.bench.runs, self.bench.stdio(), stdin_path=self.read,
+                           stdout_path=self.bench.path("answer.json"))
+        with open(self.bench.path("answer.json")) as answer:
+            line = json.loads(answer.readline())
+        with open(self.text) as text:
+            if not line.get("ok") or line["data"]["data"] != text.read():
+                raise SystemExit(f"readFile of {self.mib} MiB gave the wrong answer")
+        return result
+
+    def tool_write(self):
+        out = self.bench.path("tool.bin")
+        return median_of(self.bench.runs, shell(f"base64 -d < '{self.text}' > '{out}' && sync '{out}'"))
+
+    def tool_read(self):
+        return median_of(self.bench.runs, shell(f"base64 -w0 < '{self.raw}' > '{self.bench.path('tool.b64')}'"))
+
+    def node(self, request):
+        store = self.bench.path("node-store")
+        return median_of(self.bench.runs, ["node", os.path.join(HERE, "node_jsonl_host.js"), store],
+                         stdin_path=request)
+
+    def rate(self, seconds):
+        return f"{self.megabytes / seconds:.0f} MB/s"
+
+
+# ---------------------------------------------------------------------------------------------
+# The store's listing
+
+
+def fill_store(bench, count):
+    os.makedirs(bench.store, exist_ok=True)
+    for name in os.listdir(bench.store):
+        os.remove(os.path.join(bench.store, name))
+    for i in range(count):
+        with open(os.path.join(bench.store, f"song{i:06}.mp3"), "wb") as out:
+            out.write(b"x" * (i % 4096))
+
+
+def listing_times(bench, count):
+    """Times of getStorageInfo, listFiles and `du -sb` over a store of `count` files."""
+    fill_store(bench, count)
+    info = median_of(bench.runs, bench.stdio(), stdin_path=storage_call(bench, "info.json", "getStorageInfo"))
+    listing = median_of(bench.runs, bench.stdio(), stdin_path=storage_call(bench, "list.json", "listFiles"))
+    du = median_of(bench.runs, ["du", "-sb", bench.store])
+    return info, listing, du
+
+
+# ---------------------------------------------------------------------------------------------
+# The browser host
+
+
+class Server:
+    """`musicshell serve` with its standard output drained, so host requests can be sent."""
+
+    def __init__(self, bench):
+        self.process = subprocess.Popen([bench.binary, "serve", "--container", bench.container],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.address = self.process.stdout.readline().decode().strip()
+        self.drain = threading.Thread(target=lambda: self.process.stdout.read(), daemon=True)
+        self.drain.start()
+
+    def send(self, lines):
+        self.process.stdin.write("".join(line + "\n" for line in lines).encode())
+        self.process.stdin.flush()
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+        self.drain.join()
+
+
+def websocket_calls(bench, calls):
+    server = Server(bench)
+    try:
+        ours = json.loads(subprocess.run([bench.wsbench, "calls", server.address, str(calls)],
+                                         capture_output=True, check=True, text=True).stdout)
+    finally:
+        server.close()
+    echo = subprocess.Popen([bench.wsbench, "echo"], stdout=subprocess.PIPE, text=True)
+    try:
+        port = echo.stdout.readline().strip()
+        theirs = json.loads(subprocess.run([bench.wsbench, "echo-calls", port, str(calls)],
+                                           capture_output=True, check=True, text=True).stdout)
+    finally:
+        echo.terminate()
+        echo.wait()
+    return ours, theirs
+
+
+def broadcast_cost(bench, pages, events):
+    """Microseconds per event raised while `pages` pages are connected (all of them get it)."""
+    server = Server(bench)
+    try:
+        listener = subprocess.Popen([bench.wsbench, "pages", server.address, str(pages), str(events)],
+                                    stdout=subprocess.PIPE, text=True)
+        if listener.stdout.readline().strip() != "ready":
+            raise SystemExit("the pages did not connect")
         started = time.perf_counter()
-        process.stdin.write(line)
-        process.stdin.flush()
-        process.stdout.readline()
-        latencies.append((time.perf_counter() - started) * 1e6)
-    return latencies
+        server.send(json.dumps({"id": i, "host": "remoteCommand", "command": "play"}) for i in range(events))
+        if listener.stdout.readline().strip() != "done":
+            raise SystemExit("the pages did not get every event")
+        seconds = time.perf_counter() - started
+        listener.wait()
+    finally:
+        server.close()
+    return seconds / events * 1e6
 
 
-def peak_of(pid):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
-
-
-def round_trip_row(shell, calls):
-    request = {"plugin": "OfflineStoragePlugin", "method": "fileExists", "options": {"filename": "x"}}
-    lines = [(json.dumps({"id": i, **request}) + "\n").encode() for i in range(calls)]
-    host = subprocess.Popen(shell.command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
-    shell_latencies = ping_pong(host, lines)
-    peak = peak_of(host.pid)
-    host.stdin.close()
-    host.wait()
-    echo = subprocess.Popen(["cat"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    pipe_latencies = ping_pong(echo, lines)
-    echo.stdin.close()
-    echo.wait()
-
-    def describe(latencies):
-        ordered = sorted(latencies)
-        return f"median {statistics.median(ordered):.0f} µs, p99 {ordered[int(len(ordered) * 0.99)]:.0f} µs"
-
-    return ("small call round trip over stdio vs raw pipe ping-pong (`cat`)", describe(shell_latencies),
-            describe(pipe_latencies), statistics.median(pipe_latencies) / statistics.median(shell_latencies), peak,
-            shell_latencies)
-
-
-def websocket_row(shell, calls, stdio_latencies):
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "websocket_latency.mjs")
-    measured = json.loads(subprocess.run(["node", script, shell.binary, str(calls)], capture_output=True,
-                                         check=True, text=True).stdout)
-    ordered = sorted(stdio_latencies)
-    return ("small call round trip over the WebSocket, from a Chromium page, vs over stdio",
-            f"median {measured['median']:.0f} µs, p99 {measured['p99']:.0f} µs",
-            f"median {statistics.median(ordered):.0f} µs, p99 {ordered[int(len(ordered) * 0.99)]:.0f} µs",
-            statistics.median(ordered) / measured["median"], None)
+# ---------------------------------------------------------------------------------------------
+# Downloads
 
 
 class FileHandler(http.server.BaseHTTPRequestHandler):
@@ -145,8 +223,8 @@ class FileHandler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def download_row(shell, work, runs):
-    body = os.path.join(work, "body.bin")
+def download_times(bench):
+    body = bench.path("body.bin")
     with open(body, "wb") as out:
         for _ in range(512):
             out.write(os.urandom(MIB))
@@ -155,61 +233,112 @@ def download_row(shell, work, runs):
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     url = f"http://127.0.0.1:{server.server_address[1]}/body.bin"
-    request = os.path.join(work, "download.json")
-    write_request(request, {"id": 1, "plugin": "DownloadPlugin", "method": "downloadFile",
-                            "options": {"url": url, "fileName": "body.bin"}})
+    request = bench.request("download.json", {"id": 1, "plugin": "DownloadPlugin", "method": "downloadFile",
+                                              "options": {"url": url, "fileName": "body.bin"}})
     try:
-        shell_run = best_of(runs, shell.command(), stdin_path=request)
-        tool_run = best_of(runs, ["curl", "-s", "-o", os.path.join(work, "curl.bin"), url])
+        ours = median_of(bench.runs, bench.stdio(), stdin_path=request)
+        theirs = median_of(bench.runs, ["curl", "-s", "-o", bench.path("curl.bin"), url])
     finally:
         server.shutdown()
         thread.join()
-    megabytes = 512 * MIB / 1e6
-    return ("download 512 MiB from loopback vs `curl -s -o`", f"{megabytes / shell_run[0]:.0f} MB/s",
-            f"{megabytes / tool_run[0]:.0f} MB/s", tool_run[0] / shell_run[0], shell_run[1])
+    os.remove(body)
+    return 512 * MIB / 1e6, ours, theirs
 
 
-def storage_row(shell, work, runs):
-    store = os.path.join(shell.container, "Library", "Application Support", "offline")
-    os.makedirs(store, exist_ok=True)
-    for name in os.listdir(store):
-        os.remove(os.path.join(store, name))
-    for i in range(10000):
-        with open(os.path.join(store, f"song{i:05}.mp3"), "wb") as out:
-            out.write(b"x" * (i % 4096))
-    request = os.path.join(work, "storage.json")
-    write_request(request, {"id": 1, "plugin": "OfflineStoragePlugin", "method": "getStorageInfo"})
-    shell_run = best_of(runs, shell.command(), stdin_path=request)
-    tool_run = best_of(runs, ["du", "-sb", store])
-    return ("`getStorageInfo` over 10,000 files vs `du -sb`", f"{shell_run[0] * 1000:.0f} ms",
-            f"{tool_run[0] * 1000:.0f} ms", tool_run[0] / shell_run[0], shell_run[1])
+# ---------------------------------------------------------------------------------------------
+
+
+def mib(peak_kb):
+    return f"{peak_kb / 1024:.0f} MiB"
+
+
+def table(header, rows):
+    print("| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header))
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+    print()
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("binary")
+    parser.add_argument("--wsbench", help="the native WebSocket client (default: beside the binary)")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--calls", type=int, default=10000)
+    parser.add_argument("--events", type=int, default=1000)
     arguments = parser.parse_args()
+    binary = os.path.abspath(arguments.binary)
+    wsbench = arguments.wsbench or os.path.join(os.path.dirname(binary), "bench", "musicshell_wsbench")
 
+    goals, sweep = [], []
     with tempfile.TemporaryDirectory(prefix="musicshell-bench-") as work:
-        shell = Shell(os.path.abspath(arguments.binary), os.path.join(work, "container"))
-        rows = file_rows(shell, work, arguments.runs)
-        *stdio_row, stdio_latencies = round_trip_row(shell, arguments.calls)
-        rows.append(tuple(stdio_row))
-        rows.append(websocket_row(shell, arguments.calls, stdio_latencies))
-        rows.append(download_row(shell, work, arguments.runs))
-        rows.append(storage_row(shell, work, arguments.runs))
+        bench = Bench(binary, wsbench, work, arguments.runs)
+
+        for size in (1, 8, 64, 256):
+            case = FileCase(bench, size)
+            write, tool_write = case.shell_write(), case.tool_write()
+            read, tool_read = case.shell_read(), case.tool_read()
+            file_mib = size
+            sweep.append((f"`writeFile` {size} MiB", case.rate(write[0]), f"{write[0] * 1000:.0f} ms",
+                          mib(write[1]), f"{write[1] / 1024 / file_mib:.2f}",
+                          f"{tool_write[0] / write[0]:.2f}"))
+            sweep.append((f"`readFile` {size} MiB", case.rate(read[0]), f"{read[0] * 1000:.0f} ms",
+                          mib(read[1]), f"{read[1] / 1024 / file_mib:.2f}",
+                          f"{tool_read[0] / read[0]:.2f}"))
+            if size == 64:
+                node_write, node_read = case.node(case.write), case.node(case.read)
+                goals += [
+                    ("`writeFile` 64 MiB over stdio vs `base64 -d < text > file && sync file`",
+                     case.rate(write[0]), case.rate(tool_write[0]), f"{tool_write[0] / write[0]:.2f}",
+                     "≥ 0.80", f"{mib(write[1])} ({write[1] / 1024 / file_mib:.2f}× file; ≤ 2)"),
+                    ("`readFile` 64 MiB over stdio vs `base64 -w0 < file > text`",
+                     case.rate(read[0]), case.rate(tool_read[0]), f"{tool_read[0] / read[0]:.2f}",
+                     "≥ 0.80", f"{mib(read[1])} ({read[1] / 1024 / file_mib:.2f}× file; ≤ 1.2)"),
+                    ("`writeFile` 64 MiB vs a plain Node.js JSON-lines host", case.rate(write[0]),
+                     case.rate(node_write[0]), f"{node_write[0] / write[0]:.2f}", "—", mib(write[1])),
+                    ("`readFile` 64 MiB vs a plain Node.js JSON-lines host", case.rate(read[0]),
+                     case.rate(node_read[0]), f"{node_read[0] / read[0]:.2f}", "—", mib(read[1])),
+                ]
+            for name in os.listdir(work):
+                if name.startswith(("file", "write", "read", "tool", "answer")):
+                    os.remove(os.path.join(work, name))
+            shutil.rmtree(bench.container, ignore_errors=True)
+            shutil.rmtree(bench.path("node-store"), ignore_errors=True)
+
+        for count in (1000, 10000, 100000):
+            info, listing, du = listing_times(bench, count)
+            for name, ours in (("`getStorageInfo`", info), ("`listFiles`", listing)):
+                sweep.append((f"{name} over {count:,} files", "—", f"{ours[0] * 1000:.0f} ms", mib(ours[1]), "—",
+                              f"{du[0] / ours[0]:.2f}"))
+                if count == 10000:
+                    goals.append((f"{name} over 10,000 files vs `du -sb`", f"{ours[0] * 1000:.0f} ms",
+                                  f"{du[0] * 1000:.0f} ms", f"{du[0] / ours[0]:.2f}", "≥ 0.80", mib(ours[1])))
+        shutil.rmtree(bench.container, ignore_errors=True)
+
+        ours, theirs = websocket_calls(bench, arguments.calls)
+        goals.append((f"small call over the WebSocket, native client, {arguments.calls:,} in a row, vs a raw "
+                       "WebSocket echo", f"median {ours['median']:.0f} µs, p99.9 {ours['p999']:.0f} µs",
+                       f"median {theirs['median']:.0f} µs, p99.9 {theirs['p999']:.0f} µs",
+                       f"{theirs['median'] / ours['median']:.2f}", "≥ 0.33; p99.9 < 5000 µs", "—"))
+
+        for pages in (1, 10, 100):
+            cost = broadcast_cost(bench, pages, arguments.events)
+            sweep.append((f"event broadcast to {pages} page{'s' if pages > 1 else ''}", "—",
+                          f"{cost:.0f} µs an event", "—", "—", "—"))
+
+        megabytes, download, curl = download_times(bench)
+        goals.append(("download 512 MiB from loopback vs `curl -s -o`", f"{megabytes / download[0]:.0f} MB/s",
+                      f"{megabytes / curl[0]:.0f} MB/s", f"{curl[0] / download[0]:.2f}", "≈ 1 (keep)",
+                      mib(download[1])))
 
     print(f"Measured {time.strftime('%Y-%m-%d')} on {platform.node()}: {os.cpu_count()} cores, "
-          f"{platform.processor() or platform.machine()}, Linux {platform.release()}. Each figure is the "
-          f"median of {arguments.runs} runs (process start included); ratio = baseline time / musicshell "
-          "time, so 1.00 is parity and above 1 is faster than the baseline.\n")
-    print("| case | musicshell | baseline | ratio | host peak RSS |")
-    print("|---|---|---|---|---|")
-    for case, ours, theirs, ratio, peak_kb in rows:
-        peak = f"{peak_kb / 1024:.0f} MiB" if peak_kb else "—"
-        print(f"| {case} | {ours} | {theirs} | {ratio:.2f} | {peak} |")
+          f"{platform.processor() or platform.machine()}, Linux {platform.release()}. Each figure is the median "
+          f"of {arguments.runs} runs, process start included; ratio = baseline time / musicshell time, so 1.00 "
+          "is parity and above 1 is faster than the baseline.\n")
+    table(("goal", "musicshell", "baseline", "ratio", "target", "host peak RSS"), goals)
+    print("How cost grows (ratio against the same baseline as above):\n")
+    table(("case", "rate", "time", "host peak RSS", "RSS / file", "ratio"), sweep)
 
 
 if __name__ == "__main__":
