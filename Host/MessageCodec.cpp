@@ -389,6 +389,43 @@ MessageLine MessageLine::event(std::string_view pluginName, std::string_view eve
     return line;
 }
 
+void MessageLine::printStreamedAnswer(platform::Console& console, std::string_view rawId,
+                                      const CAPStreamedResult& result) {
+    console.printLineInParts(
+        [&](const platform::Console::Pieces& write) { writeStreamedAnswer(rawId, result, write); });
+}
+
+void MessageLine::writeStreamedAnswer(std::string_view rawId, const CAPStreamedResult& result,
+                                      const platform::Console::Pieces& write) {
+    // {"id": ID, "data": {..., KEY: "TEXT"}, "ok": ...}: "ok" comes last, as whether the text
+    // can be completed is known only at its end.
+    MessageLine head;
+    head.raw("{\"id\":");
+    head.raw(rawId);
+    head.raw(",\"data\":{");
+    if (result.data.is_object()) {
+        for (const auto& [key, member] : result.data.items()) {
+            head.string(key);
+            head.raw(":");
+            head.value(member);
+            head.raw(",");
+        }
+    }
+    head.string(result.key);
+    head.raw(":\"");
+    write(head.views());
+    auto failure = result.source([&write](std::string_view piece) { write({&piece, 1}); });
+    MessageLine tail;
+    if (failure) {
+        tail.raw("\"},\"ok\":false,\"message\":");
+        tail.string(*failure);
+        tail.raw("}");
+    } else {
+        tail.raw("\"},\"ok\":true}");
+    }
+    write(tail.views());
+}
+
 void MessageLine::printAnswer(platform::Console& console, std::string_view rawId,
                               const CAPCallResult& result) {
     console.printLine(answer(rawId, result).views());

@@ -62,6 +62,11 @@ public:
     static void printAnswer(platform::Console& console, std::string_view rawId,
                             const CAPCallResult& result);
     static std::string answerText(std::string_view rawId, const CAPCallResult& result);
+    // {"id": ID, "data": {..., KEY: "TEXT"}, "ok": true} written while the text is produced, so
+    // it is never held whole; "ok" comes last and is false, followed by the message, when the
+    // text could not be completed.
+    static void printStreamedAnswer(platform::Console& console, std::string_view rawId,
+                                    const CAPStreamedResult& result);
     // {"event": E, "plugin": P, "data": {...}}
     static void printEvent(platform::Console& console, std::string_view pluginName,
                            std::string_view eventName, const JSObject& data);
@@ -77,6 +82,8 @@ private:
 
     // The returned lines borrow from the arguments: they must not outlive the full expression.
     static MessageLine answer(std::string_view rawId, const CAPCallResult& result);
+    static void writeStreamedAnswer(std::string_view rawId, const CAPStreamedResult& result,
+                                    const platform::Console::Pieces& write);
     static MessageLine event(std::string_view pluginName, std::string_view eventName,
                              const JSObject& data);
 

@@ -87,6 +87,15 @@ void StdioHost::call(Request request) {
 
 void StdioHost::respond(const std::string& callbackId, CAPCallResult result) {
     MessageLine::printAnswer(console_, callbackId, result);
+    settleOne();
+}
+
+void StdioHost::respondStreamed(const std::string& callbackId, CAPStreamedResult result) {
+    MessageLine::printStreamedAnswer(console_, callbackId, result);
+    settleOne();
+}
+
+void StdioHost::settleOne() {
     {
         std::lock_guard lock(mutex_);
         --pending_;

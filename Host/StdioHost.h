@@ -45,6 +45,7 @@ public:
     void stop();
 
     void respond(const std::string& callbackId, CAPCallResult result) override;
+    void respondStreamed(const std::string& callbackId, CAPStreamedResult result) override;
     void deliverEvent(std::string_view pluginName, std::string_view eventName,
                       const JSObject& data) override;
 
@@ -54,6 +55,7 @@ private:
     bool handle(std::string line);
     void call(Request request);
     void waitForPendingCalls();
+    void settleOne();
 
     std::shared_ptr<Bridge> bridge_;
     HostRequests& hostRequests_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -9,10 +10,20 @@ namespace platform {
 // thread's line. Safe from any thread.
 class Console {
 public:
+    // Takes the next pieces of a line.
+    using Pieces = std::function<void(std::span<const std::string_view>)>;
+
     virtual ~Console() = default;
 
+    // Writes the line that `make` produces, piece by piece through the function it is given, and
+    // then a line end; no other line is written meanwhile, so a long line can go out as it is
+    // made rather than be held whole first.
+    virtual void printLineInParts(const std::function<void(const Pieces&)>& make) = 0;
+
     // Writes the pieces one after another, then a line end.
-    virtual void printLine(std::span<const std::string_view> pieces) = 0;
+    virtual void printLine(std::span<const std::string_view> pieces) {
+        printLineInParts([pieces](const Pieces& write) { write(pieces); });
+    }
 
     void printLine(std::string_view line) {
         printLine(std::span<const std::string_view>(&line, 1));

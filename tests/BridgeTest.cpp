@@ -97,6 +97,34 @@ TEST(MessageLineTest, LongStringsAreWrittenWholeAndEscapedWhenTheyNeedIt) {
     EXPECT_EQ(parsed["data"]["broken"], std::string(5000, 'c') + "\xef\xbf\xbd");
 }
 
+// A text that fails after its answer has begun must still end as a rejection the client reads,
+// never as a success holding part of the text; one that finishes is an ordinary resolution.
+TEST(MessageLineTest, AStreamedTextEndsTheAnswerResolvedOrRejectedAsItEnds) {
+    auto pieces = [](bool failAtEnd) -> CAPTextSource {
+        return [failAtEnd](const std::function<void(std::string_view)>& piece) {
+            piece("QUJD");
+            piece("REVG");
+            return failAtEnd ? std::optional<std::string>("Read failed: Input/output error")
+                             : std::nullopt;
+        };
+    };
+    FakeConsole console;
+    MessageLine::printStreamedAnswer(console, "7", {JSObject{{"size", 6}}, "data", pieces(false)});
+    MessageLine::printStreamedAnswer(console, "8", {JSObject::object(), "data", pieces(true)});
+    EXPECT_THAT(
+        console.lines(),
+        ElementsAre(
+            R"({"id":7,"data":{"size":6,"data":"QUJDREVG"},"ok":true})",
+            R"({"id":8,"data":{"data":"QUJDREVG"},"ok":false,"message":"Read failed: Input/output error"})"));
+    // Transports that send answers whole get the same outcome.
+    auto responder = std::make_shared<RecordingResponder>();
+    makeCall(responder, {}).resolve(JSObject::object(), "data", pieces(false));
+    makeCall(responder, {}).resolve(JSObject::object(), "data", pieces(true));
+    EXPECT_THAT(responder->answers,
+                ElementsAre(R"({"id":7,"ok":true,"data":{"data":"QUJDREVG"}})",
+                            R"({"id":7,"ok":false,"message":"Read failed: Input/output error"})"));
+}
+
 TEST(MessageLineTest, LongEventAndPluginNamesAreWrittenWhole) {
     // Names long enough to be borrowed rather than copied into the line.
     std::string name(5000, 'e');

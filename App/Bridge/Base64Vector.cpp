@@ -51,16 +51,13 @@ __attribute__((target("ssse3"))) __m128i valuesOf128(__m128i characters, bool& v
     const __m128i slash = _mm_set1_epi8('/');
     __m128i high = _mm_and_si128(_mm_srli_epi32(characters, 4), nibble);
     __m128i low = _mm_and_si128(characters, nibble);
-    __m128i lowClasses =
-        _mm_shuffle_epi8(load128(lowNibbleClasses), low);
-    __m128i highClasses =
-        _mm_shuffle_epi8(load128(highNibbleClasses), high);
+    __m128i lowClasses = _mm_shuffle_epi8(load128(lowNibbleClasses), low);
+    __m128i highClasses = _mm_shuffle_epi8(load128(highNibbleClasses), high);
     // (SSSE3 has no test instruction: compare with zero instead.)
     __m128i shared = _mm_and_si128(lowClasses, highClasses);
     valid = _mm_movemask_epi8(_mm_cmpeq_epi8(shared, _mm_setzero_si128())) == 0xffff;
     __m128i offsetIndex = _mm_add_epi8(high, _mm_cmpeq_epi8(characters, slash));
-    __m128i offsets =
-        _mm_shuffle_epi8(load128(decodeOffsets), offsetIndex);
+    __m128i offsets = _mm_shuffle_epi8(load128(decodeOffsets), offsetIndex);
     return _mm_add_epi8(characters, offsets);
 }
 
@@ -89,17 +86,11 @@ __attribute__((target("avx2"))) __m256i valuesOf256(__m256i characters, bool& va
     const __m256i slash = _mm256_set1_epi8('/');
     __m256i high = _mm256_and_si256(_mm256_srli_epi32(characters, 4), nibble);
     __m256i low = _mm256_and_si256(characters, nibble);
-    __m256i lowClasses = _mm256_shuffle_epi8(
-        load256(lowNibbleClasses),
-        low);
-    __m256i highClasses = _mm256_shuffle_epi8(
-        load256(highNibbleClasses),
-        high);
+    __m256i lowClasses = _mm256_shuffle_epi8(load256(lowNibbleClasses), low);
+    __m256i highClasses = _mm256_shuffle_epi8(load256(highNibbleClasses), high);
     valid = _mm256_testz_si256(lowClasses, highClasses) != 0;
     __m256i offsetIndex = _mm256_add_epi8(high, _mm256_cmpeq_epi8(characters, slash));
-    __m256i offsets = _mm256_shuffle_epi8(
-        load256(decodeOffsets),
-        offsetIndex);
+    __m256i offsets = _mm256_shuffle_epi8(load256(decodeOffsets), offsetIndex);
     return _mm256_add_epi8(characters, offsets);
 }
 
@@ -109,8 +100,7 @@ __attribute__((target("avx2"))) __m256i packed256(__m256i values) {
 }
 
 __attribute__((target("avx2"))) __m256i charactersOf256(__m256i bytes) {
-    __m256i spread = _mm256_shuffle_epi8(
-        bytes, load256(spreadBytes));
+    __m256i spread = _mm256_shuffle_epi8(bytes, load256(spreadBytes));
     __m256i ac = _mm256_mulhi_epu16(_mm256_and_si256(spread, _mm256_set1_epi32(0x0fc0fc00)),
                                     _mm256_set1_epi32(0x04000040));
     __m256i bd = _mm256_mullo_epi16(_mm256_and_si256(spread, _mm256_set1_epi32(0x003f03f0)),
@@ -119,9 +109,7 @@ __attribute__((target("avx2"))) __m256i charactersOf256(__m256i bytes) {
     __m256i range = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
     __m256i upper = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), values);
     range = _mm256_or_si256(range, _mm256_and_si256(upper, _mm256_set1_epi8(13)));
-    __m256i offsets = _mm256_shuffle_epi8(
-        load256(encodeOffsets),
-        range);
+    __m256i offsets = _mm256_shuffle_epi8(load256(encodeOffsets), range);
     return _mm256_add_epi8(values, offsets);
 }
 }  // namespace
@@ -134,8 +122,8 @@ bool supportsAvx2() {
     return __builtin_cpu_supports("avx2");
 }
 
-__attribute__((target("ssse3"))) std::size_t encodeSsse3(const unsigned char* in,
-                                                         std::size_t size, char* out) {
+__attribute__((target("ssse3"))) std::size_t encodeSsse3(const unsigned char* in, std::size_t size,
+                                                         char* out) {
     std::size_t done = 0;
     // Each load reads 16 bytes and uses 12.
     for (; done + 16 <= size; done += 12, out += 16) {
@@ -163,13 +151,12 @@ __attribute__((target("ssse3"))) std::size_t decodeSsse3(const char* in, std::si
     std::size_t done = 0;
     for (; done + 16 <= size; done += 16, out += 12) {
         bool valid = false;
-        __m128i values = valuesOf128(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)), valid);
+        __m128i values =
+            valuesOf128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)), valid);
         if (!valid) {
             break;
         }
-        __m128i bytes =
-            _mm_shuffle_epi8(packed128(values), load128(gather));
+        __m128i bytes = _mm_shuffle_epi8(packed128(values), load128(gather));
         // Exactly 12 bytes: 8, then 4. Stores never reach text not yet read.
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
         int last = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
@@ -183,16 +170,15 @@ __attribute__((target("avx2"))) std::size_t decodeAvx2(const char* in, std::size
     std::size_t done = 0;
     for (; done + 32 <= size; done += 32, out += 24) {
         bool valid = false;
-        __m256i values = valuesOf256(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + done)), valid);
+        __m256i values =
+            valuesOf256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + done)), valid);
         if (!valid) {
             break;
         }
-        __m256i lanes = _mm256_shuffle_epi8(
-            packed256(values),
-            load256(gather));
+        __m256i lanes = _mm256_shuffle_epi8(packed256(values), load256(gather));
         // Twelve bytes a lane; closing the gap gives 24 in a row, stored as 16 and 8.
-        __m256i bytes = _mm256_permutevar8x32_epi32(lanes, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
+        __m256i bytes =
+            _mm256_permutevar8x32_epi32(lanes, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(bytes, 1));
     }

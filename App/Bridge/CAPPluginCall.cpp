@@ -5,6 +5,16 @@
 
 #include "Platform/Log.h"
 
+CAPCallResult CAPStreamedResult::gathered() const {
+    std::string text;
+    if (auto failure = source([&text](std::string_view piece) { text.append(piece); })) {
+        return {false, std::nullopt, std::move(*failure)};
+    }
+    JSObject whole = data.is_object() ? data : JSObject::object();
+    whole[key] = std::move(text);
+    return {true, std::move(whole), {}};
+}
+
 struct CAPPluginCall::State {
     std::string callbackId;
     std::string methodName;
@@ -110,6 +120,13 @@ void CAPPluginCall::resolve(JSObject data) const {
     finish({true, std::move(data), {}});
 }
 
+void CAPPluginCall::resolve(JSObject data, std::string key, CAPTextSource source) const {
+    if (claimFinish()) {
+        state_->responder->respondStreamed(state_->callbackId,
+                                           {std::move(data), std::move(key), std::move(source)});
+    }
+}
+
 void CAPPluginCall::reject(std::string_view message) const {
     finish({false, std::nullopt, std::string(message)});
 }
@@ -118,11 +135,17 @@ bool CAPPluginCall::isFinished() const {
     return state_->finished.load();
 }
 
-void CAPPluginCall::finish(CAPCallResult result) const {
+bool CAPPluginCall::claimFinish() const {
     if (state_->finished.exchange(true)) {
         platform::log("call " + state_->callbackId + " to " + state_->methodName +
                       " finished a second time; ignored");
-        return;
+        return false;
     }
-    state_->responder->respond(state_->callbackId, std::move(result));
+    return true;
+}
+
+void CAPPluginCall::finish(CAPCallResult result) const {
+    if (claimFinish()) {
+        state_->responder->respond(state_->callbackId, std::move(result));
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,12 +16,34 @@ struct CAPCallResult {
     std::string message;
 };
 
+// A text too large to hold whole, such as a file in base64: it hands its pieces, in order, to
+// `piece`, and gives nothing once the text is complete, or the message to reject the call with
+// when it cannot be completed. Its pieces need no escaping in JSON.
+using CAPTextSource =
+    std::function<std::optional<std::string>(const std::function<void(std::string_view)>& piece)>;
+
+// A resolution whose data has one more member, `key`, with the text of `source`: produced while
+// the answer is written. Should the text fail, the call ends rejected all the same.
+struct CAPStreamedResult {
+    JSObject data;
+    std::string key;
+    CAPTextSource source;
+
+    // The plain result: the text produced in full into `data`, or the rejection.
+    CAPCallResult gathered() const;
+};
+
 // Whoever carries a call's answer back to the web application. Safe from any thread.
 class CAPCallResponder {
 public:
     virtual ~CAPCallResponder() = default;
     // `callbackId` is the raw JSON text of the caller's id.
     virtual void respond(const std::string& callbackId, CAPCallResult result) = 0;
+    // By default the text is gathered whole first and answered through `respond`; a transport
+    // that can write an answer in parts streams it. The source runs on the calling thread.
+    virtual void respondStreamed(const std::string& callbackId, CAPStreamedResult result) {
+        respond(callbackId, result.gathered());
+    }
 };
 
 // One call of the web application: its arguments and the means to answer it. A cheap handle:
@@ -49,12 +72,17 @@ public:
 
     void resolve() const;
     void resolve(JSObject data) const;
+    // Resolves with `data` plus the member `key`, whose text `source` produces as the answer is
+    // written (see CAPStreamedResult).
+    void resolve(JSObject data, std::string key, CAPTextSource source) const;
     void reject(std::string_view message) const;
     bool isFinished() const;
 
 private:
     struct State;
     void finish(CAPCallResult result) const;
+    // True for the first finish only.
+    bool claimFinish() const;
 
     std::shared_ptr<State> state_;
 };

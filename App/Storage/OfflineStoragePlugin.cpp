@@ -162,10 +162,21 @@ void OfflineStoragePlugin::readFile(const CAPPluginCall& call) {
         call.reject("Read failed: " + bytes.error().description);
         return;
     }
-    std::string text = base64::encode(bytes.value());
-    // The bytes go before the answer is written, so a large file is held once, as text.
-    std::string().swap(bytes.value());
-    call.resolve({{"data", std::move(text)}});
+    auto content = std::make_shared<std::string>(std::move(bytes.value()));
+    // The text is made a piece at a time as the answer goes out, so the file is never held as
+    // text as well.
+    call.resolve(JSObject::object(), "data",
+                 [content](const std::function<void(std::string_view)>& piece) {
+                     constexpr std::size_t chunk = 3 << 18;  // a multiple of 3: pieces join up
+                     std::string text;
+                     for (std::size_t at = 0; at < content->size(); at += chunk) {
+                         std::string_view part = std::string_view(*content).substr(at, chunk);
+                         text.resize(base64::encodedSize(part.size()));
+                         base64::encodeInto(part, text.data());
+                         piece(text);
+                     }
+                     return std::optional<std::string>();
+                 });
 }
 
 void OfflineStoragePlugin::deleteFile(const CAPPluginCall& call) {

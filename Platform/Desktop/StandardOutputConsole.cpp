@@ -33,7 +33,7 @@ bool writeAll(int fd, std::vector<iovec>& vectors) {
 }
 }  // namespace
 
-void StandardOutputConsole::printLine(std::span<const std::string_view> pieces) {
+bool StandardOutputConsole::write(std::span<const std::string_view> pieces, bool endLine) {
     std::vector<iovec> vectors;
     vectors.reserve(pieces.size() + 1);
     for (std::string_view piece : pieces) {
@@ -42,11 +42,28 @@ void StandardOutputConsole::printLine(std::span<const std::string_view> pieces) 
         }
     }
     static char lineEnd = '\n';
-    vectors.push_back({&lineEnd, 1});
+    if (endLine) {
+        vectors.push_back({&lineEnd, 1});
+    }
+    return writeAll(fd_, vectors);
+}
+
+void StandardOutputConsole::printLine(std::span<const std::string_view> pieces) {
     std::lock_guard lock(mutex_);
     if (!closed_) {
         // A reader that went away is not our failure to report: the line is dropped.
-        writeAll(fd_, vectors);
+        write(pieces, true);
+    }
+}
+
+void StandardOutputConsole::printLineInParts(const std::function<void(const Pieces&)>& make) {
+    std::lock_guard lock(mutex_);
+    bool writing = !closed_;
+    make([&](std::span<const std::string_view> pieces) {
+        writing = writing && write(pieces, false);
+    });
+    if (writing) {
+        write({}, true);
     }
 }
 

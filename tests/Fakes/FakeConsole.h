@@ -9,13 +9,13 @@
 // Keeps the lines instead of printing them.
 class FakeConsole : public platform::Console {
 public:
-    using platform::Console::printLine;
-
-    void printLine(std::span<const std::string_view> pieces) override {
+    void printLineInParts(const std::function<void(const Pieces&)>& make) override {
         std::string line;
-        for (std::string_view piece : pieces) {
-            line.append(piece);
-        }
+        make([&line](std::span<const std::string_view> pieces) {
+            for (std::string_view piece : pieces) {
+                line.append(piece);
+            }
+        });
         std::lock_guard lock(mutex_);
         lines_.push_back(std::move(line));
     }
