@@ -45,8 +45,8 @@ Address parseAddress(const std::string& address) {
 
 tcp::socket connected(asio::io_context& context, const std::string& port) {
     tcp::socket socket(context);
-    socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(
-                                                             std::stoi(port))});
+    socket.connect(
+        {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(port))});
     socket.set_option(tcp::no_delay(true));
     return socket;
 }
