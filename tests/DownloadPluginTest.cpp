@@ -47,6 +47,11 @@ protected:
                                               return false;
                                           });
         });
+        routes.Get(R"(/status/(\d+))",
+                   [](const httplib::Request& request, httplib::Response& response) {
+                       response.status = std::stoi(request.matches[1]);
+                       response.set_content("status body", "text/plain");
+                   });
         routes.Get("/redirect", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("/other");
         });
@@ -190,6 +195,27 @@ TEST_F(DownloadPluginTest, FailuresKeepTheFileThatWasThere) {
     EXPECT_TRUE(fs::is_empty(root / "tmp"));
 }
 
+// Only a 2xx answer is stored; a 3xx that is not followed is a failure like a 4xx.
+TEST_F(DownloadPluginTest, OnlyASuccessfulStatusIsStored) {
+    const std::vector<std::pair<int, std::string>> cases = {
+        {200, ""},
+        {203, ""},
+        {299, ""},
+        {300, "Download failed: HTTP 300"},
+        {304, "Download failed: HTTP 304"},
+        {404, "Download failed: HTTP 404"},
+        {500, "Download failed: HTTP 500"},
+    };
+    for (const auto& [status, message] : cases) {
+        std::string name = "s" + std::to_string(status);
+        auto result = download(
+            {{"url", server.url("/status/" + std::to_string(status))}, {"fileName", name}});
+        EXPECT_EQ(result.resolved, message.empty()) << status;
+        EXPECT_EQ(result.message, message) << status;
+        EXPECT_EQ(fs::exists(downloads() / name), message.empty()) << status;
+    }
+}
+
 TEST_F(DownloadPluginTest, FollowsRedirectsBetweenWebAddresses) {
     auto result = download({{"url", server.url("/redirect")}, {"fileName", "r"}});
     ASSERT_TRUE(result.resolved) << result.message;
@@ -219,7 +245,17 @@ TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
     EXPECT_EQ(readWhole(package()), "other bytes");
 
     makePlugin("true");
-    auto opened = answer(&P::downloadAndInstall, {{"url", server.url("/song.mp3")}});
+    // Opening happens on the main queue, never on the transfer's thread.
+    std::size_t before = bridge->answers().size();
+    start(&P::downloadAndInstall, {{"url", server.url("/song.mp3")}});
+    ASSERT_TRUE(eventually(
+        [&] { return fakes.mainQueue->pending() > 0 || bridge->answers().size() > before; }));
+    EXPECT_EQ(bridge->answers().size(), before) << "answered off the main queue";
+    ASSERT_TRUE(eventually([&] {
+        fakes.mainQueue->runAll();
+        return bridge->answers().size() > before;
+    }));
+    auto opened = bridge->answers().back().second;
     EXPECT_TRUE(opened.resolved);
     EXPECT_FALSE(opened.data);
 

@@ -163,8 +163,10 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
     using P = OfflineStoragePlugin;
     EXPECT_EQ(rejected(&P::writeTempFile), "data required");
     EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "not base64"}}), "data required");
-    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}, {"extension", "x/y"}}),
-              "Invalid extension");
+    for (const std::string& extension : {std::string("x/y"), std::string("mp3\0/x", 6)}) {
+        EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}, {"extension", extension}}),
+                  "Invalid extension");
+    }
     EXPECT_FALSE(fs::exists(scratch()));
 
     auto first = resolved(&P::writeTempFile, {{"data", "aGk="}});
@@ -185,6 +187,12 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
     EXPECT_TRUE(dotted.ends_with("..tar.gz"));
     std::string bare = resolved(&P::writeTempFile, {{"data", ""}, {"extension", ""}})["filePath"];
     EXPECT_TRUE(bare.ends_with("."));
+    // The file URL escapes all but unreserved characters and "/".
+    auto odd = resolved(&P::writeTempFile, {{"data", ""}, {"extension", "a b%#\xc3\xa9~"}});
+    std::string oddPath = odd["filePath"];
+    EXPECT_TRUE(oddPath.ends_with(".a b%#\xc3\xa9~"));
+    EXPECT_EQ(odd["path"],
+              "file://" + oddPath.substr(0, oddPath.size() - 8) + "a%20b%25%23%C3%A9~");
 
     files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
     EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}}),
@@ -220,7 +228,11 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
     fs::create_directories(store() / "sub");
     std::ofstream(store() / "sub" / "inner") << std::string(7000, 'z');
     EXPECT_EQ(resolved(&P::getStorageInfo)["used"], 100u);
-    EXPECT_TRUE(resolved(&P::getFreeSpace)["bytes"].is_number_unsigned());
+
+    files->fixedFigures = platform::FileSystemFigures{UINT64_MAX, 9000000000000000000u};
+    EXPECT_EQ(resolved(&P::getStorageInfo),
+              JSObject({{"total", UINT64_MAX}, {"free", 9000000000000000000u}, {"used", 100u}}));
+    EXPECT_EQ(resolved(&P::getFreeSpace), JSObject({{"bytes", 9000000000000000000u}}));
 
     files->fail(FakeFileSystem::Operation::figures, "Input/output error");
     EXPECT_EQ(rejected(&P::getStorageInfo), "Unable to read storage info");
@@ -237,16 +249,29 @@ TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     EXPECT_EQ(readWhole(file), identifier);
     EXPECT_EQ(resolved(&P::getDeviceId)["deviceId"], identifier);
 
-    std::ofstream(file) << "  kept-as-is \n";
-    EXPECT_EQ(resolved(&P::getDeviceId)["deviceId"], "kept-as-is");
-
-    // Blank or unreadable text counts as no identifier at all.
-    std::ofstream(file) << " \n\t";
-    std::string renewed = resolved(&P::getDeviceId)["deviceId"];
-    EXPECT_EQ(renewed.size(), 36u);
-    EXPECT_EQ(readWhole(file), renewed);
-    std::ofstream(file) << "\xff\xfe";
-    EXPECT_NE(resolved(&P::getDeviceId)["deviceId"], renewed);
+    // What the file holds, trimmed; blank text or text that is not UTF-8 counts as none, and
+    // a new identifier replaces it.
+    const std::vector<std::pair<std::string, std::string>> contents = {
+        {"  kept-as-is \n", "kept-as-is"},
+        {"id\r\n", "id"},
+        {"\t\vid\f", "id"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {" \n\t", ""},
+        {"\xff\xfe", ""},
+        {"\xed\xa0\x80", ""},      // a surrogate
+        {"\xc0\xaf", ""},          // an overlong "/"
+        {"\xf4\x90\x80\x80", ""},  // beyond U+10FFFF
+    };
+    for (const auto& [content, expected] : contents) {
+        std::ofstream(file) << content;
+        std::string given = resolved(&P::getDeviceId)["deviceId"];
+        if (expected.empty()) {
+            EXPECT_EQ(given.size(), 36u) << content;
+            EXPECT_EQ(readWhole(file), given) << content;
+        } else {
+            EXPECT_EQ(given, expected) << content;
+        }
+    }
 
     fs::remove(file);
     std::string fresh = resolved(&P::getDeviceId)["deviceId"];

@@ -44,20 +44,6 @@ protected:
     }
 };
 
-TEST_F(PlaybackStatusPluginTest, NoArgumentsPublishTheDefaultsAndResolveWithoutData) {
-    auto result = update(JSObject::object());
-    EXPECT_TRUE(result.resolved);
-    EXPECT_FALSE(result.data);
-    EXPECT_EQ(publishedState(), PlaybackState::unknown);
-    auto info = published();
-    EXPECT_EQ(info.title, "");
-    EXPECT_EQ(info.artist, "");
-    EXPECT_EQ(info.albumTitle, "");
-    EXPECT_EQ(info.playbackDuration, 0);
-    EXPECT_EQ(info.elapsedPlaybackTime, 0);
-    EXPECT_EQ(info.playbackRate, 1.0f);
-}
-
 TEST_F(PlaybackStatusPluginTest, StatesMapCaseInsensitivelyButExactly) {
     const std::vector<std::pair<JSObject, PlaybackState>> cases = {
         {"playing", PlaybackState::playing},  {"PLAYING", PlaybackState::playing},
@@ -71,27 +57,45 @@ TEST_F(PlaybackStatusPluginTest, StatesMapCaseInsensitivelyButExactly) {
     }
 }
 
-TEST_F(PlaybackStatusPluginTest, TimesArriveInMillisecondsAndEveryCallOverwritesEveryField) {
-    update({{"state", "paused"},
-            {"position", 750},
-            {"duration", 200000},
-            {"title", "One"},
-            {"artist", "A"},
-            {"album", "B"}});
-    auto info = published();
-    EXPECT_EQ(info.elapsedPlaybackTime, 0.75);
-    EXPECT_EQ(info.playbackDuration, 200.0);
-    EXPECT_EQ(info.playbackRate, 1.0f);  // paused does not imply rate 0
-    EXPECT_EQ(info.title, "One");
+// Milliseconds in, seconds out: whole values exactly, fractional ones by their whole part.
+TEST_F(PlaybackStatusPluginTest, TimesArriveInMillisecondsAndArePublishedInSeconds) {
+    const std::vector<std::pair<JSObject, double>> cases = {
+        {1234, 1.234}, {1, 0.001},    {59999, 59.999},  {200000, 200.0},
+        {0, 0.0},      {-1500, -1.5}, {1234.56, 1.234}, {"1234", 0.0},
+    };
+    for (const auto& [milliseconds, seconds] : cases) {
+        update({{"position", milliseconds}, {"duration", milliseconds}});
+        EXPECT_EQ(published().elapsedPlaybackTime, seconds) << milliseconds;
+        EXPECT_EQ(published().playbackDuration, seconds) << milliseconds;
+    }
+}
 
-    // A web player's fractional milliseconds keep their whole part.
-    update({{"position", 1234.56}, {"playbackRate", 0.5}});
-    info = published();
-    EXPECT_EQ(info.elapsedPlaybackTime, 1.234);
-    EXPECT_EQ(info.playbackRate, 0.5f);
-    EXPECT_EQ(info.title, "");
-    EXPECT_EQ(info.artist, "");
-    EXPECT_EQ(MediaManager::shared(fakes.services())->status().artworkURL, "");
+// Each call writes every field: what it leaves out goes back to its default.
+TEST_F(PlaybackStatusPluginTest, EveryCallOverwritesEveryFieldAndResolvesWithoutData) {
+    auto result = update({{"state", "paused"},
+                          {"playbackRate", 0.5},
+                          {"title", "One"},
+                          {"artist", "A"},
+                          {"album", "B"},
+                          {"thumbnail", "https://art.example/1.png"}});
+    EXPECT_TRUE(result.resolved);
+    EXPECT_FALSE(result.data);
+    auto status = MediaManager::shared(fakes.services())->status();
+    EXPECT_EQ(status.playbackState, PlaybackState::paused);
+    EXPECT_EQ(status.rate, 0.5f);
+    EXPECT_EQ(status.title, "One");
+    EXPECT_EQ(status.artist, "A");
+    EXPECT_EQ(status.album, "B");
+    EXPECT_EQ(status.artworkURL, "https://art.example/1.png");
+
+    update(JSObject::object());
+    status = MediaManager::shared(fakes.services())->status();
+    EXPECT_EQ(status.playbackState, PlaybackState::unknown);
+    EXPECT_EQ(status.rate, 1.0f);  // no rate given: playing speed, whatever the state
+    EXPECT_EQ(status.title, "");
+    EXPECT_EQ(status.artist, "");
+    EXPECT_EQ(status.album, "");
+    EXPECT_EQ(status.artworkURL, "");
 }
 
 TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsWithExactPayloads) {

@@ -69,6 +69,11 @@ void ShellProcess::send(const std::string& line) {
 }
 
 std::optional<ShellProcess::Json> ShellProcess::next(std::chrono::milliseconds timeout) {
+    auto line = nextLine(timeout);
+    return line ? std::optional(Json::parse(*line)) : std::nullopt;
+}
+
+std::optional<std::string> ShellProcess::nextLine(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         std::size_t end = pending_.find('\n');
@@ -76,7 +81,7 @@ std::optional<ShellProcess::Json> ShellProcess::next(std::chrono::milliseconds t
             std::string line = pending_.substr(0, end);
             pending_.erase(0, end + 1);
             if (line.starts_with("{")) {
-                return Json::parse(line);
+                return line;
             }
             otherLines.push_back(line);
             continue;

@@ -27,6 +27,9 @@ public:
     // The next message line (one that begins with "{"), or nothing at end of output or timeout.
     // Other lines are kept in `otherLines`.
     std::optional<Json> next(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // The same line as the shell wrote it.
+    std::optional<std::string> nextLine(
+        std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Sends the request and gives its answer; messages before it are kept in `messages`.
     Json call(const Json& request);
     // The next message that answers `id`, keeping what comes before it in `messages`.

@@ -132,15 +132,18 @@ TEST_F(StdioHostTest, IdsAreEchoedExactlyAsSent) {
     shell.send(R"({"id":1.50,"host":"reloadView"})");
     shell.send(R"({"id":"a\"b","host":"reloadView"})");
     shell.send(R"({"id":18446744073709551615,"host":"reloadView"})");
+    shell.send(R"({"id":"\u00e9","host":"reloadView"})");
+    shell.send(R"({"id":-0,"host":"reloadView"})");
     shell.closeInput();
     EXPECT_EQ(shell.wait(), 0);
     std::string out;
-    while (auto message = shell.next()) {
-        out += message->dump() + "\n";
+    while (auto line = shell.nextLine()) {
+        out += *line + "\n";
     }
     EXPECT_EQ(out,
-              "{\"id\":1.5,\"ok\":true}\n{\"id\":\"a\\\"b\",\"ok\":true}\n"
-              "{\"id\":18446744073709551615,\"ok\":true}\n");
+              "{\"id\":1.50,\"ok\":true}\n{\"id\":\"a\\\"b\",\"ok\":true}\n"
+              "{\"id\":18446744073709551615,\"ok\":true}\n{\"id\":\"\\u00e9\",\"ok\":true}\n"
+              "{\"id\":-0,\"ok\":true}\n");
 }
 
 // A repeated key once made the host write into freed memory when the earlier value was a long
@@ -165,7 +168,14 @@ TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {
     TemporaryDirectory directory;
     ShellProcess shell{
         {"stdio", "--container", (directory / "c").string(), "--max-request-bytes", "1000"}};
-    shell.send(R"({"id":1,"host":"nowPlaying","pad":")" + std::string(5000, 'x') + "\"}");
+    // Lines of exactly the limit, and of one byte more, without their line ends.
+    auto line = [](std::size_t size) {
+        std::string start = R"({"id":1,"host":"nowPlaying","pad":")";
+        return start + std::string(size - start.size() - 2, 'x') + "\"}";
+    };
+    shell.send(line(1000));
+    EXPECT_EQ((*shell.next())["ok"], true);
+    shell.send(line(1001));
     EXPECT_EQ(*shell.next(),
               Json::parse(R"({"id":null,"ok":false,"message":"Request too large"})"));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
@@ -219,7 +229,7 @@ TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
                                {{"state", "Playing"},
                                 {"position", 1500},
                                 {"duration", 240000},
-                                {"playbackRate", 1.25},
+                                {"playbackRate", 0.1},
                                 {"title", "Song"},
                                 {"artist", "Artist"},
                                 {"album", "Album"}}}});
@@ -227,7 +237,7 @@ TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
               Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",
                   "albumTitle":"Album","playbackDuration":240.0,"elapsedPlaybackTime":1.5,
-                  "playbackRate":1.25}})"));
+                  "playbackRate":0.1}})"));
     EXPECT_EQ(shell.call({{"id", 3}, {"plugin", "PlaybackStatusPlugin"}, {"method", "nope"}}),
               Json::parse(
                   R"({"id":3,"ok":false,"message":"Unknown method: PlaybackStatusPlugin.nope"})"));

@@ -30,6 +30,8 @@ public:
         std::lock_guard lock(mutex_);
         failures_.clear();
     }
+    // The volume's figures from now on, instead of the real ones.
+    std::optional<platform::FileSystemFigures> fixedFigures;
 
     std::optional<platform::Error> createDirectories(const std::filesystem::path& path) override {
         return failOr(Operation::createDirectories,
@@ -71,6 +73,9 @@ public:
         const std::filesystem::path& path) const override {
         if (auto error = failure(Operation::figures)) {
             return *error;
+        }
+        if (fixedFigures) {
+            return *fixedFigures;
         }
         return DesktopFileSystem::figures(path);
     }

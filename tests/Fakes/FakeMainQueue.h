@@ -14,6 +14,11 @@ public:
         work_.push_back(std::move(work));
     }
 
+    std::size_t pending() {
+        std::lock_guard lock(mutex_);
+        return work_.size();
+    }
+
     // Runs everything posted so far, and whatever that posts in turn; gives how many items ran.
     int runAll() {
         int ran = 0;

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "Fakes/FakeBridge.h"
+#include "Fakes/FakeServices.h"
+#include "Host/Bridge.h"
+#include "Host/HostConfiguration.h"
+
+namespace {
+
+// A plugin of the test's own, which the runtime knows like the application's.
+class ProbePlugin : public CAPPlugin {
+public:
+    using CAPPlugin::CAPPlugin;
+    static inline int loads = 0;
+
+    void load() override { ++loads; }
+    void fail(const CAPPluginCall&) { throw std::runtime_error("boom"); }
+    void console(const CAPPluginCall& call) {
+        call.resolve({{"console", platform().console != nullptr}});
+    }
+};
+const CAPPluginClass probeClass(
+    "ProbePlugin", &createPlugin<ProbePlugin>,
+    {CAPPluginMethod::of<ProbePlugin, &ProbePlugin::fail>("fail"),
+     CAPPluginMethod::of<ProbePlugin, &ProbePlugin::console>("console")});
+
+TEST(HostBridgeTest, CreatesEachKnownPluginOnceAndAnswersEveryCall) {
+    FakeServices fakes;
+    auto answers = std::make_shared<FakeBridge>(fakes.services());
+    host::RuntimeClassTable classes;
+    auto bridge = std::make_shared<host::Bridge>(
+        classes, fakes.services(), std::vector<std::string>{"NoSuchPlugin", "ProbePlugin"});
+    ProbePlugin::loads = 0;
+    bridge->loadWebApplication();
+    bridge->loadWebApplication();
+    EXPECT_EQ(ProbePlugin::loads, 1);
+
+    auto call = [&](const std::string& plugin, const std::string& method) {
+        bridge->deliver(plugin, CAPPluginCall("1", method, JSObject::object(), answers));
+        auto result = answers->answers().back().second;
+        return result.resolved ? result.data->dump() : result.message;
+    };
+    EXPECT_EQ(call("ProbePlugin", "console"), R"({"console":true})");
+    EXPECT_EQ(call("ProbePlugin", "fail"), "Internal error: boom");
+    EXPECT_EQ(call("ProbePlugin", "load"), "Unknown method: ProbePlugin.load");
+    EXPECT_EQ(call("NoSuchPlugin", "fail"), "Unknown plugin: NoSuchPlugin");
+    EXPECT_EQ(answers->answers().size(), 4u);
+
+    // A plugin made without a bridge has no services to fall back on.
+    ProbePlugin orphan;
+    EXPECT_THROW(orphan.console(CAPPluginCall("2", "console", JSObject::object(), answers)),
+                 std::logic_error);
+}
+
+// Where the container lies when the command line names none.
+TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
+    struct Case {
+        const char* container;
+        const char* dataHome;
+        const char* home;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {"/c", "/d", "/h", "/c"},
+        {"", "/d", "/h", "/d/musicshell"},
+        {nullptr, "/d", "/h", "/d/musicshell"},
+        {nullptr, "", "/h", "/h/.local/share/musicshell"},
+        {nullptr, nullptr, "/h", "/h/.local/share/musicshell"},
+    };
+    auto set = [](const char* name, const char* value) {
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    };
+    std::string home = std::getenv("HOME");
+    for (const Case& each : cases) {
+        set("MUSICSHELL_CONTAINER", each.container);
+        set("XDG_DATA_HOME", each.dataHome);
+        set("HOME", each.home);
+        EXPECT_EQ(host::HostConfiguration::defaultContainer(), each.expected) << each.expected;
+    }
+    ::unsetenv("MUSICSHELL_CONTAINER");
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", home.c_str(), 1);
+}
+
+}  // namespace
