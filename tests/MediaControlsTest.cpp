@@ -114,11 +114,30 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
         playerctl(command);
         EXPECT_EQ(nextEvent()["data"], data) << command;
     }
-    report({{"state", "playing"}, {"title", "Song"}, {"position", 10000}, {"duration", 60000}});
-    playerctl("play-pause");
-    EXPECT_EQ(nextEvent()["data"]["event"], "pauseMusic");
-    playerctl("position 30");
-    EXPECT_EQ(nextEvent()["data"], Json({{"time", 30.0}, {"event", "iosSeek"}}));
+    // Play-pause asks for the opposite of what the widget shows, from every state.
+    const std::vector<std::pair<std::string, std::string>> toggles = {{"stopped", "playMusic"},
+                                                                      {"paused", "playMusic"},
+                                                                      {"buffering", "playMusic"},
+                                                                      {"playing", "pauseMusic"}};
+    for (const auto& [state, event] : toggles) {
+        report({{"state", state}, {"title", "Song"}});
+        playerctl("play-pause");
+        EXPECT_EQ(nextEvent()["data"]["event"], event) << state;
+    }
+}
+
+// Positions on the bus are microseconds; the page hears seconds. A relative seek starts from
+// the position last reported (paused, so it does not move) and stops at the start.
+TEST_F(MediaControlsTest, SeeksReachThePageInSeconds) {
+    report({{"state", "paused"}, {"title", "Song"}, {"position", 10000}, {"duration", 60000}});
+    const std::vector<std::pair<std::string, double>> seeks = {{"position 30", 30.0},
+                                                               {"position 2.5+", 12.5},
+                                                               {"position 0.25-", 9.75},
+                                                               {"position 20-", 0.0}};
+    for (const auto& [command, time] : seeks) {
+        playerctl(command);
+        EXPECT_EQ(nextEvent()["data"], Json({{"time", time}, {"event", "iosSeek"}})) << command;
+    }
 }
 
 TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
@@ -148,7 +167,7 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
 TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
     LoopbackServer server;
     server.routes().Get("/cover.png", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(pngOf(16, 16), "image/png");
+        response.set_content(pngOf(16, 8), "image/png");
     });
     server.start();
     report({{"state", "playing"}, {"title", "Song"}, {"thumbnail", server.url("/cover.png")}});
@@ -160,6 +179,8 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
     std::filesystem::path file = url.substr(7);
     EXPECT_EQ(file.parent_path(), directory / "c/Library/Caches/artwork");
     EXPECT_TRUE(std::filesystem::is_regular_file(file));
+    EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
+              Json({{"width", 16}, {"height", 8}}));
 }
 
 TEST_F(MediaControlsTest, APositionForAnotherTrackIsIgnored) {

@@ -31,15 +31,17 @@ function playerctl(...args) {
 }
 
 // Host requests go to the shell's standard input; its answers and events come back on stdout.
-async function hostRequest(request) {
+async function hostRequest(request, timeout = 10000) {
   shell.stdin.write(JSON.stringify(request) + "\n");
-  for (;;) {
+  const deadline = Date.now() + timeout;
+  while (Date.now() < deadline) {
     const found = shellMessages.find((message) => message.id === request.id);
     if (found) {
       return found;
     }
     await new Promise((resolve) => setTimeout(resolve, 10));
   }
+  throw new Error(`no answer to ${JSON.stringify(request)} within ${timeout} ms`);
 }
 
 function rawRequest(path, headers = {}) {
@@ -115,13 +117,17 @@ test("the server lets in only its own pages", async () => {
   assert.match(cookie, /SameSite=Strict/);
   const session = cookie.split(";")[0];
 
-  assert.equal((await rawRequest("/", { Cookie: session })).status, 200);
+  const page = await rawRequest("/", { Cookie: session });
+  assert.equal(page.status, 200);
+  assert.equal(page.headers["x-content-type-options"], "nosniff");
   for (const path of ["/../CMakeLists.txt", "/tracks/../../musicshell-bridge.js", "/%2e%2e/x", "/tracks/"]) {
     assert.equal((await rawRequest(path, { Cookie: session })).status, 404, path);
   }
   const upgrade = { Cookie: session, Connection: "Upgrade", Upgrade: "websocket",
                     "Sec-WebSocket-Version": "13", "Sec-WebSocket-Key": "dGhlIHNhbXBsZSBub25jZQ==" };
-  assert.equal((await rawRequest("/bridge", { ...upgrade, Origin: "http://evil.example" })).status, 403, "foreign origin");
+  for (const foreign of ["http://evil.example", `http://evil.example:${port}`, `https://127.0.0.1:${port}`]) {
+    assert.equal((await rawRequest("/bridge", { ...upgrade, Origin: foreign })).status, 403, foreign);
+  }
   assert.equal((await rawRequest("/bridge", { ...upgrade, Cookie: "musicshell=wrong", Origin: origin })).status, 403);
   assert.equal((await rawRequest("/x", { Cookie: session, "X-Big": "y".repeat(20000) })).status, 413);
 });
