@@ -1,4 +1,16 @@
 // Types of the musicshell bridge client (musicshell-bridge.js).
+//
+// A call the shell rejects fails with an Error holding the shell's message. A call that fails for
+// want of a connection fails with a BridgeConnectionError.
+
+export interface BridgeConnectionError extends Error {
+  /**
+   * "notSent": no connection came within 10 s of the call; the shell never received it and never
+   * will. "outcomeUnknown": the connection dropped after the call was sent; the shell may or may
+   * not have carried it out.
+   */
+  code: "notSent" | "outcomeUnknown";
+}
 
 export interface PluginListenerHandle {
   remove(): void;

@@ -5,33 +5,53 @@
 //   const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "a.mp3", data });
 //   const handle = Plugins.PlaybackStatusPlugin.addListener("pauseMusic", () => audio.pause());
 //   handle.remove();
+//
+// While the connection is down the client reconnects by itself. A call made then waits for the
+// connection a while and is sent once it is back; a call is never sent after it was rejected.
 
 const RECONNECT_DELAY_MS = 500;
+const CONNECTION_WAIT_MS = 10000;
 
-const pending = new Map(); // id -> { resolve, reject }
+// The calls not answered yet, in the order they were made: id -> { resolve, reject, message,
+// sent, timer }.
+const pending = new Map();
 const listeners = new Map(); // "plugin event" -> Set of functions
-const waitingToSend = [];
 let socket = null;
 let nextId = 1;
+
+function connectionError(code, message) {
+  return Object.assign(new Error(`musicshell: ${message}`), { code });
+}
 
 function connect() {
   const url = new URL("/bridge", window.location.href);
   url.protocol = url.protocol === "https:" ? "wss:" : "ws:";
   socket = new WebSocket(url);
   socket.addEventListener("open", () => {
-    for (const message of waitingToSend.splice(0)) {
-      socket.send(message);
+    for (const call of pending.values()) {
+      if (!call.sent) {
+        send(call);
+      }
     }
   });
   socket.addEventListener("message", (event) => receive(JSON.parse(event.data)));
   socket.addEventListener("close", () => {
-    // Whatever was in flight will never be answered by this host.
-    for (const { reject } of pending.values()) {
-      reject(new Error("musicshell: the connection to the shell was lost before the call was answered"));
+    // The shell may have received these and run them, or not: this host will never say.
+    for (const [id, call] of pending) {
+      if (call.sent) {
+        pending.delete(id);
+        call.reject(connectionError("outcomeUnknown",
+          "the connection to the shell was lost after the call was sent; it may or may not have been carried out"));
+      }
     }
-    pending.clear();
     setTimeout(connect, RECONNECT_DELAY_MS);
   });
+}
+
+function send(call) {
+  clearTimeout(call.timer);
+  call.sent = true;
+  socket.send(call.message);
 }
 
 function receive(message) {
@@ -56,13 +76,16 @@ function receive(message) {
 function call(plugin, method, options = {}) {
   return new Promise((resolve, reject) => {
     const id = nextId++;
-    pending.set(id, { resolve, reject });
-    const message = JSON.stringify({ id, plugin, method, options });
+    const entry = { resolve, reject, message: JSON.stringify({ id, plugin, method, options }), sent: false };
+    pending.set(id, entry);
     if (socket.readyState === WebSocket.OPEN) {
-      socket.send(message);
-    } else {
-      waitingToSend.push(message);
+      send(entry);
+      return;
     }
+    entry.timer = setTimeout(() => {
+      pending.delete(id);
+      reject(connectionError("notSent", "no connection to the shell; the call was not sent"));
+    }, CONNECTION_WAIT_MS);
   });
 }
 
