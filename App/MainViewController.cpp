@@ -17,5 +17,5 @@ void MainViewController::viewDidLoad() {
     manager->configureAudioSession();
     manager->registerRemoteCommands();
     // Activation failures here are dropped: the session set-up above reports its own.
-    services.audioSession->setActive(true, 0);
+    static_cast<void>(services.audioSession->setActive(true, 0));
 }

@@ -23,13 +23,7 @@ std::shared_ptr<DesktopFileSystem> installContainer(const std::filesystem::path&
     }
     auto files = std::make_shared<DesktopFileSystem>(root);
     CurlURLSession::removeStaleTemporaryFiles(files->directory(platform::Directory::temporary));
-    // Where the application replaces files atomically, a killed write may have left its scratch.
-    auto support = files->directory(platform::Directory::applicationSupport);
-    for (const auto& folder : {support, support / "offline",
-                               files->directory(platform::Directory::documents) / "Downloads",
-                               files->directory(platform::Directory::caches)}) {
-        DesktopFileSystem::removeStaleWrites(folder);
-    }
+    files->removeStaleWrites();
     return files;
 }
 

@@ -31,10 +31,11 @@ public:
     virtual ~AudioSession() = default;
 
     // Sets category, mode and category options together; gives the error when the session refuses.
-    virtual std::optional<Error> setCategory(std::string_view category, std::string_view mode,
-                                             std::uint64_t options) = 0;
+    [[nodiscard]] virtual std::optional<Error> setCategory(std::string_view category,
+                                                           std::string_view mode,
+                                                           std::uint64_t options) = 0;
     // Activates or deactivates the session; gives the error when that fails.
-    virtual std::optional<Error> setActive(bool active, std::uint64_t options) = 0;
+    [[nodiscard]] virtual std::optional<Error> setActive(bool active, std::uint64_t options) = 0;
     virtual State state() const = 0;
 };
 

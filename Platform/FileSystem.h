@@ -20,9 +20,12 @@ struct FileSystemFigures {
     std::uint64_t free = 0;
 };
 
+// What stands at a path, told without following a link there.
+enum class EntryType { none, file, folder, link, special };
+
 struct DirectoryEntry {
     std::string name;
-    // Absent for entries that have no file size of their own, such as directories.
+    // Absent for entries other than regular files: folders, links and special files.
     std::optional<std::uint64_t> size;
 };
 
@@ -30,8 +33,11 @@ struct DirectoryEntry {
 // "..", and without "/" or NUL. Joined to a folder, such a name cannot reach outside it.
 bool isPlainFileName(std::string_view name);
 
-// Files of the application's container. Paths are absolute. Safe from any thread; errors carry
-// the system's description of what went wrong.
+// Files of the application's container. Paths are absolute and lie in the container. No link is
+// followed: one standing where a folder of the container should be fails the call with a
+// `linkedFolder` error, and one standing at a file's place is taken for what it is, a link.
+// Safe from any thread; errors carry the system's description of what went wrong, its kind and
+// the path.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -39,30 +45,38 @@ public:
     // Where a standard directory lies; worked out anew on every call, never created here.
     virtual std::filesystem::path directory(Directory which) const = 0;
 
-    // True for a file and for a directory alike.
-    virtual bool exists(const std::filesystem::path& path) const = 0;
-    virtual std::optional<Error> createDirectories(const std::filesystem::path& path) = 0;
-    // Removes a file, or a directory with its content.
-    virtual std::optional<Error> remove(const std::filesystem::path& path) = 0;
+    // `none` when nothing stands there, also when a folder on the way is missing.
+    [[nodiscard]] virtual Result<EntryType> entryType(const std::filesystem::path& path) const = 0;
+    [[nodiscard]] virtual std::optional<Error> createDirectories(
+        const std::filesystem::path& path) = 0;
+    // Removes a file, a link (not what it names), or a directory with its content; a `notFound`
+    // error when nothing is there.
+    [[nodiscard]] virtual std::optional<Error> remove(const std::filesystem::path& path) = 0;
 
     // Names of the entries directly in a directory, in the order the file system gives them.
-    virtual Result<std::vector<std::string>> contentsOfDirectory(
+    [[nodiscard]] virtual Result<std::vector<std::string>> contentsOfDirectory(
         const std::filesystem::path& directory) const = 0;
     // The same entries with their file sizes, read in the same pass.
-    virtual Result<std::vector<DirectoryEntry>> contentsWithSizes(
+    [[nodiscard]] virtual Result<std::vector<DirectoryEntry>> contentsWithSizes(
         const std::filesystem::path& directory) const = 0;
 
-    virtual Result<std::string> read(const std::filesystem::path& file) const = 0;
-    // Writes beside the target and renames over it: the file holds either its old content or
-    // all of the new, also after a crash or a full disk.
-    virtual std::optional<Error> writeAtomically(const std::filesystem::path& file,
-                                                 std::string_view bytes) = 0;
-    // Moves `from` to `to`, atomically replacing whatever file `to` names.
-    virtual std::optional<Error> replace(const std::filesystem::path& from,
-                                         const std::filesystem::path& to) = 0;
+    // The whole content of a regular file. A `notFound` error when nothing is there, a
+    // `notRegularFile` one for anything else (a folder, a link, a pipe or a device), which is
+    // refused without waiting on it.
+    [[nodiscard]] virtual Result<std::string> read(const std::filesystem::path& file) const = 0;
+    // Writes a new file where no caller's name can reach, syncs it and renames it over the
+    // target, then syncs the folder: the file holds either its old content or all of the new,
+    // also after a crash, a power cut or a full disk. The target's folder must exist.
+    [[nodiscard]] virtual std::optional<Error> writeAtomically(const std::filesystem::path& file,
+                                                               std::string_view bytes) = 0;
+    // Moves the regular file `from` to `to`, atomically and durably replacing whatever file or
+    // link `to` names (a folder there fails it with `notRegularFile`).
+    [[nodiscard]] virtual std::optional<Error> replace(const std::filesystem::path& from,
+                                                       const std::filesystem::path& to) = 0;
 
     // Size and free space of the volume that holds `path`.
-    virtual Result<FileSystemFigures> figures(const std::filesystem::path& path) const = 0;
+    [[nodiscard]] virtual Result<FileSystemFigures> figures(
+        const std::filesystem::path& path) const = 0;
 
     // A new random UUID in canonical upper-case form (8-4-4-4-12 hexadecimal digits).
     virtual std::string makeUUID() = 0;

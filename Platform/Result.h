@@ -9,7 +9,7 @@ namespace platform {
 
 // A value, or the error that kept the platform from producing it.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}

@@ -44,7 +44,7 @@ struct Host {
     Host() {
         char pattern[] = "/tmp/musicshell-fuzz-XXXXXX";
         std::filesystem::path root = ::mkdtemp(pattern);
-        DesktopFileSystem::install(root);
+        static_cast<void>(DesktopFileSystem::install(root));
         services = fakes.services();
         services.fileSystem = std::make_shared<DesktopFileSystem>(root);
         services.urlSession = std::make_shared<OfflineURLSession>();

@@ -135,4 +135,45 @@ TEST_F(CrashSafetyTest, KilledDownloadsLeaveTheOldOrTheNewFileWhole) {
     });
 }
 
+TEST_F(CrashSafetyTest, TheStartUpSweepLeavesEveryNameACallerChoseAndEverythingOutside) {
+    LoopbackServer server;
+    server.routes().Get("/song", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("song", "audio/mpeg");
+    });
+    server.start();
+    const std::string scratchLike = ".musicshell-write-0123456789ab";
+    {
+        ShellProcess first(shell());
+        ASSERT_EQ(first.call({{"id", 1},
+                              {"plugin", "OfflineStoragePlugin"},
+                              {"method", "writeFile"},
+                              {"options", {{"filename", scratchLike}, {"data", "aGk="}}}})["ok"],
+                  true);
+        ASSERT_EQ(first.call({{"id", 2},
+                              {"plugin", "DownloadPlugin"},
+                              {"method", "downloadFile"},
+                              {"options",
+                               {{"url", server.url("/song")}, {"fileName", scratchLike}}}})["ok"],
+                  true);
+    }
+    // Links to outside folders, where a sweep would once have looked.
+    fs::path outside = directory / "outside";
+    fs::create_directories(outside);
+    for (const std::string& name : {scratchLike, std::string("download-0123456789abcdef.part")}) {
+        std::ofstream(outside / name) << "outside";
+    }
+    fs::path root(container);
+    fs::rename(root / "tmp", directory / "old-tmp");
+    fs::create_directory_symlink(outside, root / "tmp");
+    fs::remove_all(root / "Library/.musicshell-writes");
+    fs::create_directory_symlink(outside, root / "Library/.musicshell-writes");
+
+    ShellProcess restarted(shell());
+    restarted.call({{"id", "ready"}, {"host", "audioSession"}});
+    EXPECT_EQ(readWhole(root / "Library/Application Support/offline" / scratchLike), "hi");
+    EXPECT_EQ(readWhole(root / "Documents/Downloads" / scratchLike), "song");
+    EXPECT_EQ(entries(outside).size(), 2u);
+    EXPECT_EQ(readWhole(outside / scratchLike), "outside");
+}
+
 }  // namespace

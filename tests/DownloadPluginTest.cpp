@@ -266,4 +266,48 @@ TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
     EXPECT_EQ(readWhole(package()), "other bytes");
 }
 
+// Links planted in the container never carry a download outside it.
+TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
+    fs::path outside = directory / "outside";
+    fs::create_directories(outside);
+    std::ofstream(outside / "secret") << "outside";
+    auto plant = [&](const fs::path& at) {
+        fs::remove_all(at);
+        fs::create_directories(at.parent_path());
+        fs::create_directory_symlink(outside, at);
+    };
+    struct Row {
+        fs::path folder;
+        Method method;
+        std::string answer;
+    };
+    const std::vector<Row> rows = {
+        {downloads(), &DownloadPlugin::downloadFile,
+         "Download failed: Documents/Downloads is a symbolic link, not a folder"},
+        {root / "Library/Caches", &DownloadPlugin::downloadAndInstall,
+         "Download failed: Library/Caches is a symbolic link, not a folder"},
+        {root / "tmp", &DownloadPlugin::downloadFile, "Download failed: Not a directory"},
+    };
+    for (const auto& row : rows) {
+        fs::path kept = directory / "kept";
+        fs::create_directories(row.folder);
+        fs::rename(row.folder, kept);
+        plant(row.folder);
+        auto result =
+            answer(row.method, {{"url", server.url("/song.mp3")}, {"fileName", "secret"}});
+        EXPECT_FALSE(result.resolved);
+        EXPECT_EQ(result.message, row.answer);
+        fs::remove(row.folder);
+        fs::rename(kept, row.folder);
+    }
+    EXPECT_EQ(readWhole(outside / "secret"), "outside");
+    // A link standing at the file's own place is replaced, not written through.
+    fs::create_directories(downloads());
+    fs::create_symlink(outside / "secret", downloads() / "song");
+    ASSERT_TRUE(download({{"url", server.url("/song.mp3")}, {"fileName", "song"}}).resolved);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(downloads() / "song")));
+    EXPECT_EQ(readWhole(outside / "secret"), "outside");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+}
+
 }  // namespace

@@ -1,7 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <future>
 
 #include "App/Bridge/Base64.h"
 #include "App/Bridge/CAPPluginClass.h"
@@ -282,6 +287,138 @@ TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
     std::string unsaved = resolved(&P::getDeviceId)["deviceId"];
     EXPECT_NE(resolved(&P::getDeviceId)["deviceId"], unsaved);
+}
+
+// Whoever can write into the container can plant links and special files in it. Each threat is
+// met with an answer, at once, and nothing outside the container is read, written or removed.
+class ContainerEdgeTest : public OfflineStoragePluginTest {
+protected:
+    void SetUp() override {
+        OfflineStoragePluginTest::SetUp();
+        fs::create_directories(outside);
+        std::ofstream(outside / "secret") << "outside";
+        fs::create_directories(store());
+    }
+
+    // Answers the call, or fails the test when it does not answer in time; a call stuck on a pipe
+    // is freed by opening the pipe's other end.
+    CAPCallResult answered(Method method, JSObject options, const fs::path& pipe = {}) {
+        auto pending = std::async(std::launch::async, [&] { return call(method, options); });
+        if (pending.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+            ADD_FAILURE() << "the call hangs";
+            ::close(::open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        return pending.get();
+    }
+
+    void expectOutsideUntouched() {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(outside)) {
+            names.push_back(entry.path().filename());
+        }
+        EXPECT_EQ(names, std::vector<std::string>{"secret"});
+        EXPECT_EQ(readWhole(outside / "secret"), "outside");
+    }
+
+    // Puts a link to the outside folder where a folder of the container stands.
+    void linkFolder(const std::string& folder) {
+        fs::remove_all(root / folder);
+        fs::create_directories((root / folder).parent_path());
+        fs::create_directory_symlink(outside, root / folder);
+    }
+
+    fs::path outside = directory / "outside";
+};
+
+TEST_F(ContainerEdgeTest, LinksAndSpecialFilesInTheStoreAreTakenForWhatTheyAre) {
+    using P = OfflineStoragePlugin;
+    fs::create_symlink(outside / "secret", store() / "link");
+    fs::create_symlink(directory / "nowhere", store() / "dangling");
+    fs::create_symlink("/dev/zero", store() / "zero");
+    ASSERT_EQ(::mkfifo((store() / "pipe").c_str(), 0600), 0);
+    write("file", "mine");
+
+    struct Row {
+        std::string threat, name, readAnswer;
+        bool exists;
+    };
+    const std::vector<Row> rows = {
+        {"a link to a file outside", "link", "Read failed: Not a regular file", false},
+        {"a link to nothing", "dangling", "Read failed: Not a regular file", false},
+        {"a link to an endless device", "zero", "Read failed: Not a regular file", false},
+        {"a pipe that nobody writes", "pipe", "Read failed: Not a regular file", false},
+        {"a folder", "folder", "Read failed: Is a directory", true},
+    };
+    fs::create_directory(store() / "folder");
+    for (const auto& row : rows) {
+        auto read = answered(&P::readFile, {{"filename", row.name}}, store() / row.name);
+        EXPECT_FALSE(read.resolved) << row.threat;
+        EXPECT_EQ(read.message, row.readAnswer) << row.threat;
+        EXPECT_EQ(answered(&P::fileExists, {{"filename", row.name}}).data->at("exists"), row.exists)
+            << row.threat;
+    }
+    // Only the regular file counts toward the store's size.
+    EXPECT_EQ(resolved(&P::getStorageInfo)["used"], 4u);
+    // Removing a link removes the link, whatever it names; writing over one replaces the link.
+    for (const auto& row : rows) {
+        EXPECT_EQ(answered(&P::deleteFile, {{"filename", row.name}}).data->at("success"), true)
+            << row.threat;
+        EXPECT_EQ(fs::symlink_status(store() / row.name).type(), fs::file_type::not_found)
+            << row.threat;
+    }
+    fs::create_symlink(outside / "secret", store() / "link");
+    write("link", "new");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(store() / "link")));
+    EXPECT_EQ(read("link"), "new");
+    expectOutsideUntouched();
+    EXPECT_TRUE(fs::exists("/dev/zero"));
+}
+
+TEST_F(ContainerEdgeTest, ALinkWhereAFolderOfTheContainerStandsIsNeverFollowed) {
+    using P = OfflineStoragePlugin;
+    const JSObject name = {{"filename", "secret"}};
+    const JSObject data = {{"filename", "secret"}, {"data", "aGk="}};
+    struct Row {
+        std::string folder;
+        Method method;
+        JSObject options;
+        std::string answer;
+    };
+    const std::string store = "Library/Application Support/offline";
+    const std::string linked = store + " is a symbolic link, not a folder";
+    const std::string temporary = "tmp/offline_temp is a symbolic link, not a folder";
+    const std::vector<Row> rows = {
+        {store, &P::writeFile, data, "Write failed: " + linked},
+        {store, &P::readFile, name, "Read failed: " + linked},
+        {store, &P::deleteFile, name, linked},
+        {store, &P::fileExists, name, linked},
+        {store, &P::listFiles, JSObject::object(), linked},
+        {store, &P::getStorageInfo, JSObject::object(), linked},
+        {"tmp/offline_temp",
+         &P::writeTempFile,
+         {{"data", "aGk="}},
+         "Temp write failed: " + temporary},
+        {"tmp/offline_temp", &P::cleanTempFiles, JSObject::object(), temporary},
+        {"tmp",
+         &P::writeTempFile,
+         {{"data", "aGk="}},
+         "Temp write failed: tmp is a symbolic link, not a folder"},
+        {"Library/Application Support", &P::getDeviceId, JSObject::object(),
+         "Library/Application Support is a symbolic link, not a folder"},
+        {"Library/Application Support", &P::writeFile, data,
+         "Write failed: Library/Application Support is a symbolic link, not a folder"},
+        {"Library", &P::readFile, name, "Read failed: Library is a symbolic link, not a folder"},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        root = directory / ("c" + std::to_string(i));
+        SetUp();
+        linkFolder(row.folder);
+        auto result = answered(row.method, row.options);
+        EXPECT_FALSE(result.resolved) << row.folder << " " << row.answer;
+        EXPECT_EQ(result.message, row.answer) << row.folder;
+        expectOutsideUntouched();
+    }
 }
 
 }  // namespace

@@ -84,10 +84,8 @@ void DownloadPlugin::downloadFile(const CAPPluginCall& call) {
         *url, [services, call, fileName](platform::DownloadTaskResult result) {
             fs::path folder =
                 services.fileSystem->directory(platform::Directory::documents) / "Downloads";
-            if (!services.fileSystem->exists(folder)) {
-                // A failure here shows when the file is moved in.
-                services.fileSystem->createDirectories(folder);
-            }
+            // A failure here shows when the file is moved in.
+            static_cast<void>(services.fileSystem->createDirectories(folder));
             fs::path destination = folder / fileName;
             if (auto failure = store(services, result, destination)) {
                 call.reject(*failure);

@@ -7,6 +7,7 @@
 
 namespace fs = std::filesystem;
 using platform::Directory;
+using Kind = platform::Error::Kind;
 
 namespace {
 const CAPPluginClass runtimeClass(
@@ -85,11 +86,24 @@ std::string fileURL(const fs::path& path) {
     return url;
 }
 
-fs::path resolvedFolder(platform::FileSystem& files, fs::path folder) {
-    if (!files.exists(folder)) {
-        // A failure shows in the caller's own file operation.
-        files.createDirectories(folder);
+// A link standing where a folder of the container should be is never followed: the call is
+// refused, naming it, also by the methods that otherwise never reject. Gives whether it refused.
+bool refusedForLink(const CAPPluginCall& call, const std::optional<platform::Error>& error) {
+    if (!error || error->kind != Kind::linkedFolder) {
+        return false;
     }
+    call.reject(error->description);
+    return true;
+}
+
+template <class T>
+bool refusedForLink(const CAPPluginCall& call, const platform::Result<T>& result) {
+    return !result.ok() && refusedForLink(call, std::optional(result.error()));
+}
+
+fs::path resolvedFolder(platform::FileSystem& files, fs::path folder) {
+    // A failure shows in the caller's own file operation.
+    static_cast<void>(files.createDirectories(folder));
     return folder;
 }
 }  // namespace
@@ -152,12 +166,11 @@ void OfflineStoragePlugin::readFile(const CAPPluginCall& call) {
     if (!file) {
         return;
     }
-    auto& files = *platform().fileSystem;
-    if (!files.exists(*file)) {
+    auto bytes = platform().fileSystem->read(*file);
+    if (!bytes.ok() && bytes.error().kind == Kind::notFound) {
         call.reject("File not found");
         return;
     }
-    auto bytes = files.read(*file);
     if (!bytes.ok()) {
         call.reject("Read failed: " + bytes.error().description);
         return;
@@ -184,9 +197,11 @@ void OfflineStoragePlugin::deleteFile(const CAPPluginCall& call) {
     if (!file) {
         return;
     }
-    auto& files = *platform().fileSystem;
-    bool removed = files.exists(*file) && !files.remove(*file);
-    call.resolve({{"success", removed}});
+    auto error = platform().fileSystem->remove(*file);
+    if (refusedForLink(call, error)) {
+        return;
+    }
+    call.resolve({{"success", !error}});
 }
 
 void OfflineStoragePlugin::fileExists(const CAPPluginCall& call) {
@@ -194,7 +209,14 @@ void OfflineStoragePlugin::fileExists(const CAPPluginCall& call) {
     if (!file) {
         return;
     }
-    call.resolve({{"exists", platform().fileSystem->exists(*file)}});
+    auto type = platform().fileSystem->entryType(*file);
+    if (refusedForLink(call, type)) {
+        return;
+    }
+    // Only what the store can hold counts: a file or a folder, not a link or a special file.
+    bool exists = type.ok() && (type.value() == platform::EntryType::file ||
+                                type.value() == platform::EntryType::folder);
+    call.resolve({{"exists", exists}});
 }
 
 void OfflineStoragePlugin::getStorageInfo(const CAPPluginCall& call) {
@@ -206,6 +228,9 @@ void OfflineStoragePlugin::getStorageInfo(const CAPPluginCall& call) {
     }
     std::uint64_t used = 0;
     auto entries = files.contentsWithSizes(offlineDirectory());
+    if (refusedForLink(call, entries)) {
+        return;
+    }
     if (entries.ok()) {
         for (const auto& entry : entries.value()) {
             used += entry.size.value_or(0);
@@ -219,21 +244,26 @@ void OfflineStoragePlugin::getDeviceId(const CAPPluginCall& call) {
     auto& files = *platform().fileSystem;
     fs::path folder = files.directory(Directory::applicationSupport);
     fs::path file = folder / deviceIdFile;
-    if (files.exists(file)) {
-        auto text = files.read(file);
-        if (text.ok() && isValidUTF8(text.value())) {
-            std::string_view identifier = trimmed(text.value());
-            // A blank file would hand every launch the same empty identifier: make a real one.
-            if (!identifier.empty()) {
-                call.resolve({{"deviceId", std::string(identifier)}});
-                return;
-            }
+    auto text = files.read(file);
+    if (refusedForLink(call, text)) {
+        return;
+    }
+    if (text.ok() && isValidUTF8(text.value())) {
+        std::string_view identifier = trimmed(text.value());
+        // A blank file would hand every launch the same empty identifier: make a real one.
+        if (!identifier.empty()) {
+            call.resolve({{"deviceId", std::string(identifier)}});
+            return;
         }
     }
     std::string identifier = files.makeUUID();
-    // Made here, or a fresh container would hand out a new identifier on every launch.
-    files.createDirectories(folder);
-    files.writeAtomically(file, identifier);
+    auto error = files.writeAtomically(file, identifier);
+    if (error && error->kind == Kind::notFound) {
+        // Made here, or a fresh container would hand out a new identifier on every launch. A
+        // failure leaves the identifier unsaved, which the next call shows by making another.
+        static_cast<void>(files.createDirectories(folder));
+        static_cast<void>(files.writeAtomically(file, identifier));
+    }
     call.resolve({{"deviceId", identifier}});
 }
 
@@ -264,6 +294,9 @@ void OfflineStoragePlugin::cleanTempFiles(const CAPPluginCall& call) {
     fs::path folder = offlineTempDirectory();
     int deleted = 0;
     auto names = files.contentsOfDirectory(folder);
+    if (refusedForLink(call, names)) {
+        return;
+    }
     if (names.ok()) {
         for (const auto& name : names.value()) {
             if (!files.remove(folder / name)) {
@@ -286,6 +319,9 @@ void OfflineStoragePlugin::getFreeSpace(const CAPPluginCall& call) {
 
 void OfflineStoragePlugin::listFiles(const CAPPluginCall& call) {
     auto names = platform().fileSystem->contentsOfDirectory(offlineDirectory());
+    if (refusedForLink(call, names)) {
+        return;
+    }
     JSObject files = JSObject::array();
     if (names.ok()) {
         for (auto& name : names.value()) {

@@ -1,6 +1,7 @@
 #include "Platform/Desktop/CurlURLSession.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -12,9 +13,14 @@
 #include <curl/curl.h>
 #include <uriparser/Uri.h>
 
+#include "Platform/Desktop/FileDescriptor.h"
+#include "Platform/Desktop/FolderEntries.h"
+#include "Platform/RandomHex.h"
+
 namespace {
 constexpr std::string_view temporaryPrefix = "download-";
 constexpr std::string_view temporarySuffix = ".part";
+constexpr int temporaryFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr long connectTimeoutSeconds = 60;
 // A transfer that moves less than a byte a second for this long has stalled.
 constexpr long stallTimeoutSeconds = 60;
@@ -58,6 +64,18 @@ bool parsesAsURI(std::string_view text) {
         uriFreeUriMembersA(&uri);
     }
     return valid;
+}
+
+// A new file `name` for a body, made in `folder` opened without following a link put in its
+// place, so that no body is ever written outside the container. Gives -1 and errno on failure.
+int createTemporaryFile(const std::filesystem::path& folder, const std::string& name) {
+    ::mkdir(folder.c_str(), 0777);
+    FileDescriptor opened(::open(folder.c_str(), temporaryFolderFlags));
+    if (!opened.valid()) {
+        return -1;
+    }
+    return ::openat(opened.get(), name.c_str(),
+                    O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 }  // namespace
 
@@ -202,12 +220,16 @@ void CurlURLSession::stop() {
 }
 
 void CurlURLSession::removeStaleTemporaryFiles(const std::filesystem::path& temporaryDirectory) {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(temporaryDirectory, error)) {
-        std::string name = entry.path().filename().string();
+    // Through the folder's descriptor, so a link put in its place is never followed.
+    FileDescriptor folder(::open(temporaryDirectory.c_str(), temporaryFolderFlags));
+    std::vector<std::string> stale;
+    static_cast<void>(forEachEntry(folder.get(), temporaryDirectory, [&](std::string_view name) {
         if (name.starts_with(temporaryPrefix) && name.ends_with(temporarySuffix)) {
-            std::filesystem::remove(entry.path(), error);
+            stale.emplace_back(name);
         }
+    }));
+    for (const auto& name : stale) {
+        ::unlinkat(folder.get(), name.c_str(), 0);
     }
 }
 
@@ -238,18 +260,15 @@ void CurlURLSession::work() {
 
 void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
     if (transfer->downloadCompletion) {
-        std::error_code ignored;
-        std::filesystem::create_directories(temporaryDirectory_, ignored);
-        std::string pattern = (temporaryDirectory_ / (std::string(temporaryPrefix) + "XXXXXX" +
-                                                      std::string(temporarySuffix)))
-                                  .string();
-        transfer->fd = ::mkstemps(pattern.data(), static_cast<int>(temporarySuffix.size()));
+        std::string name =
+            std::string(temporaryPrefix) + randomHex(8) + std::string(temporarySuffix);
+        transfer->fd = createTemporaryFile(temporaryDirectory_, name);
         if (transfer->fd < 0) {
             auto completion = std::move(transfer->downloadCompletion);
             completion({std::nullopt, 0, errnoError(errno)});
             return;
         }
-        transfer->temporaryFile = pattern;
+        transfer->temporaryFile = temporaryDirectory_ / name;
     }
     CURL* easy = curl_easy_init();
     transfer->easy = easy;

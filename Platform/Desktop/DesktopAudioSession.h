@@ -8,9 +8,11 @@
 // asked for, kept for the host to report.
 class DesktopAudioSession : public platform::AudioSession {
 public:
-    std::optional<platform::Error> setCategory(std::string_view category, std::string_view mode,
-                                               std::uint64_t options) override;
-    std::optional<platform::Error> setActive(bool active, std::uint64_t options) override;
+    [[nodiscard]] std::optional<platform::Error> setCategory(std::string_view category,
+                                                             std::string_view mode,
+                                                             std::uint64_t options) override;
+    [[nodiscard]] std::optional<platform::Error> setActive(bool active,
+                                                           std::uint64_t options) override;
     State state() const override;
 
 private:

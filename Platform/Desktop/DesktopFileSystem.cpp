@@ -1,7 +1,5 @@
 #include "Platform/Desktop/DesktopFileSystem.h"
 
-#include "Platform/RandomHex.h"
-
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/sendfile.h>
@@ -12,42 +10,92 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include "Platform/Desktop/FolderEntries.h"
+#include "Platform/Desktop/SystemError.h"
+#include "Platform/RandomHex.h"
 
 namespace fs = std::filesystem;
 using platform::Error;
 
 namespace {
-constexpr std::string_view stalePrefix = ".musicshell-write-";
+// Where atomic writes fill their files before renaming them into place: a folder of the shell's
+// own that no name a caller gives can reach, on the same volume as the targets.
+const fs::path scratchFolder = "Library/.musicshell-writes";
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-Error errnoError(int number) {
-    return {std::strerror(number)};
+Error notRegularFile(const fs::path& path) {
+    return {"Not a regular file", Error::Kind::notRegularFile, path};
 }
 
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
+// Why `name` in `folder` could not be opened as a folder; a link standing there is named as such.
+Error folderError(int number, int folder, const std::string& name, const fs::path& inside,
+                  const fs::path& path) {
+    struct stat info {};
+    if (number == ENOTDIR && ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(info.st_mode)) {
+        return {inside.string() + " is a symbolic link, not a folder", Error::Kind::linkedFolder,
+                path};
     }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now, so that a late write error (a full disk on a network file system) is seen.
-    std::optional<Error> close() {
-        int fd = std::exchange(fd_, -1);
-        if (::close(fd) != 0) {
-            return errnoError(errno);
+    return systemError(number, path);
+}
+
+// Opens the folder `inside` (relative to `root`) one component at a time, never following a link.
+platform::Result<FileDescriptor> openBeneath(const fs::path& root, const fs::path& inside,
+                                             bool create) {
+    FileDescriptor current(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!current.valid()) {
+        return systemError(errno, root);
+    }
+    fs::path walked;
+    for (const auto& component : inside) {
+        if (component == ".") {
+            continue;
         }
+        walked /= component;
+        std::string name = component.string();
+        int fd = ::openat(current.get(), name.c_str(), folderFlags);
+        if (fd < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+                int number = errno;
+                return systemError(number, root / walked);
+            }
+            fd = ::openat(current.get(), name.c_str(), folderFlags);
+        }
+        if (fd < 0) {
+            int number = errno;
+            return folderError(number, current.get(), name, walked, root / walked);
+        }
+        current = FileDescriptor(fd);
+    }
+    return current;
+}
+
+// Removes the entry `name` of the open folder: a file or link itself, a folder with its content.
+std::optional<Error> removeAt(int folder, const std::string& name, const fs::path& path) {
+    if (::unlinkat(folder, name.c_str(), 0) == 0) {
         return std::nullopt;
     }
-
-private:
-    int fd_;
-};
+    if (errno != EISDIR) {
+        return systemError(errno, path);
+    }
+    FileDescriptor inner(::openat(folder, name.c_str(), folderFlags));
+    if (!inner.valid()) {
+        return systemError(errno, path);
+    }
+    std::vector<std::string> names;
+    auto error =
+        forEachEntry(inner.get(), path, [&](const char* entry) { names.emplace_back(entry); });
+    for (const auto& entry : names) {
+        if (!error) {
+            error = removeAt(inner.get(), entry, path / entry);
+        }
+    }
+    if (!error && ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) {
+        error = systemError(errno, path);
+    }
+    return error;
+}
 
 std::optional<Error> writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -56,46 +104,93 @@ std::optional<Error> writeAll(int fd, std::string_view bytes) {
             continue;
         }
         if (written < 0) {
-            return errnoError(errno);
+            return systemError(errno);
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return std::nullopt;
 }
 
-// A new, still unnamed file in `folder`; where the file system cannot do that, a named one with
-// a recognisable name. Gives the descriptor and the name to remove on failure (empty if none).
-std::pair<int, fs::path> createScratchFile(const fs::path& folder) {
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        return {fd, {}};
+std::optional<Error> copyAll(int to, int from) {
+    for (;;) {
+        ssize_t copied = ::sendfile(to, from, nullptr, 1 << 30);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied < 0) {
+            return systemError(errno);
+        }
+        if (copied == 0) {
+            return std::nullopt;
+        }
     }
-    fs::path named = folder / (std::string(stalePrefix) + randomHex(6));
-    fd = ::open(named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-    return {fd, fd >= 0 ? named : fs::path()};
+}
+
+// Makes a rename in the folder last through a power cut.
+std::optional<Error> syncFolder(int folder, const fs::path& path) {
+    if (::fsync(folder) != 0) {
+        return systemError(errno, path);
+    }
+    return std::nullopt;
 }
 }  // namespace
 
-DesktopFileSystem::DesktopFileSystem(fs::path containerRoot) : root_(std::move(containerRoot)) {}
+DesktopFileSystem::DesktopFileSystem(const fs::path& containerRoot) {
+    std::error_code ignored;
+    root_ = fs::absolute(containerRoot, ignored).lexically_normal();
+    if (!root_.has_filename() && root_.has_relative_path()) {
+        root_ = root_.parent_path();
+    }
+}
 
 std::optional<Error> DesktopFileSystem::install(const fs::path& containerRoot) {
-    for (const char* folder : {"", "Documents", "Library/Caches", "tmp"}) {
-        std::error_code error;
-        fs::create_directories(containerRoot / folder, error);
-        if (error) {
-            return Error{(containerRoot / folder).string() + ": " + error.message()};
+    std::error_code error;
+    fs::create_directories(containerRoot, error);
+    if (error) {
+        return Error{containerRoot.string() + ": " + error.message()};
+    }
+    for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
+        auto made = openBeneath(containerRoot, folder, true);
+        if (!made.ok() && made.error().kind != Error::Kind::linkedFolder) {
+            return Error{(containerRoot / folder).string() + ": " + made.error().description};
         }
     }
     return std::nullopt;
 }
 
-void DesktopFileSystem::removeStaleWrites(const fs::path& directory) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(directory, error)) {
-        if (entry.path().filename().string().starts_with(stalePrefix)) {
-            fs::remove(entry.path(), error);
-        }
+void DesktopFileSystem::removeStaleWrites() {
+    auto scratch = openFolder(root_ / scratchFolder, false);
+    if (!scratch.ok()) {
+        return;
     }
+    int folder = scratch.value().get();
+    std::vector<std::string> names;
+    static_cast<void>(forEachEntry(folder, root_ / scratchFolder,
+                                   [&](const char* name) { names.emplace_back(name); }));
+    for (const auto& name : names) {
+        static_cast<void>(removeAt(folder, name, root_ / scratchFolder / name));
+    }
+}
+
+platform::Result<FileDescriptor> DesktopFileSystem::openFolder(const fs::path& folder,
+                                                               bool create) const {
+    fs::path inside = folder.lexically_normal().lexically_relative(root_);
+    if (inside.empty() || *inside.begin() == "..") {
+        return Error{"Outside the container", Error::Kind::other, folder};
+    }
+    return openBeneath(root_, inside, create);
+}
+
+platform::Result<DesktopFileSystem::Place> DesktopFileSystem::locate(const fs::path& path) const {
+    std::string name = path.filename().string();
+    if (!platform::isPlainFileName(name)) {
+        return systemError(EINVAL, path);
+    }
+    auto folder = openFolder(path.parent_path(), false);
+    if (!folder.ok()) {
+        return folder.error();
+    }
+    return Place{std::move(folder.value()), std::move(name), path};
 }
 
 fs::path DesktopFileSystem::directory(platform::Directory which) const {
@@ -114,71 +209,105 @@ fs::path DesktopFileSystem::directory(platform::Directory which) const {
     return root_;
 }
 
-bool DesktopFileSystem::exists(const fs::path& path) const {
-    std::error_code error;
-    return fs::exists(path, error);
+platform::Result<platform::EntryType> DesktopFileSystem::entryType(const fs::path& path) const {
+    using platform::EntryType;
+    auto place = locate(path);
+    if (!place.ok()) {
+        if (place.error().kind == Error::Kind::notFound) {
+            return EntryType::none;
+        }
+        return place.error();
+    }
+    struct stat info {};
+    if (::fstatat(place.value().folder.get(), place.value().name.c_str(), &info,
+                  AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            return EntryType::none;
+        }
+        return systemError(errno, path);
+    }
+    if (S_ISREG(info.st_mode)) {
+        return EntryType::file;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return EntryType::folder;
+    }
+    return S_ISLNK(info.st_mode) ? EntryType::link : EntryType::special;
 }
 
 std::optional<Error> DesktopFileSystem::createDirectories(const fs::path& path) {
-    std::error_code error;
-    fs::create_directories(path, error);
-    if (error) {
-        return Error{error.message()};
+    auto folder = openFolder(path, true);
+    if (!folder.ok()) {
+        return folder.error();
     }
     return std::nullopt;
 }
 
 std::optional<Error> DesktopFileSystem::remove(const fs::path& path) {
-    std::error_code error;
-    fs::remove_all(path, error);
-    if (error) {
-        return Error{error.message()};
+    auto place = locate(path);
+    if (!place.ok()) {
+        return place.error();
     }
-    return std::nullopt;
+    return removeAt(place.value().folder.get(), place.value().name, path);
 }
 
 platform::Result<std::vector<std::string>> DesktopFileSystem::contentsOfDirectory(
     const fs::path& folder) const {
-    std::error_code error;
-    std::vector<std::string> names;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        names.push_back(it->path().filename().string());
+    auto opened = openFolder(folder, false);
+    if (!opened.ok()) {
+        return opened.error();
     }
-    if (error) {
-        return Error{error.message()};
+    std::vector<std::string> names;
+    if (auto error = forEachEntry(opened.value().get(), folder,
+                                  [&](const char* name) { names.emplace_back(name); })) {
+        return *error;
     }
     return names;
 }
 
 platform::Result<std::vector<platform::DirectoryEntry>> DesktopFileSystem::contentsWithSizes(
     const fs::path& folder) const {
-    std::error_code error;
+    auto opened = openFolder(folder, false);
+    if (!opened.ok()) {
+        return opened.error();
+    }
+    int fd = opened.value().get();
     std::vector<platform::DirectoryEntry> entries;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        platform::DirectoryEntry entry{it->path().filename().string(), std::nullopt};
-        std::error_code sizeError;
-        if (it->is_regular_file(sizeError)) {
-            std::uintmax_t size = it->file_size(sizeError);
-            if (!sizeError) {
-                entry.size = size;
-            }
+    auto error = forEachEntry(fd, folder, [&](const char* name) {
+        platform::DirectoryEntry entry{name, std::nullopt};
+        struct stat info {};
+        // A link counts as itself, never as what it names.
+        if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+            entry.size = static_cast<std::uint64_t>(info.st_size);
         }
         entries.push_back(std::move(entry));
-    }
+    });
     if (error) {
-        return Error{error.message()};
+        return *error;
     }
     return entries;
 }
 
 platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) const {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return errnoError(errno);
+    auto place = locate(file);
+    if (!place.ok()) {
+        return place.error();
+    }
+    // Without blocking, so that a pipe is refused at once instead of waited on.
+    FileDescriptor fd(::openat(place.value().folder.get(), place.value().name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        return errno == ELOOP ? notRegularFile(file) : systemError(errno, file);
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
-        return errnoError(errno);
+        return systemError(errno, file);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return systemError(EISDIR, file);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return notRegularFile(file);
     }
     std::string bytes;
     bytes.resize(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
@@ -193,7 +322,7 @@ platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) cons
             continue;
         }
         if (got < 0) {
-            return errnoError(errno);
+            return systemError(errno, file);
         }
         if (got == 0) {
             break;
@@ -206,77 +335,86 @@ platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) cons
 
 std::optional<Error> DesktopFileSystem::writeAtomically(const fs::path& file,
                                                         std::string_view bytes) {
-    return placeAtomically(file, [bytes](int fd) { return writeAll(fd, bytes); });
+    auto target = locate(file);
+    if (!target.ok()) {
+        return target.error();
+    }
+    return placeAtomically(target.value(), [bytes](int fd) { return writeAll(fd, bytes); });
 }
 
 std::optional<Error> DesktopFileSystem::replace(const fs::path& from, const fs::path& to) {
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        return std::nullopt;
+    auto source = locate(from);
+    if (!source.ok()) {
+        return source.error();
+    }
+    auto target = locate(to);
+    if (!target.ok()) {
+        return target.error();
+    }
+    int sourceFolder = source.value().folder.get();
+    const char* sourceName = source.value().name.c_str();
+    FileDescriptor body(
+        ::openat(sourceFolder, sourceName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!body.valid()) {
+        return systemError(errno, from);
+    }
+    // The body reaches the disk before its name takes the target's place.
+    if (::fsync(body.get()) != 0) {
+        return systemError(errno, from);
+    }
+    int targetFolder = target.value().folder.get();
+    if (::renameat(sourceFolder, sourceName, targetFolder, target.value().name.c_str()) == 0) {
+        return syncFolder(targetFolder, to);
     }
     if (errno != EXDEV) {
-        return errnoError(errno);
+        return systemError(errno, to);
     }
-    // Another volume: copy into the target's folder first, so the rename there stays atomic.
-    FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0) {
-        return errnoError(errno);
-    }
-    auto error = placeAtomically(to, [&source](int fd) -> std::optional<Error> {
-        for (;;) {
-            ssize_t copied = ::sendfile(fd, source.get(), nullptr, 1 << 30);
-            if (copied < 0 && errno == EINTR) {
-                continue;
-            }
-            if (copied < 0) {
-                return errnoError(errno);
-            }
-            if (copied == 0) {
-                return std::nullopt;
-            }
-        }
-    });
+    // Another volume: copy, so the rename into place stays atomic.
+    auto error =
+        placeAtomically(target.value(), [&body](int fd) { return copyAll(fd, body.get()); });
     if (!error) {
-        ::unlink(from.c_str());
+        ::unlinkat(sourceFolder, sourceName, 0);
     }
     return error;
 }
 
-std::optional<Error> DesktopFileSystem::placeAtomically(const fs::path& file, const Filler& fill) {
-    fs::path folder = file.parent_path();
-    auto scratch = createScratchFile(folder);
-    FileDescriptor fd(scratch.first);
-    fs::path named = std::move(scratch.second);
-    if (fd.get() < 0) {
-        return errnoError(errno);
+std::optional<Error> DesktopFileSystem::placeAtomically(const Place& target,
+                                                        const Filler& fill) const {
+    auto scratch = openBeneath(root_, scratchFolder, true);
+    if (!scratch.ok()) {
+        return scratch.error();
+    }
+    int folder = scratch.value().get();
+    std::string name = randomHex(8);
+    FileDescriptor fd(
+        ::openat(folder, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd.valid()) {
+        return systemError(errno, target.path);
     }
     std::optional<Error> error = fill(fd.get());
-    if (!error && named.empty()) {
-        // Give the unnamed file a name beside the target; a crash from here to the rename
-        // leaves a file that `removeStaleWrites` recognises.
-        named = folder / (std::string(stalePrefix) + randomHex(6));
-        std::string self = "/proc/self/fd/" + std::to_string(fd.get());
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            error = errnoError(errno);
-            named.clear();
-        }
+    // The content reaches the disk before its name takes the target's place.
+    if (!error && ::fsync(fd.get()) != 0) {
+        error = systemError(errno);
     }
     if (!error) {
         error = fd.close();
     }
-    if (!error && ::rename(named.c_str(), file.c_str()) != 0) {
-        error = errnoError(errno);
+    if (!error && ::renameat(folder, name.c_str(), target.folder.get(), target.name.c_str()) != 0) {
+        error = systemError(errno);
     }
-    if (error && !named.empty()) {
-        ::unlink(named.c_str());
+    if (error) {
+        ::unlinkat(folder, name.c_str(), 0);
+        error->path = target.path;
+        return error;
     }
-    return error;
+    return syncFolder(target.folder.get(), target.path);
 }
 
 platform::Result<platform::FileSystemFigures> DesktopFileSystem::figures(
     const fs::path& path) const {
     struct statvfs volume {};
     if (::statvfs(path.c_str(), &volume) != 0) {
-        return errnoError(errno);
+        return systemError(errno, path);
     }
     return platform::FileSystemFigures{
         static_cast<std::uint64_t>(volume.f_blocks) * volume.f_frsize,

@@ -288,8 +288,9 @@ std::string MprisService::artworkURL(const platform::Image& image) {
     char name[32];
     std::snprintf(name, sizeof name, "%016zx", std::hash<std::string>{}(bytes));
     auto file = artworkFolder_ / (std::string(name) + std::string(imageExtension(bytes)));
-    if (!files_->exists(file)) {
-        files_->createDirectories(artworkFolder_);
+    auto type = files_->entryType(file);
+    if (!type.ok() || type.value() == platform::EntryType::none) {
+        static_cast<void>(files_->createDirectories(artworkFolder_));
         if (auto error = files_->writeAtomically(file, bytes)) {
             platform::log("cannot keep the artwork for the media controls: " + error->description);
             return {};

@@ -12,15 +12,17 @@ public:
     std::optional<platform::Error> failCategory;
     std::optional<platform::Error> failActivation;
 
-    std::optional<platform::Error> setCategory(std::string_view category, std::string_view mode,
-                                               std::uint64_t options) override {
+    [[nodiscard]] std::optional<platform::Error> setCategory(std::string_view category,
+                                                             std::string_view mode,
+                                                             std::uint64_t options) override {
         record("setCategory " + std::string(category) + " " + std::string(mode) + " " +
                std::to_string(options));
         return failCategory ? failCategory
                             : DesktopAudioSession::setCategory(category, mode, options);
     }
 
-    std::optional<platform::Error> setActive(bool active, std::uint64_t options) override {
+    [[nodiscard]] std::optional<platform::Error> setActive(bool active,
+                                                           std::uint64_t options) override {
         record("setActive " + std::to_string(active) + " " + std::to_string(options));
         return failActivation ? failActivation : DesktopAudioSession::setActive(active, options);
     }

@@ -33,11 +33,13 @@ public:
     // The volume's figures from now on, instead of the real ones.
     std::optional<platform::FileSystemFigures> fixedFigures;
 
-    std::optional<platform::Error> createDirectories(const std::filesystem::path& path) override {
+    [[nodiscard]] std::optional<platform::Error> createDirectories(
+        const std::filesystem::path& path) override {
         return failOr(Operation::createDirectories,
                       [&] { return DesktopFileSystem::createDirectories(path); });
     }
-    std::optional<platform::Error> remove(const std::filesystem::path& path) override {
+    [[nodiscard]] std::optional<platform::Error> remove(
+        const std::filesystem::path& path) override {
         return failOr(Operation::remove, [&] { return DesktopFileSystem::remove(path); });
     }
     platform::Result<std::vector<std::string>> contentsOfDirectory(
@@ -60,13 +62,13 @@ public:
         }
         return DesktopFileSystem::read(file);
     }
-    std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
-                                                   std::string_view bytes) override {
+    [[nodiscard]] std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
+                                                                 std::string_view bytes) override {
         return failOr(Operation::writeAtomically,
                       [&] { return DesktopFileSystem::writeAtomically(file, bytes); });
     }
-    std::optional<platform::Error> replace(const std::filesystem::path& from,
-                                           const std::filesystem::path& to) override {
+    [[nodiscard]] std::optional<platform::Error> replace(const std::filesystem::path& from,
+                                                         const std::filesystem::path& to) override {
         return failOr(Operation::replace, [&] { return DesktopFileSystem::replace(from, to); });
     }
     platform::Result<platform::FileSystemFigures> figures(
