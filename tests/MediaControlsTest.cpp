@@ -169,6 +169,9 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
     server.routes().Get("/cover.png", [](const httplib::Request&, httplib::Response& response) {
         response.set_content(pngOf(16, 8), "image/png");
     });
+    server.routes().Get("/next.png", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(pngOf(8, 8), "image/png");
+    });
     server.start();
     report({{"state", "playing"}, {"title", "Song"}, {"thumbnail", server.url("/cover.png")}});
     std::string url;
@@ -181,6 +184,19 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
     EXPECT_TRUE(std::filesystem::is_regular_file(file));
     EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
               Json({{"width", 16}, {"height", 8}}));
+
+    // The next track's picture takes the place of the last one: pictures never pile up.
+    report({{"state", "playing"}, {"title", "Next"}, {"thumbnail", server.url("/next.png")}});
+    ASSERT_TRUE(eventually([&] {
+        std::string next = playerctl("metadata mpris:artUrl");
+        return next.starts_with("file://") && next != url;
+    }));
+    std::vector<std::filesystem::path> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+        kept.push_back(entry.path());
+    }
+    EXPECT_EQ(kept,
+              std::vector<std::filesystem::path>{playerctl("metadata mpris:artUrl").substr(7)});
 }
 
 TEST_F(MediaControlsTest, APositionForAnotherTrackIsIgnored) {

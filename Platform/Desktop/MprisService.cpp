@@ -71,6 +71,8 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
         throw std::runtime_error("cannot make a wake-up pipe");
     }
     published_.at = Clock::now();
+    // Nothing is shown yet: pictures of an earlier run are not needed.
+    removeArtworkBut({});
     thread_ = std::thread([this] { run(); });
     nowPlaying_->setObserver([this] {
         auto at = Clock::now();
@@ -288,15 +290,28 @@ std::string MprisService::artworkURL(const platform::Image& image) {
     char name[32];
     std::snprintf(name, sizeof name, "%016zx", std::hash<std::string>{}(bytes));
     auto file = artworkFolder_ / (std::string(name) + std::string(imageExtension(bytes)));
-    auto type = files_->entryType(file);
-    if (!type.ok() || type.value() == platform::EntryType::none) {
+    if (file != keptArtwork_) {
         static_cast<void>(files_->createDirectories(artworkFolder_));
         if (auto error = files_->writeAtomically(file, bytes)) {
             platform::log("cannot keep the artwork for the media controls: " + error->description);
             return {};
         }
+        keptArtwork_ = file;
+        removeArtworkBut(file.filename());
     }
     return "file://" + file.string();
+}
+
+void MprisService::removeArtworkBut(const std::string& kept) {
+    auto names = files_->contentsOfDirectory(artworkFolder_);
+    if (!names.ok()) {
+        return;
+    }
+    for (const auto& name : names.value()) {
+        if (name != kept) {
+            static_cast<void>(files_->remove(artworkFolder_ / name));
+        }
+    }
 }
 
 void MprisService::send(platform::RemoteCommand command, std::optional<double> positionTime) {

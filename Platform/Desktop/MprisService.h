@@ -56,7 +56,10 @@ private:
     void refresh(Clock::time_point changedAt);
     std::int64_t positionMicroseconds(Clock::time_point at) const;
     std::string trackId() const;
+    // Writes the picture unless it is the one shown last; only the picture shown last is kept,
+    // so the folder never holds more than one.
     std::string artworkURL(const platform::Image& image);
+    void removeArtworkBut(const std::string& kept);
     void send(platform::RemoteCommand command, std::optional<double> positionTime = {});
     bool can(platform::RemoteCommand command) const;
 
@@ -67,7 +70,8 @@ private:
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> object_;
     std::string busName_;
-    Published published_;  // service thread only
+    Published published_;                // service thread only
+    std::filesystem::path keptArtwork_;  // service thread only
 
     std::mutex mutex_;
     std::vector<std::function<void()>> work_;
