@@ -266,6 +266,20 @@ TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
     EXPECT_EQ(readWhole(package()), "other bytes");
 }
 
+TEST_F(DownloadPluginTest, TheShellsOwnPackageReplacesWhateverStandsInItsPlace) {
+    fs::create_directories(package() / "inner");
+    std::ofstream(package() / "inner/file") << "x";
+    auto result = answer(&DownloadPlugin::downloadAndInstall, {{"url", server.url("/song.mp3")}});
+    ASSERT_TRUE(result.resolved) << result.message;
+    EXPECT_EQ(readWhole(package()), "song bytes");
+
+    // A folder in the Downloads folder may be the user's: it stays, and the download is refused.
+    fs::create_directories(downloads() / "album");
+    auto refused = download({{"url", server.url("/song.mp3")}, {"fileName", "album"}});
+    EXPECT_EQ(refused.message, "Download failed: Is a directory");
+    EXPECT_TRUE(fs::is_directory(downloads() / "album"));
+}
+
 // Links planted in the container never carry a download outside it.
 TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
     fs::path outside = directory / "outside";

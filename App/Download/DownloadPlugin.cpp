@@ -18,11 +18,12 @@ const CAPPluginClass runtimeClass(
 constexpr std::string_view defaultFileName = "audio.mp3";
 constexpr std::string_view packageName = "update.ipa";
 
-// Moves a finished download to `destination`, replacing what is there. Gives the failure
+// Moves a finished download to `destination`, replacing the file there; where the destination is
+// the shell's own (`owned`), whatever stands there is replaced, a folder too. Gives the failure
 // message, or nothing once the file is in place.
 std::optional<std::string> store(const platform::Services& services,
                                  const platform::DownloadTaskResult& result,
-                                 const fs::path& destination) {
+                                 const fs::path& destination, bool owned) {
     if (result.error) {
         return "Download failed: " + result.error->description;
     }
@@ -32,7 +33,16 @@ std::optional<std::string> store(const platform::Services& services,
     if (result.statusCode < 200 || result.statusCode > 299) {
         return "Download failed: HTTP " + std::to_string(result.statusCode);
     }
-    if (auto error = services.fileSystem->replace(*result.location, destination)) {
+    auto& files = *services.fileSystem;
+    auto error = files.replace(*result.location, destination);
+    if (error && owned && error->kind == platform::Error::Kind::notRegularFile &&
+        error->path == destination) {
+        error = files.remove(destination);
+        if (!error) {
+            error = files.replace(*result.location, destination);
+        }
+    }
+    if (error) {
         return "Download failed: " + error->description;
     }
     return std::nullopt;
@@ -87,7 +97,7 @@ void DownloadPlugin::downloadFile(const CAPPluginCall& call) {
             // A failure here shows when the file is moved in.
             static_cast<void>(services.fileSystem->createDirectories(folder));
             fs::path destination = folder / fileName;
-            if (auto failure = store(services, result, destination)) {
+            if (auto failure = store(services, result, destination, false)) {
                 call.reject(*failure);
                 return;
             }
@@ -104,7 +114,7 @@ void DownloadPlugin::downloadAndInstall(const CAPPluginCall& call) {
     services.urlSession->downloadTask(*url, [services, call](platform::DownloadTaskResult result) {
         fs::path package =
             services.fileSystem->directory(platform::Directory::caches) / packageName;
-        if (auto failure = store(services, result, package)) {
+        if (auto failure = store(services, result, package, true)) {
             call.reject(*failure);
             return;
         }
