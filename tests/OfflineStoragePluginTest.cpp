@@ -421,4 +421,15 @@ TEST_F(ContainerEdgeTest, ALinkWhereAFolderOfTheContainerStandsIsNeverFollowed) 
     }
 }
 
+TEST_F(ContainerEdgeTest, TheDeviceIdentifierIsTrimmedOfEveryKindOfBlank) {
+    fs::path file = root / "Library/Application Support/device_id.txt";
+    // No-break and ideographic spaces, line and paragraph separators, the next-line character.
+    std::ofstream(file)
+        << "\u00A0\u3000\t id\u2003kept \u2028\u2029\u0085\u202F\u205F\u1680\u200A\n";
+    EXPECT_EQ(resolved(&OfflineStoragePlugin::getDeviceId)["deviceId"], "id\u2003kept");
+    // Only blanks of the set: a character that merely shares bytes with one stays.
+    std::ofstream(file) << "\u00E2\u2000x\u3001";
+    EXPECT_EQ(resolved(&OfflineStoragePlugin::getDeviceId)["deviceId"], "\u00E2\u2000x\u3001");
+}
+
 }  // namespace

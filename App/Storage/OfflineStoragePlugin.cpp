@@ -61,13 +61,34 @@ bool isValidUTF8(std::string_view text) {
     return true;
 }
 
-std::string_view trimmed(std::string_view text) {
-    constexpr std::string_view blanks = " \t\n\r\v\f";
-    std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
+// White space and line ends in UTF-8: the separators (spaces, line and paragraph separators), tab,
+// the ASCII line ends and U+0085.
+constexpr std::string_view whiteSpace[] = {
+    " ",      "\t",     "\n",     "\v",     "\f",     "\r",     "\u0085", "\u00A0", "\u1680",
+    "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008",
+    "\u2009", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
+
+// The length of the white space or line end that `text` begins (or, with `atEnd`, ends) with.
+// Whole characters are matched: in valid UTF-8 no character's encoding begins or ends inside
+// another's.
+std::size_t blankAt(std::string_view text, bool atEnd) {
+    for (std::string_view blank : whiteSpace) {
+        if (atEnd ? text.ends_with(blank) : text.starts_with(blank)) {
+            return blank.size();
+        }
     }
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+    return 0;
+}
+
+// Valid UTF-8 with white space and line ends removed at both ends.
+std::string_view trimmed(std::string_view text) {
+    while (std::size_t length = blankAt(text, false)) {
+        text.remove_prefix(length);
+    }
+    while (std::size_t length = blankAt(text, true)) {
+        text.remove_suffix(length);
+    }
+    return text;
 }
 
 // A file URL in absolute string form, with everything but unreserved characters and "/" escaped.
