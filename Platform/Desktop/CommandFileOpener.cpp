@@ -11,8 +11,9 @@
 extern char** environ;
 
 namespace {
+// Children are polled rather than blocked on, so that quitting never waits for a slow opener.
 constexpr auto pollInterval = std::chrono::milliseconds(20);
-}
+}  // namespace
 
 CommandFileOpener::CommandFileOpener(std::optional<std::string> command,
                                      std::shared_ptr<platform::MainQueue> mainQueue)
@@ -23,12 +24,15 @@ CommandFileOpener::~CommandFileOpener() {
 }
 
 void CommandFileOpener::stop() {
-    stopping_ = true;
-    std::lock_guard lock(mutex_);
-    for (auto& waiter : waiters_) {
-        waiter.thread.join();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        waiting_.clear();
     }
-    waiters_.clear();
+    changed_.notify_all();
+    if (watcher_.joinable()) {
+        watcher_.join();
+    }
 }
 
 bool CommandFileOpener::canOpen(const std::filesystem::path&) const {
@@ -38,48 +42,76 @@ bool CommandFileOpener::canOpen(const std::filesystem::path&) const {
 void CommandFileOpener::open(const std::filesystem::path& file,
                              std::function<void(bool)> completion) {
     if (!command_) {
-        mainQueue_->async([completion = std::move(completion)] { completion(false); });
+        report(std::move(completion), false);
         return;
     }
-    std::string path = file.string();
-    char* arguments[] = {command_->data(), path.data(), nullptr};
-    pid_t pid = 0;
-    int error = ::posix_spawnp(&pid, command_->c_str(), nullptr, nullptr, arguments, environ);
-    if (error != 0) {
-        platform::log("cannot run the opener " + *command_ + ": " + std::strerror(error));
-        mainQueue_->async([completion = std::move(completion)] { completion(false); });
-        return;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        waiting_.push_back({file.string(), std::move(completion)});
+        if (!watcher_.joinable()) {
+            watcher_ = std::thread([this] { watch(); });
+        }
     }
-    reapFinishedWaiters();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::lock_guard lock(mutex_);
-    waiters_.push_back({std::thread([this, pid, completion = std::move(completion),
-                                     done]() mutable { wait(pid, std::move(completion), done); }),
-                        done});
+    changed_.notify_all();
 }
 
-void CommandFileOpener::wait(int pid, std::function<void(bool)> completion,
-                             const std::shared_ptr<std::atomic<bool>>& done) {
-    int status = 0;
-    pid_t waited = 0;
-    // Polled rather than blocked on, so that quitting never waits for a slow opener.
-    while ((waited = ::waitpid(pid, &status, WNOHANG)) == 0 && !stopping_) {
-        std::this_thread::sleep_for(pollInterval);
+void CommandFileOpener::watch() {
+    for (;;) {
+        for (Request& failed : startWaiting()) {
+            report(std::move(failed.completion), false);
+        }
+        for (auto& [ended, opened] : takeEnded()) {
+            report(std::move(ended.completion), opened);
+        }
+        std::unique_lock lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        if (running_.empty()) {
+            changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+        } else {
+            changed_.wait_for(lock, pollInterval);
+        }
     }
-    if (waited == pid) {
-        bool opened = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        mainQueue_->async([completion = std::move(completion), opened] { completion(opened); });
-    }
-    *done = true;
 }
 
-void CommandFileOpener::reapFinishedWaiters() {
+std::vector<CommandFileOpener::Request> CommandFileOpener::startWaiting() {
+    std::vector<Request> failed;
     std::lock_guard lock(mutex_);
-    std::erase_if(waiters_, [](Waiter& waiter) {
-        if (!*waiter.done) {
+    while (!waiting_.empty() && running_.size() < maxRunning && !stopping_) {
+        Request request = std::move(waiting_.front());
+        waiting_.pop_front();
+        char* arguments[] = {command_->data(), request.path.data(), nullptr};
+        pid_t pid = 0;
+        int error = ::posix_spawnp(&pid, command_->c_str(), nullptr, nullptr, arguments, environ);
+        if (error != 0) {
+            platform::log("cannot run the opener " + *command_ + ": " + std::strerror(error));
+            failed.push_back(std::move(request));
+            continue;
+        }
+        running_.push_back({pid, std::move(request.completion)});
+    }
+    return failed;
+}
+
+std::vector<std::pair<CommandFileOpener::Running, bool>> CommandFileOpener::takeEnded() {
+    std::vector<std::pair<Running, bool>> ended;
+    std::erase_if(running_, [&ended](Running& running) {
+        int status = 0;
+        pid_t waited = ::waitpid(running.pid, &status, WNOHANG);
+        if (waited == 0) {
             return false;
         }
-        waiter.thread.join();
+        bool opened = waited == running.pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        ended.emplace_back(std::move(running), opened);
         return true;
     });
+    return ended;
+}
+
+void CommandFileOpener::report(std::function<void(bool)> completion, bool opened) {
+    mainQueue_->async([completion = std::move(completion), opened] { completion(opened); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,34 +15,49 @@
 // Opens files with the command the user named (`--opener CMD`): it runs as `CMD PATH`, without a
 // shell, and success is exit status 0. Without a command nothing can be opened. The shell never
 // executes a downloaded file itself.
+//
+// At most `maxRunning` commands run at once; later requests wait their turn, in order. One
+// watcher thread starts them and waits for them, so the main queue never blocks on a command.
 class CommandFileOpener : public platform::FileOpener {
 public:
+    static constexpr std::size_t maxRunning = 4;
+
     CommandFileOpener(std::optional<std::string> command,
                       std::shared_ptr<platform::MainQueue> mainQueue);
     ~CommandFileOpener() override;
     CommandFileOpener(const CommandFileOpener&) = delete;
     CommandFileOpener& operator=(const CommandFileOpener&) = delete;
 
-    // Stops waiting for commands still running (their completions are dropped) and joins.
+    // Stops waiting for commands still running and drops those not yet started (no completion
+    // runs for either), and joins the watcher.
     void stop();
 
     bool canOpen(const std::filesystem::path& file) const override;
     void open(const std::filesystem::path& file, std::function<void(bool)> completion) override;
 
 private:
-    struct Waiter {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
+    struct Request {
+        std::string path;
+        std::function<void(bool)> completion;
+    };
+    struct Running {
+        int pid;
+        std::function<void(bool)> completion;
     };
 
-    // Waits for the command on a thread of its own, so the main queue never blocks on it.
-    void wait(int pid, std::function<void(bool)> completion,
-              const std::shared_ptr<std::atomic<bool>>& done);
-    void reapFinishedWaiters();
+    void watch();
+    // Starts waiting requests while there is room; gives those that could not be started.
+    std::vector<Request> startWaiting();
+    // Takes the commands that have ended, with whether each succeeded.
+    std::vector<std::pair<Running, bool>> takeEnded();
+    void report(std::function<void(bool)> completion, bool opened);
 
     std::optional<std::string> command_;
     std::shared_ptr<platform::MainQueue> mainQueue_;
-    std::atomic<bool> stopping_{false};
     std::mutex mutex_;
-    std::vector<Waiter> waiters_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
+    std::deque<Request> waiting_;
+    std::vector<Running> running_;  // watcher thread only
+    std::thread watcher_;
 };
