@@ -54,8 +54,11 @@ std::unique_ptr<DesktopPlatform> DesktopPlatform::install(const HostConfiguratio
     auto nowPlaying = std::make_shared<DesktopNowPlayingInfoCenter>();
     desktop->mainQueue_ = std::make_shared<SerialQueue>();
     desktop->console_ = std::make_shared<StandardOutputConsole>();
-    desktop->urlSession_ =
-        std::make_shared<CurlURLSession>(fileSystem->directory(platform::Directory::temporary));
+    CurlURLSession::Limits limits;
+    limits.stallWindow = configuration.downloadStallWindow;
+    limits.maxDownloadBytes = configuration.maxDownloadBytes;
+    desktop->urlSession_ = std::make_shared<CurlURLSession>(
+        fileSystem->directory(platform::Directory::temporary), limits);
     desktop->fileOpener_ =
         std::make_shared<CommandFileOpener>(configuration.opener, desktop->mainQueue_);
     desktop->services_ = {std::make_shared<DesktopAudioSession>(),

@@ -26,6 +26,8 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     std::string container;
     std::string opener;
     std::string appDirectory = std::string(MUSICSHELL_WEB_DIRECTORY) + "/demo";
+    long stallSeconds = configuration.downloadStallWindow.count();
+    std::uint64_t maxDownloadBytes = 0;
     auto addCommonOptions = [&](CLI::App* command) {
         command->add_option("--container", container,
                             "The application container (default: $MUSICSHELL_CONTAINER, else "
@@ -38,6 +40,13 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
             // Standard input reserves address space for the largest request.
             ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 36))
             ->capture_default_str();
+        command
+            ->add_option("--download-stall-seconds", stallSeconds,
+                         "Fail a download that averages under 1 KiB a second for this long")
+            ->capture_default_str()
+            ->check(CLI::PositiveNumber);
+        command->add_option("--max-download-bytes", maxDownloadBytes,
+                            "Largest download accepted (default: as free space allows)");
     };
     auto* stdio = app.add_subcommand(
         "stdio",
@@ -79,6 +88,10 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     configuration.container = std::filesystem::absolute(configuration.container);
     if (!opener.empty()) {
         configuration.opener = opener;
+    }
+    configuration.downloadStallWindow = std::chrono::seconds(stallSeconds);
+    if (maxDownloadBytes > 0) {
+        configuration.maxDownloadBytes = maxDownloadBytes;
     }
     return configuration;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,6 +20,10 @@ struct HostConfiguration {
     std::filesystem::path container;
     std::optional<std::string> opener;
     std::size_t maxRequestBytes = std::size_t{512} << 20;
+    // A download that averages under 1 KiB a second for this long fails.
+    std::chrono::seconds downloadStallWindow{60};
+    // The largest download body; unset: only free space bounds it.
+    std::optional<std::uint64_t> maxDownloadBytes;
     std::vector<std::string> plugins = {"DownloadPlugin", "OfflineStoragePlugin",
                                         "PlaybackStatusPlugin"};
     std::string rootViewController = "musicshell.MainViewController";

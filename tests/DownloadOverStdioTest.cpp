@@ -3,6 +3,7 @@
 #include <fstream>
 #include <future>
 
+#include "HostileRoutes.h"
 #include "LoopbackServer.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
@@ -18,6 +19,7 @@ protected:
             release.wait();
             response.set_content("held body", "application/octet-stream");
         });
+        addHostileRoutes(server.routes());
         server.start();
     }
 
@@ -89,6 +91,23 @@ TEST_F(DownloadOverStdioTest, QuittingAbandonsTransfersAndTheirTemporaryFiles) {
     EXPECT_FALSE(shell.next());
     EXPECT_TRUE(std::filesystem::is_empty(container + "/tmp"));
     EXPECT_FALSE(std::filesystem::exists(container + "/Documents/Downloads/audio.mp3"));
+}
+
+TEST_F(DownloadOverStdioTest, TheDownloadLimitsAreSetOnTheCommandLine) {
+    ShellProcess shell{{"stdio", "--container", container, "--download-stall-seconds", "1",
+                        "--max-download-bytes", "1000"}};
+    auto download = [&](const std::string& path) {
+        return shell.call({{"id", path},
+                           {"plugin", "DownloadPlugin"},
+                           {"method", "downloadFile"},
+                           {"options", {{"url", server.url(path)}}}})["message"];
+    };
+    EXPECT_EQ(download("/endless"), "Download failed: Larger than the limit of 1000 bytes");
+    EXPECT_EQ(download("/trickle"),
+              "Download failed: Operation too slow. Less than 1024 bytes/sec transferred the last "
+              "1 seconds");
+    EXPECT_TRUE(std::filesystem::is_empty(container + "/tmp"));
+    EXPECT_FALSE(std::filesystem::exists(container + "/Documents/Downloads"));
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <fstream>
+#include <sstream>
 
 #include "App/Bridge/CAPPluginClass.h"
 #include "App/Download/DownloadPlugin.h"
@@ -10,6 +13,7 @@
 #include "Fakes/FakeFileSystem.h"
 #include "Fakes/FakeServices.h"
 #include "FileContents.h"
+#include "HostileRoutes.h"
 #include "LoopbackServer.h"
 #include "Platform/Desktop/CommandFileOpener.h"
 #include "Platform/Desktop/CurlURLSession.h"
@@ -70,6 +74,7 @@ protected:
                        response.set_content(together ? "part " + request.matches[1].str() : "alone",
                                             "text/plain");
                    });
+        addHostileRoutes(routes);
         server.start();
         ASSERT_FALSE(DesktopFileSystem::install(root));
         makePlugin(std::nullopt);
@@ -78,6 +83,12 @@ protected:
     void TearDown() override {
         session->stop();
         server.stop();
+    }
+
+    void limitSession(CurlURLSession::Limits limits) {
+        session->stop();
+        session = std::make_shared<CurlURLSession>(root / "tmp", limits);
+        makePlugin(std::nullopt);
     }
 
     void makePlugin(std::optional<std::string> openerCommand) {
@@ -322,6 +333,201 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(downloads() / "song")));
     EXPECT_EQ(readWhole(outside / "secret"), "outside");
     EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+}
+
+// What the container held when a download was answered.
+class SnapshotResponder : public CAPCallResponder {
+public:
+    explicit SnapshotResponder(fs::path root) : root_(std::move(root)) {}
+
+    void respond(const std::string&, CAPCallResult result) override {
+        std::lock_guard lock(mutex_);
+        message = result.message;
+        scratchFiles = std::distance(fs::directory_iterator(root_ / "tmp"), {});
+        downloadsFolder = fs::exists(root_ / "Documents/Downloads");
+        answered = true;
+    }
+
+    std::mutex mutex_;
+    bool answered = false;
+    std::string message;
+    long scratchFiles = 0;
+    bool downloadsFolder = false;
+
+private:
+    fs::path root_;
+};
+
+TEST_F(DownloadPluginTest, AFailedDownloadIsCleanedUpBeforeItIsAnswered) {
+    for (const char* path : {"/missing", "/drop"}) {
+        auto responder = std::make_shared<SnapshotResponder>(root);
+        plugin->downloadFile(CAPPluginCall(
+            "1", "downloadFile", {{"url", server.url(path)}, {"fileName", "f"}}, responder));
+        ASSERT_TRUE(eventually([&] {
+            std::lock_guard lock(responder->mutex_);
+            return responder->answered;
+        }));
+        std::lock_guard lock(responder->mutex_);
+        EXPECT_TRUE(responder->message.starts_with("Download failed: ")) << responder->message;
+        EXPECT_EQ(responder->scratchFiles, 0) << path;
+        EXPECT_FALSE(responder->downloadsFolder) << path;
+    }
+}
+
+TEST_F(DownloadPluginTest, BodiesBeyondTheLimitsFailAndLeaveNothing) {
+    CurlURLSession::Limits limits;
+    limits.maxDownloadBytes = 100000;
+    limitSession(limits);
+    for (const char* path : {"/endless", "/announced"}) {
+        auto result = download({{"url", server.url(path)}, {"fileName", "big"}});
+        EXPECT_EQ(result.message, "Download failed: Larger than the limit of 100000 bytes") << path;
+    }
+    EXPECT_TRUE(download({{"url", server.url("/song.mp3")}, {"fileName", "small"}}).resolved);
+
+    limits = {};
+    limits.freeSpaceMargin = UINT64_MAX / 2;
+    limitSession(limits);
+    EXPECT_EQ(download({{"url", server.url("/other")}, {"fileName", "small"}}).message,
+              "Download failed: Not enough free space");
+    EXPECT_EQ(readWhole(downloads() / "small"), "song bytes");
+    EXPECT_FALSE(fs::exists(downloads() / "big"));
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+}
+
+TEST_F(DownloadPluginTest, ATransferThatCrawlsFails) {
+    CurlURLSession::Limits limits;
+    limits.stallWindow = std::chrono::seconds(1);
+    limitSession(limits);
+    EXPECT_EQ(download({{"url", server.url("/trickle")}}).message,
+              "Download failed: Operation too slow. Less than 1024 bytes/sec transferred the last "
+              "1 seconds");
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+}
+
+// Client connections to `port` that hold a socket, idle ones a cache keeps included.
+int connectionsTo(int port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        bool established = state == "01", closeWait = state == "08";
+        if (std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) == port &&
+            (established || closeWait)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
+    constexpr int bound = CurlURLSession::maxRunningTransfers;
+    std::mutex gateMutex;
+    std::condition_variable changed;
+    int inFlight = 0;
+    int most = 0;
+    bool open = false;
+    LoopbackServer gate;
+    // Room for every connection of the burst, kept open between requests as real servers do.
+    gate.routes().new_task_queue = [] { return new httplib::ThreadPool(40); };
+    gate.routes().set_keep_alive_max_count(100);
+    gate.routes().set_keep_alive_timeout(1);
+    gate.routes().Get("/gated", [&](const httplib::Request&, httplib::Response& response) {
+        std::unique_lock lock(gateMutex);
+        most = std::max(most, ++inFlight);
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return open; });
+        --inFlight;
+        response.set_content("gated", "text/plain");
+    });
+    gate.start();
+
+    constexpr int burst = 3 * bound;
+    std::size_t before = bridge->answers().size();
+    for (int i = 0; i < burst; ++i) {
+        start(&DownloadPlugin::downloadFile,
+              {{"url", gate.url("/gated")}, {"fileName", "b" + std::to_string(i)}});
+    }
+    {
+        std::unique_lock lock(gateMutex);
+        ASSERT_TRUE(
+            changed.wait_for(lock, std::chrono::seconds(20), [&] { return inFlight >= bound; }));
+        open = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(eventually([&] { return bridge->answers().size() == before + burst; }));
+    for (const auto& [id, result] : bridge->answers()) {
+        EXPECT_TRUE(result.resolved) << result.message;
+    }
+    EXPECT_EQ(most, bound);
+    EXPECT_LE(connectionsTo(gate.port()), bound);
+}
+
+int threadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("Threads:")) {
+            return std::stoi(line.substr(8));
+        }
+    }
+    return -1;
+}
+
+// Live child processes of this process.
+int childProcesses() {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string text;
+        std::getline(stat, text);
+        auto close = text.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(text.substr(close + 2));
+        char state = 0;
+        int parent = 0;
+        rest >> state >> parent;
+        count += parent == ::getpid() && state != 'Z';
+    }
+    return count;
+}
+
+TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
+    TemporaryDirectory directory;
+    // Marks its file started, then waits for the release.
+    fs::path script = directory / "opener";
+    std::ofstream(script) << "#!/bin/sh\ntouch \"$1.started\"\nwhile [ ! -e '"
+                          << (directory / "release").string() << "' ]; do sleep 0.02; done\n";
+    fs::permissions(script, fs::perms::owner_all);
+    auto started = [&] {
+        return std::count_if(fs::directory_iterator(directory.path()), {}, [](const auto& entry) {
+            return entry.path().extension() == ".started";
+        });
+    };
+
+    FakeServices fakes;
+    int threadsBefore = threadCount();
+    CommandFileOpener opener(script.string(), fakes.mainQueue);
+    constexpr int requests = 30;
+    int opened = 0;
+    for (int i = 0; i < requests; ++i) {
+        opener.open(directory / std::to_string(i), [&](bool success) { opened += success; });
+    }
+    EXPECT_LE(threadCount() - threadsBefore, 1);
+    ASSERT_TRUE(eventually([&] { return started() == CommandFileOpener::maxRunning; }));
+    EXPECT_EQ(childProcesses(), CommandFileOpener::maxRunning);
+
+    std::ofstream(directory / "release");
+    ASSERT_TRUE(eventually([&] {
+        fakes.mainQueue->runAll();
+        return opened == requests;
+    }));
+    EXPECT_EQ(started(), requests);
 }
 
 }  // namespace

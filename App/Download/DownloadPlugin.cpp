@@ -18,12 +18,8 @@ const CAPPluginClass runtimeClass(
 constexpr std::string_view defaultFileName = "audio.mp3";
 constexpr std::string_view packageName = "update.ipa";
 
-// Moves a finished download to `destination`, replacing the file there; where the destination is
-// the shell's own (`owned`), whatever stands there is replaced, a folder too. Gives the failure
-// message, or nothing once the file is in place.
-std::optional<std::string> store(const platform::Services& services,
-                                 const platform::DownloadTaskResult& result,
-                                 const fs::path& destination, bool owned) {
+// Why a finished transfer cannot be stored, if it cannot.
+std::optional<std::string> transferFailure(const platform::DownloadTaskResult& result) {
     if (result.error) {
         return "Download failed: " + result.error->description;
     }
@@ -33,19 +29,44 @@ std::optional<std::string> store(const platform::Services& services,
     if (result.statusCode < 200 || result.statusCode > 299) {
         return "Download failed: HTTP " + std::to_string(result.statusCode);
     }
-    auto& files = *services.fileSystem;
-    auto error = files.replace(*result.location, destination);
+    return std::nullopt;
+}
+
+// Moves a downloaded file to `destination`, replacing the file there; where the destination is
+// the shell's own (`owned`), whatever stands there is replaced, a folder too. The destination's
+// folder is made only now, when there is a file to keep.
+std::optional<platform::Error> place(platform::FileSystem& files, const fs::path& file,
+                                     const fs::path& destination, bool owned) {
+    // A failure here shows when the file is moved in.
+    static_cast<void>(files.createDirectories(destination.parent_path()));
+    auto error = files.replace(file, destination);
     if (error && owned && error->kind == platform::Error::Kind::notRegularFile &&
         error->path == destination) {
         error = files.remove(destination);
         if (!error) {
-            error = files.replace(*result.location, destination);
+            error = files.replace(file, destination);
         }
     }
-    if (error) {
-        return "Download failed: " + error->description;
+    return error;
+}
+
+// Stores a finished download at `destination` (see `place`). Gives the failure message, or
+// nothing once the file is in place. Either way the scratch file is gone when it returns, before
+// the call is answered.
+std::optional<std::string> store(const platform::Services& services,
+                                 const platform::DownloadTaskResult& result,
+                                 const fs::path& destination, bool owned) {
+    auto failure = transferFailure(result);
+    if (!failure) {
+        if (auto error = place(*services.fileSystem, *result.location, destination, owned)) {
+            failure = "Download failed: " + error->description;
+        }
     }
-    return std::nullopt;
+    if (failure && result.location) {
+        // Should this fail, the session still removes it once the completion returns.
+        static_cast<void>(services.fileSystem->remove(*result.location));
+    }
+    return failure;
 }
 
 // Asks the system to open the stored package, on the main queue.
@@ -92,11 +113,8 @@ void DownloadPlugin::downloadFile(const CAPPluginCall& call) {
     auto services = platform();
     services.urlSession->downloadTask(
         *url, [services, call, fileName](platform::DownloadTaskResult result) {
-            fs::path folder =
-                services.fileSystem->directory(platform::Directory::documents) / "Downloads";
-            // A failure here shows when the file is moved in.
-            static_cast<void>(services.fileSystem->createDirectories(folder));
-            fs::path destination = folder / fileName;
+            fs::path destination = services.fileSystem->directory(platform::Directory::documents) /
+                                   "Downloads" / fileName;
             if (auto failure = store(services, result, destination, false)) {
                 call.reject(*failure);
                 return;

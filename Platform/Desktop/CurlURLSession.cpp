@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -22,8 +23,8 @@ constexpr std::string_view temporaryPrefix = "download-";
 constexpr std::string_view temporarySuffix = ".part";
 constexpr int temporaryFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr long connectTimeoutSeconds = 60;
-// A transfer that moves less than a byte a second for this long has stalled.
-constexpr long stallTimeoutSeconds = 60;
+// Free space is looked at again after this many bytes of a body.
+constexpr std::uint64_t spaceCheckInterval = 1 << 20;
 
 platform::Error errnoError(int number) {
     return {std::strerror(number)};
@@ -82,6 +83,7 @@ int createTemporaryFile(const std::filesystem::path& folder, const std::string& 
 struct CurlURLSession::Transfer {
     CURL* easy = nullptr;
     std::string url;
+    Limits limits;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     std::function<void(platform::DataTaskResult)> dataCompletion;
@@ -92,17 +94,48 @@ struct CurlURLSession::Transfer {
     int fd = -1;
     std::filesystem::path temporaryFile;
     int writeErrno = 0;
+    std::uint64_t written = 0;
+    std::uint64_t nextSpaceCheck = 0;
+    std::optional<std::string> refusal;
 
     ~Transfer() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        if (!temporaryFile.empty()) {
-            ::unlink(temporaryFile.c_str());
-        }
+        discardTemporaryFile();
         if (easy != nullptr) {
             curl_easy_cleanup(easy);
         }
+    }
+
+    void discardTemporaryFile() {
+        if (fd >= 0) {
+            ::close(std::exchange(fd, -1));
+        }
+        if (!temporaryFile.empty()) {
+            ::unlink(temporaryFile.c_str());
+            temporaryFile.clear();
+        }
+    }
+
+    // Why `length` more bytes of the body may not be stored, if they may not. A length the
+    // server announced is judged as a whole, before any of it is stored.
+    std::optional<std::string> refuse(std::size_t length) {
+        curl_off_t announced = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        std::uint64_t total = std::max(
+            written + length, static_cast<std::uint64_t>(std::max<curl_off_t>(announced, 0)));
+        if (limits.maxDownloadBytes && total > *limits.maxDownloadBytes) {
+            return "Larger than the limit of " + std::to_string(*limits.maxDownloadBytes) +
+                   " bytes";
+        }
+        if (written + length >= nextSpaceCheck) {
+            nextSpaceCheck = written + length + spaceCheckInterval;
+            struct statvfs figures {};
+            if (::fstatvfs(fd, &figures) == 0 &&
+                std::uint64_t{figures.f_bavail} * figures.f_frsize <
+                    total - written + limits.freeSpaceMargin) {
+                return "Not enough free space";
+            }
+        }
+        return std::nullopt;
     }
 
     static size_t write(char* data, size_t size, size_t count, void* context) {
@@ -116,6 +149,10 @@ struct CurlURLSession::Transfer {
             transfer.body.append(data, length);
             return length;
         }
+        if ((transfer.refusal = transfer.refuse(length))) {
+            return 0;
+        }
+        transfer.written += length;
         for (std::size_t done = 0; done < length;) {
             ssize_t written = ::write(transfer.fd, data + done, length - done);
             if (written < 0 && errno == EINTR) {
@@ -131,6 +168,9 @@ struct CurlURLSession::Transfer {
     }
 
     platform::Error error(CURLcode code) const {
+        if (refusal) {
+            return {*refusal};
+        }
         if (writeErrno != 0) {
             return errnoError(writeErrno);
         }
@@ -145,10 +185,14 @@ struct CurlURLSession::Transfer {
 };
 
 CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory)
-    : temporaryDirectory_(std::move(temporaryDirectory)) {
+    : CurlURLSession(std::move(temporaryDirectory), Limits{}) {}
+
+CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory, Limits limits)
+    : temporaryDirectory_(std::move(temporaryDirectory)), limits_(limits) {
     static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
     (void)globalInit;
     multi_ = curl_multi_init();
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(maxRunningTransfers));
     worker_ = std::thread([this] { work(); });
 }
 
@@ -186,6 +230,7 @@ void CurlURLSession::downloadTask(std::string url,
                                   std::function<void(platform::DownloadTaskResult)> completion) {
     auto transfer = std::make_unique<Transfer>();
     transfer->url = std::move(url);
+    transfer->limits = limits_;
     transfer->downloadCompletion = std::move(completion);
     enqueue(std::move(transfer));
 }
@@ -215,6 +260,7 @@ void CurlURLSession::stop() {
         curl_multi_remove_handle(multi_, easy);
     }
     running_.clear();
+    waiting_.clear();
     std::lock_guard lock(mutex_);
     incoming_.clear();
 }
@@ -243,9 +289,8 @@ void CurlURLSession::work() {
             }
             arrived.swap(incoming_);
         }
-        for (auto& transfer : arrived) {
-            begin(std::move(transfer));
-        }
+        std::move(arrived.begin(), arrived.end(), std::back_inserter(waiting_));
+        beginWaiting();
         int running = 0;
         curl_multi_perform(multi_, &running);
         int left = 0;
@@ -254,7 +299,17 @@ void CurlURLSession::work() {
                 complete(message->easy_handle, message->data.result);
             }
         }
-        curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+        if (waiting_.empty() || running_.size() >= maxRunningTransfers) {
+            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+        }
+    }
+}
+
+void CurlURLSession::beginWaiting() {
+    while (!waiting_.empty() && running_.size() < maxRunningTransfers) {
+        std::unique_ptr<Transfer> transfer = std::move(waiting_.front());
+        waiting_.pop_front();
+        begin(std::move(transfer));
     }
 }
 
@@ -279,8 +334,8 @@ void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeedBytesPerSecond);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stallWindow.count()));
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "musicshell");
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
@@ -315,7 +370,10 @@ void CurlURLSession::complete(CURL* easy, int result) {
         error = errnoError(errno);
     }
     std::optional<std::filesystem::path> location;
-    if (!error) {
+    if (error) {
+        // Gone before the answer, so that whoever looks right after it finds nothing left.
+        transfer->discardTemporaryFile();
+    } else {
         location = transfer->temporaryFile;
     }
     auto completion = std::move(transfer->downloadCompletion);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -15,12 +18,28 @@ typedef void CURLM;
 // HTTP and HTTPS through libcurl. Every transfer runs on one worker thread with curl's multi
 // interface; that thread is also where completions run. Only http and https are spoken, also
 // after a redirect. Download bodies stream into temporary files in `temporaryDirectory`.
+//
+// No server can hold the shell for long or fill its disk: a transfer that crawls fails, a
+// download body is bounded by the limits below, at most `maxRunningTransfers` run at once (later
+// ones wait their turn, in order), and as many idle connections are kept.
 class CurlURLSession : public platform::URLSession {
 public:
     // The most a data task keeps in memory; a longer body fails the task.
     static constexpr std::size_t maxDataBytes = 32 * 1024 * 1024;
+    static constexpr std::size_t maxRunningTransfers = 8;
+    // A transfer that averages less than this over the stall window has stalled.
+    static constexpr long lowSpeedBytesPerSecond = 1024;
+
+    struct Limits {
+        std::chrono::seconds stallWindow{60};
+        // The largest download body; unset: only free space bounds it.
+        std::optional<std::uint64_t> maxDownloadBytes;
+        // Free space a download must leave on the temporary folder's volume.
+        std::uint64_t freeSpaceMargin = std::uint64_t{256} << 20;
+    };
 
     explicit CurlURLSession(std::filesystem::path temporaryDirectory);
+    CurlURLSession(std::filesystem::path temporaryDirectory, Limits limits);
     ~CurlURLSession() override;
     CurlURLSession(const CurlURLSession&) = delete;
     CurlURLSession& operator=(const CurlURLSession&) = delete;
@@ -43,14 +62,18 @@ private:
 
     void enqueue(std::unique_ptr<Transfer> transfer);
     void work();
+    // Begins waiting transfers while fewer than `maxRunningTransfers` run.
+    void beginWaiting();
     void begin(std::unique_ptr<Transfer> transfer);
     void complete(CURL* easy, int code);
 
     std::filesystem::path temporaryDirectory_;
+    Limits limits_;
     CURLM* multi_;
     std::mutex mutex_;
     std::vector<std::unique_ptr<Transfer>> incoming_;
     bool stopping_ = false;
+    std::deque<std::unique_ptr<Transfer>> waiting_;       // worker thread only
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
     std::thread worker_;
 };
