@@ -32,15 +32,17 @@ test-tsan:
 	@$(MAKE) --no-print-directory test PRESET=tsan
 
 # Each fuzz target for FUZZ_SECONDS, starting from its seeds and the inputs that once broke it
-# (fuzz/corpus/TARGET); what it finds lands in build/fuzz/findings/.
+# (fuzz/corpus/TARGET), with the words of its input language from fuzz/TARGET.dict when there is
+# one; what it finds lands in build/fuzz/findings/.
 fuzz:
 	@$(MAKE) --no-print-directory build PRESET=fuzz
 	@mkdir -p build/fuzz/findings
 	@set -e; for target in $(FUZZ_TARGETS); do \
 		mkdir -p build/fuzz/corpus/$$target; \
 		echo "fuzz: $$target for $(FUZZ_SECONDS) s" >&2; \
+		dictionary=$$(test ! -f fuzz/$$target.dict || echo -dict=fuzz/$$target.dict); \
 		ASAN_OPTIONS=detect_leaks=0 build/fuzz/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) \
-			-print_final_stats=1 -artifact_prefix=build/fuzz/findings/$$target- \
+			-print_final_stats=1 -artifact_prefix=build/fuzz/findings/$$target- $$dictionary \
 			build/fuzz/corpus/$$target fuzz/corpus/$$target 2>&1 | tail -n 12; \
 		test $${PIPESTATUS[0]} -eq 0; \
 	done
