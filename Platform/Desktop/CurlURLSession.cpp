@@ -129,10 +129,12 @@ struct CurlURLSession::Transfer {
         if (written + length >= nextSpaceCheck) {
             nextSpaceCheck = written + length + spaceCheckInterval;
             struct statvfs figures {};
-            if (::fstatvfs(fd, &figures) == 0 &&
-                std::uint64_t{figures.f_bavail} * figures.f_frsize <
-                    total - written + limits.freeSpaceMargin) {
-                return "Not enough free space";
+            if (::fstatvfs(fd, &figures) == 0) {
+                std::uint64_t free = std::uint64_t{figures.f_bavail} * figures.f_frsize;
+                std::uint64_t size = std::uint64_t{figures.f_blocks} * figures.f_frsize;
+                if (free < total - written + std::min(limits.freeSpaceMargin, size / 20)) {
+                    return "Not enough free space";
+                }
             }
         }
         return std::nullopt;

@@ -34,7 +34,8 @@ public:
         std::chrono::seconds stallWindow{60};
         // The largest download body; unset: only free space bounds it.
         std::optional<std::uint64_t> maxDownloadBytes;
-        // Free space a download must leave on the temporary folder's volume.
+        // Free space a download must leave on the temporary folder's volume (a twentieth of a
+        // smaller volume).
         std::uint64_t freeSpaceMargin = std::uint64_t{256} << 20;
     };
 
