@@ -248,15 +248,8 @@ TEST_F(DownloadPluginTest, SeveralDownloadsRunAtOnce) {
 
 TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
     using P = DownloadPlugin;
-    // No opener: the system cannot open it, and the path is the answer.
-    auto unopened = answer(&P::downloadAndInstall, {{"url", server.url("/song.mp3")}});
-    ASSERT_TRUE(unopened.resolved) << unopened.message;
-    EXPECT_EQ(*unopened.data, JSObject({{"path", package().string()}}));
-    EXPECT_TRUE(answer(&P::downloadAndInstall, {{"url", server.url("/other")}}).resolved);
-    EXPECT_EQ(readWhole(package()), "other bytes");
-
-    makePlugin("true");
-    // Opening happens on the main queue, never on the transfer's thread.
+    // No opener: the system cannot open it, and the path is the answer. Asking the system is
+    // main-queue work, never done on the transfer's thread.
     std::size_t before = bridge->answers().size();
     start(&P::downloadAndInstall, {{"url", server.url("/song.mp3")}});
     ASSERT_TRUE(eventually(
@@ -266,7 +259,14 @@ TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
         fakes.mainQueue->runAll();
         return bridge->answers().size() > before;
     }));
-    auto opened = bridge->answers().back().second;
+    auto unopened = bridge->answers().back().second;
+    ASSERT_TRUE(unopened.resolved) << unopened.message;
+    EXPECT_EQ(*unopened.data, JSObject({{"path", package().string()}}));
+    EXPECT_TRUE(answer(&P::downloadAndInstall, {{"url", server.url("/other")}}).resolved);
+    EXPECT_EQ(readWhole(package()), "other bytes");
+
+    makePlugin("true");
+    auto opened = answer(&P::downloadAndInstall, {{"url", server.url("/song.mp3")}});
     EXPECT_TRUE(opened.resolved);
     EXPECT_FALSE(opened.data);
 
