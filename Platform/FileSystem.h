@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,14 @@ struct DirectoryEntry {
     std::string name;
     // Absent for entries other than regular files: folders, links and special files.
     std::optional<std::uint64_t> size;
+};
+
+// A file open for reading, from its start, a piece at a time. Used by one thread at a time.
+class ReadableFile {
+public:
+    virtual ~ReadableFile() = default;
+    // Reads up to `size` bytes into `into`; 0 at the end of the file.
+    virtual Result<std::size_t> read(char* into, std::size_t size) = 0;
 };
 
 // True for a name that stands for one entry directly inside a folder: not empty, not "." or
@@ -64,6 +73,10 @@ public:
     // `notRegularFile` one for anything else (a folder, a link, a pipe or a device), which is
     // refused without waiting on it.
     [[nodiscard]] virtual Result<std::string> read(const std::filesystem::path& file) const = 0;
+    // The same file, opened to be read piece by piece, so a large one need not be held whole;
+    // refused as `read` refuses it, before anything is read.
+    [[nodiscard]] virtual Result<std::unique_ptr<ReadableFile>> openForReading(
+        const std::filesystem::path& file) const = 0;
     // Writes a new file where no caller's name can reach, syncs it and renames it over the
     // target, then syncs the folder: the file holds either its old content or all of the new,
     // also after a crash, a power cut or a full disk. The target's folder must exist.

@@ -127,6 +127,20 @@ TEST_F(OfflineStoragePluginTest, RefusesEveryNameThatIsNotOneFileOfTheStore) {
     EXPECT_FALSE(fs::exists(root / "Library/Application Support/a"));
 }
 
+// A file is read and encoded in pieces as the answer goes out: pieces join up into one text, and a
+// read that fails after the first piece ends the call rejected, never resolved with part of it.
+TEST_F(OfflineStoragePluginTest, AFileReadInPiecesComesBackWholeOrNotAtAll) {
+    std::string song;
+    for (std::size_t i = 0; i < (std::size_t{5} << 20) + 7; ++i) {
+        song += static_cast<char>(i * 131 >> 3);
+    }
+    write("song.mp3", song);
+    EXPECT_EQ(read("song.mp3"), song);
+    files->fail(FakeFileSystem::Operation::readOnward, "Input/output error");
+    EXPECT_EQ(rejected(&OfflineStoragePlugin::readFile, {{"filename", "song.mp3"}}),
+              "Read failed: Input/output error");
+}
+
 TEST_F(OfflineStoragePluginTest, ReadDeleteAndExistsFollowWhatIsOnDisk) {
     using P = OfflineStoragePlugin;
     EXPECT_EQ(rejected(&P::readFile, {{"filename", "never"}}), "File not found");

@@ -153,6 +153,9 @@ std::optional<fs::path> OfflineStoragePlugin::storedFile(const CAPPluginCall& ca
 }
 
 std::optional<std::string> OfflineStoragePlugin::decodedData(const CAPPluginCall& call) {
+    if (auto bytes = call.takeBytes("data")) {
+        return bytes;
+    }
     auto data = call.takeString("data");
     if (!data || !base64::decodeInPlace(*data)) {
         return std::nullopt;
@@ -192,25 +195,41 @@ void OfflineStoragePlugin::readFile(const CAPPluginCall& call) {
         call.reject("File not found");
         return;
     }
-    if (!bytes.ok()) {
-        call.reject("Read failed: " + bytes.error().description);
+    auto opened = files.openForReading(*file);
+    if (!opened.ok()) {
+        call.reject("Read failed: " + opened.error().description);
         return;
     }
-    auto content = std::make_shared<std::string>(std::move(bytes.value()));
-    // The text is made a piece at a time as the answer goes out, so the file is never held as
-    // text as well.
-    call.resolve(JSObject::object(), "data",
-                 [content](const std::function<void(std::string_view)>& piece) {
-                     constexpr std::size_t chunk = 3 << 18;  // a multiple of 3: pieces join up
-                     std::string text;
-                     for (std::size_t at = 0; at < content->size(); at += chunk) {
-                         std::string_view part = std::string_view(*content).substr(at, chunk);
-                         text.resize(base64::encodedSize(part.size()));
-                         base64::encodeInto(part, text.data());
-                         piece(text);
-                     }
-                     return std::optional<std::string>();
-                 });
+    // The file is read and encoded a piece at a time as the answer goes out: it is held neither
+    // whole nor as text. A read failing half-way still ends the answer as a rejection.
+    std::shared_ptr<platform::ReadableFile> source = std::move(opened.value());
+    call.resolve(
+        JSObject::object(), "data",
+        [source](const std::function<void(std::string_view)>& piece) -> std::optional<std::string> {
+            constexpr std::size_t chunk = 3 << 18;  // a multiple of 3: pieces join up
+            std::string bytes(chunk, '\0');
+            std::string text(base64::encodedSize(chunk), '\0');
+            for (;;) {
+                // Fill the chunk whole, so only the last piece may carry fill.
+                std::size_t filled = 0;
+                while (filled < chunk) {
+                    auto got = source->read(bytes.data() + filled, chunk - filled);
+                    if (!got.ok()) {
+                        return "Read failed: " + got.error().description;
+                    }
+                    if (got.value() == 0) {
+                        break;
+                    }
+                    filled += got.value();
+                }
+                std::string_view part(bytes.data(), filled);
+                base64::encodeInto(part, text.data());
+                piece(std::string_view(text.data(), base64::encodedSize(filled)));
+                if (filled < chunk) {
+                    return std::nullopt;
+                }
+            }
+        });
 }
 
 void OfflineStoragePlugin::deleteFile(const CAPPluginCall& call) {

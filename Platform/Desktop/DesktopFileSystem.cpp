@@ -135,6 +135,29 @@ std::optional<Error> syncFolder(int folder, const fs::path& path) {
 }
 }  // namespace
 
+namespace {
+// An open descriptor, read where it stands.
+class DescriptorFile : public platform::ReadableFile {
+public:
+    explicit DescriptorFile(FileDescriptor fd) : fd_(std::move(fd)) {}
+
+    platform::Result<std::size_t> read(char* into, std::size_t size) override {
+        for (;;) {
+            ssize_t got = ::read(fd_.get(), into, size);
+            if (got >= 0) {
+                return static_cast<std::size_t>(got);
+            }
+            if (errno != EINTR) {
+                return systemError(errno);
+            }
+        }
+    }
+
+private:
+    FileDescriptor fd_;
+};
+}  // namespace
+
 DesktopFileSystem::DesktopFileSystem(const fs::path& containerRoot) {
     std::error_code ignored;
     root_ = fs::absolute(containerRoot, ignored).lexically_normal();
@@ -288,7 +311,7 @@ platform::Result<std::vector<platform::DirectoryEntry>> DesktopFileSystem::conte
     return entries;
 }
 
-platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) const {
+platform::Result<FileDescriptor> DesktopFileSystem::openRegularFile(const fs::path& file) const {
     auto place = locate(file);
     if (!place.ok()) {
         return place.error();
@@ -308,6 +331,19 @@ platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) cons
     }
     if (!S_ISREG(info.st_mode)) {
         return notRegularFile(file);
+    }
+    return fd;
+}
+
+platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) const {
+    auto opened = openRegularFile(file);
+    if (!opened.ok()) {
+        return opened.error();
+    }
+    FileDescriptor fd = std::move(opened.value());
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return systemError(errno, file);
     }
     std::string bytes;
     bytes.resize(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
@@ -331,6 +367,16 @@ platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) cons
     }
     bytes.resize(filled);
     return bytes;
+}
+
+platform::Result<std::unique_ptr<platform::ReadableFile>> DesktopFileSystem::openForReading(
+    const fs::path& file) const {
+    auto opened = openRegularFile(file);
+    if (!opened.ok()) {
+        return opened.error();
+    }
+    return std::unique_ptr<platform::ReadableFile>(
+        std::make_unique<DescriptorFile>(std::move(opened.value())));
 }
 
 std::optional<Error> DesktopFileSystem::writeAtomically(const fs::path& file,

@@ -40,6 +40,8 @@ public:
         const std::filesystem::path& directory) const override;
     [[nodiscard]] platform::Result<std::string> read(
         const std::filesystem::path& file) const override;
+    [[nodiscard]] platform::Result<std::unique_ptr<platform::ReadableFile>> openForReading(
+        const std::filesystem::path& file) const override;
     [[nodiscard]] std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
                                                                  std::string_view bytes) override;
     [[nodiscard]] std::optional<platform::Error> replace(const std::filesystem::path& from,
@@ -58,6 +60,8 @@ private:
     using Filler = std::function<std::optional<platform::Error>(int fd)>;
 
     platform::Result<Place> locate(const std::filesystem::path& path) const;
+    // Opens a regular file that is not a link, without waiting on a pipe or device.
+    platform::Result<FileDescriptor> openRegularFile(const std::filesystem::path& file) const;
     // Fills a new file in the scratch folder, syncs it and renames it over the target.
     std::optional<platform::Error> placeAtomically(const Place& target, const Filler& fill) const;
 

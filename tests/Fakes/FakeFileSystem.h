@@ -14,6 +14,8 @@ public:
         remove,
         list,
         read,
+        // reading an opened file, after its first piece, as a failing disk would
+        readOnward,
         writeAtomically,
         replace,
         figures
@@ -62,6 +64,21 @@ public:
         }
         return DesktopFileSystem::read(file);
     }
+    [[nodiscard]] platform::Result<std::unique_ptr<platform::ReadableFile>> openForReading(
+        const std::filesystem::path& file) const override {
+        if (auto error = failure(Operation::read)) {
+            return *error;
+        }
+        auto opened = DesktopFileSystem::openForReading(file);
+        if (!opened.ok()) {
+            return opened;
+        }
+        if (auto error = failure(Operation::readOnward)) {
+            return std::unique_ptr<platform::ReadableFile>(
+                std::make_unique<FailingOnward>(std::move(opened.value()), *error));
+        }
+        return opened;
+    }
     [[nodiscard]] std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
                                                                  std::string_view bytes) override {
         return failOr(Operation::writeAtomically,
@@ -83,6 +100,23 @@ public:
     }
 
 private:
+    class FailingOnward : public platform::ReadableFile {
+    public:
+        FailingOnward(std::unique_ptr<platform::ReadableFile> real, platform::Error error)
+            : real_(std::move(real)), error_(std::move(error)) {}
+        platform::Result<std::size_t> read(char* into, std::size_t size) override {
+            if (std::exchange(first_, false)) {
+                return real_->read(into, size);
+            }
+            return error_;
+        }
+
+    private:
+        std::unique_ptr<platform::ReadableFile> real_;
+        platform::Error error_;
+        bool first_ = true;
+    };
+
     template <class Real>
     std::optional<platform::Error> failOr(Operation operation, Real real) {
         if (auto error = failure(operation)) {
