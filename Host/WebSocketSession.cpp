@@ -47,17 +47,33 @@ void WebSocketSession::read() {
             return;
         }
         auto data = self->buffer_.cdata();
-        std::string message;
-        message.reserve(data.size() + RequestParser::padding());
-        message.assign(static_cast<const char*>(data.data()), data.size());
+        std::string_view message(static_cast<const char*>(data.data()), data.size());
+        std::optional<std::string> bytes;
+        if (self->stream_.got_binary()) {
+            // A call's JSON text, a line end, then the bytes of its "data" as they are.
+            std::size_t end = message.find('\n');
+            if (end == std::string_view::npos) {
+                self->send(MessageLine::answerText(
+                    "null", {false, std::nullopt,
+                             "Malformed request: no line end after the call in a binary message"}));
+                self->buffer_.consume(self->buffer_.size());
+                self->read();
+                return;
+            }
+            bytes = std::string(message.substr(end + 1));
+            message = message.substr(0, end);
+        }
+        std::string text;
+        text.reserve(message.size() + RequestParser::padding());
+        text.assign(message);
         self->buffer_.consume(self->buffer_.size());
         self->buffer_.shrink_to_fit();
-        self->handle(std::move(message));
+        self->handle(std::move(text), std::move(bytes));
         self->read();
     });
 }
 
-void WebSocketSession::handle(std::string message) {
+void WebSocketSession::handle(std::string message, std::optional<std::string> bytes) {
     ParsedRequest parsed = parser_.parse(std::move(message));
     if (!parsed.request) {
         send(MessageLine::answerText(parsed.id, {false, std::nullopt, parsed.error}));
@@ -69,9 +85,12 @@ void WebSocketSession::handle(std::string message) {
             request.id, {false, std::nullopt, "Host requests are not accepted over the bridge"}));
         return;
     }
-    bridge_->deliverLater(request.plugin,
-                          CAPPluginCall(std::move(request.id), std::move(request.method),
-                                        std::move(request.options), shared_from_this()));
+    CAPPluginCall call(std::move(request.id), std::move(request.method), std::move(request.options),
+                       shared_from_this());
+    if (bytes) {
+        call.attachBytes("data", std::move(*bytes));
+    }
+    bridge_->deliverLater(request.plugin, std::move(call));
 }
 
 void WebSocketSession::respond(const std::string& callbackId, CAPCallResult result) {

@@ -18,10 +18,12 @@ namespace host {
 using ConnectionSlot = std::shared_ptr<void>;
 
 // One page connected to the bridge: plugin calls, answers and events of the stdio protocol, one
-// JSON object a text message. Host requests are not taken here: a page is no operating system.
-// Everything but `respond` and `deliverEvent` runs on the server's one network thread; those two
-// are safe from any thread and hand their message to it. A page that stops reading is cut off
-// once too many messages wait behind the one being written; its calls are then lost to it.
+// JSON object a text message. A call may also come as one binary message: its JSON text, a line
+// end, then the bytes of its "data", handed to the plugin as they are, without base64. Host
+// requests are not taken here: a page is no operating system. Everything but `respond` and
+// `deliverEvent` runs on the server's one network thread; those two are safe from any thread and
+// hand their message to it. A page that stops reading is cut off once too many messages wait behind
+// the one being written; its calls are then lost to it.
 class WebSocketSession : public CAPCallResponder,
                          public EventSink,
                          public std::enable_shared_from_this<WebSocketSession> {
@@ -40,7 +42,8 @@ public:
 
 private:
     void read();
-    void handle(std::string message);
+    // `bytes`: those of a binary message, which stand for the call's "data".
+    void handle(std::string message, std::optional<std::string> bytes);
     void send(std::string text);
     void enqueue(std::string text);
     bool backlogTakes(std::size_t bytes) const;

@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "App/Bridge/Base64.h"
 #include "Eventually.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
@@ -82,9 +83,10 @@ public:
         return !readWhile([](std::string_view) { return true; }, deadline);
     }
 
-    // A WebSocket text message as a page sends it (masked, with a zero key).
-    void sendMessage(std::string_view text) {
-        std::string frame = "\x81";
+    // A WebSocket message as a page sends it (masked, with a zero key): text, or with `binary`
+    // raw bytes.
+    void sendMessage(std::string_view text, bool binary = false) {
+        std::string frame = binary ? "\x82" : "\x81";
         if (text.size() < 126) {
             frame += static_cast<char>(0x80 | text.size());
         } else {
@@ -317,6 +319,37 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
                        "127.0.0.1:" +
                        std::to_string(port) + ")"),
               std::string::npos);
+}
+
+// A page's bytes reach the store exactly as sent, without base64 on the way: every byte value, a
+// line end and NUL among them. A binary message with no line end after its JSON is refused.
+TEST_F(WebServerTest, ABinaryWriteFileStoresTheExactBytes) {
+    start();
+    std::string bytes;
+    for (int i = 0; i < 600; ++i) {
+        bytes += static_cast<char>(i * 7);
+    }
+    auto connection = page();
+    connection->sendMessage(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"writeFile",)"
+                            R"("options":{"filename":"song.bin"}})"
+                            "\n" +
+                                bytes,
+                            true);
+    EXPECT_EQ(connection->receiveMessage(),
+              R"({"id":1,"ok":true,"data":{"path":")" +
+                  (directory / "container/Library/Application Support/offline/song.bin").string() +
+                  R"("}})");
+    auto read = shell->call({{"id", 2},
+                             {"plugin", "OfflineStoragePlugin"},
+                             {"method", "readFile"},
+                             {"options", {{"filename", "song.bin"}}}});
+    EXPECT_EQ(read["data"]["data"], base64::encode(bytes));
+
+    connection->sendMessage(R"({"id":3,"plugin":"OfflineStoragePlugin","method":"writeFile"})",
+                            true);
+    EXPECT_EQ(connection->receiveMessage(),
+              R"({"id":null,"ok":false,"message":"Malformed request: no line end after the call )"
+              R"(in a binary message"})");
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ export interface BridgeConnectionError extends Error {
   code: "notSent" | "outcomeUnknown";
 }
 
+/** Bytes a call may carry as they are, in one binary message, instead of base64 text. */
+export type BinaryData = ArrayBuffer | ArrayBufferView | Blob;
+
 export interface PluginListenerHandle {
   remove(): void;
 }
@@ -39,12 +42,13 @@ export interface PlaybackStatusPlugin {
 }
 
 export interface OfflineStoragePlugin {
-  writeFile(options: { filename: string; data: string }): Promise<{ path: string }>;
+  /** `data`: base64 text, or the bytes themselves, sent as they are. */
+  writeFile(options: { filename: string; data: string | BinaryData }): Promise<{ path: string }>;
   readFile(options: { filename: string }): Promise<{ data: string }>;
   deleteFile(options: { filename: string }): Promise<{ success: boolean }>;
   fileExists(options: { filename: string }): Promise<{ exists: boolean }>;
   listFiles(): Promise<{ files: string[] }>;
-  writeTempFile(options: { data: string; extension?: string }): Promise<{ path: string; filePath: string }>;
+  writeTempFile(options: { data: string | BinaryData; extension?: string }): Promise<{ path: string; filePath: string }>;
   cleanTempFiles(): Promise<{ deleted: number }>;
   getStorageInfo(): Promise<{ total: number; free: number; used: number }>;
   getFreeSpace(): Promise<{ bytes: number }>;

@@ -73,10 +73,24 @@ function receive(message) {
   }
 }
 
+function isBytes(value) {
+  return value instanceof ArrayBuffer || ArrayBuffer.isView(value) || value instanceof Blob;
+}
+
+// A call whose data is bytes goes as one binary message, its JSON text, a line end, then the bytes
+// as they are: a song need not be turned into base64 and back.
+function encodeCall(id, plugin, method, options) {
+  const { data, ...rest } = options ?? {};
+  if (!isBytes(data)) {
+    return JSON.stringify({ id, plugin, method, options });
+  }
+  return new Blob([JSON.stringify({ id, plugin, method, options: rest }), "\n", data]);
+}
+
 function call(plugin, method, options = {}) {
   return new Promise((resolve, reject) => {
     const id = nextId++;
-    const entry = { resolve, reject, message: JSON.stringify({ id, plugin, method, options }), sent: false };
+    const entry = { resolve, reject, message: encodeCall(id, plugin, method, options), sent: false };
     pending.set(id, entry);
     if (socket.readyState === WebSocket.OPEN) {
       send(entry);

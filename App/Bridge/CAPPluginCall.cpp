@@ -21,6 +21,8 @@ struct CAPPluginCall::State {
     JSObject options;
     std::shared_ptr<CAPCallResponder> responder;
     std::atomic<bool> finished{false};
+    std::string bytesKey;
+    std::optional<std::string> bytes;
 
     ~State() {
         if (!finished.load()) {
@@ -110,6 +112,18 @@ std::optional<std::string> CAPPluginCall::takeString(std::string_view key) const
     std::string text = std::move(found->get_ref<std::string&>());
     state_->options.erase(found);
     return text;
+}
+
+std::optional<std::string> CAPPluginCall::takeBytes(std::string_view key) const {
+    if (state_->bytesKey != key) {
+        return std::nullopt;
+    }
+    return std::exchange(state_->bytes, std::nullopt);
+}
+
+void CAPPluginCall::attachBytes(std::string key, std::string bytes) {
+    state_->bytesKey = std::move(key);
+    state_->bytes = std::move(bytes);
 }
 
 void CAPPluginCall::resolve() const {

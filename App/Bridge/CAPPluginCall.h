@@ -69,6 +69,11 @@ public:
     // Text only, moved out of the call, so a method can work on a large argument in place;
     // the key reads as absent afterwards. Only for the method that runs the call.
     std::optional<std::string> takeString(std::string_view key) const;
+    // Raw bytes a transport handed over for an argument instead of its base64 text (a page's
+    // binary message); moved out of the call. Only for the method that runs the call.
+    std::optional<std::string> takeBytes(std::string_view key) const;
+    // For the transport, before the call is delivered.
+    void attachBytes(std::string key, std::string bytes);
 
     void resolve() const;
     void resolve(JSObject data) const;

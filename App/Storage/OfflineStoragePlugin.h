@@ -32,8 +32,8 @@ private:
     // The store and scratch folders, worked out anew on every use and made again when missing.
     std::filesystem::path offlineDirectory() const;
     std::filesystem::path offlineTempDirectory() const;
-    // The call's "data" decoded where its text lies, so a large file is held once; nothing when
-    // it is absent or not strict base64.
+    // The call's "data": the bytes a page sent as they are, or its text decoded where it lies, so
+    // a large file is held once; nothing when it is absent or not strict base64.
     static std::optional<std::string> decodedData(const CAPPluginCall& call);
     // The stored file a call names, or nothing after rejecting the call.
     std::optional<std::filesystem::path> storedFile(const CAPPluginCall& call) const;
