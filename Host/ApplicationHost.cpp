@@ -1,16 +1,12 @@
 #include "Host/ApplicationHost.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
+#include "Host/BrowserLauncher.h"
 #include "Host/DesktopPlatform.h"
 #include "Host/HostedApplication.h"
 #include "Host/SignalWatcher.h"
 #include "Host/StdioHost.h"
 #include "Host/WebServer.h"
 #include "Platform/Log.h"
-
-extern char** environ;
 
 int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
     int exitStatus = 0;
@@ -26,22 +22,6 @@ namespace host {
 ApplicationHost::ApplicationHost(HostConfiguration configuration,
                                  std::string_view delegateClassName)
     : configuration_(std::move(configuration)), delegateClassName_(delegateClassName) {}
-
-namespace {
-// Starts the desktop's browser on the address, when the desktop has a way to.
-void openInBrowser(const std::string& address) {
-    std::string opener = "xdg-open";
-    std::string url = address;
-    char* arguments[] = {opener.data(), url.data(), nullptr};
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, opener.c_str(), nullptr, nullptr, arguments, environ) != 0) {
-        platform::log("no xdg-open here: open the address by hand");
-        return;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-}
-}  // namespace
 
 int ApplicationHost::run() {
     SignalWatcher::blockSignals();
@@ -61,6 +41,7 @@ int ApplicationHost::run() {
     auto quit = [&mainQueue] { mainQueue.stop(); };
     std::shared_ptr<StdioHost> stdio;
     std::unique_ptr<WebServer> web;
+    std::unique_ptr<BrowserLauncher> launcher;
     SignalWatcher signals(quit);
 
     mainQueue.async([&] {
@@ -81,7 +62,7 @@ int ApplicationHost::run() {
                 bridge,
                 WebServer::Options{
                     configuration_.appDirectory, configuration_.clientDirectory,
-                    configuration_.port, configuration_.maxRequestBytes,
+                    configuration_.container, configuration_.port, configuration_.maxRequestBytes,
                     configuration_.maxConnections,
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                         std::chrono::duration<double>(configuration_.headerTimeoutSeconds))});
@@ -91,9 +72,14 @@ int ApplicationHost::run() {
             quit();
             return;
         }
-        console.printLine(web->address());
+        // Artwork and songs the pages name by their own server's address, the shell fetches too.
+        desktop->allowOrigin(web->origin(), web->sessionCookie());
+        console.printLine(web->newAddress());
         if (configuration_.openBrowser) {
-            openInBrowser(web->address());
+            launcher = std::make_unique<BrowserLauncher>(
+                desktop->services().fileSystem->directory(platform::Directory::temporary),
+                web->port());
+            launcher->open(web->newAddress());
         }
         stdio->start();
     });

@@ -80,6 +80,10 @@ void DesktopPlatform::closeConsole() {
     console_->close();
 }
 
+void DesktopPlatform::allowOrigin(std::string origin, std::string cookie) {
+    urlSession_->allowOrigin(std::move(origin), std::move(cookie));
+}
+
 void DesktopPlatform::stopTransfers() {
     urlSession_->stop();
     fileOpener_->stop();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "Host/HostConfiguration.h"
 #include "Platform/SerialQueue.h"
@@ -32,6 +33,8 @@ public:
 
     // Writes nothing more on standard output, so a quitting host prints no half-answered work.
     void closeConsole();
+    // Lets the URL session fetch from the shell's own web server: see CurlURLSession.
+    void allowOrigin(std::string origin, std::string cookie);
     // Abandons transfers, removing their temporary files, and stops waiting for opener commands.
     void stopTransfers();
 

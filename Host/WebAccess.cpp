@@ -1,6 +1,8 @@
 #include "Host/WebAccess.h"
 
+#include <charconv>
 #include <map>
+#include <vector>
 
 #include "Platform/RandomHex.h"
 
@@ -57,9 +59,29 @@ std::optional<std::string> queryParameter(std::string_view query, std::string_vi
     return pairValue(query, '&', name);
 }
 
+std::optional<std::string> percentDecoded(std::string_view path) {
+    std::string decoded;
+    decoded.reserve(path.size());
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] != '%') {
+            decoded += path[i];
+            continue;
+        }
+        unsigned value = 0;
+        if (i + 2 >= path.size() ||
+            std::from_chars(path.data() + i + 1, path.data() + i + 3, value, 16).ptr !=
+                path.data() + i + 3) {
+            return std::nullopt;
+        }
+        decoded += static_cast<char>(value);
+        i += 2;
+    }
+    return decoded;
+}
+
 std::optional<fs::path> staticFile(const fs::path& root, std::string_view path) {
     if (!path.starts_with('/') ||
-        path.find_first_of(std::string_view("\\%\0", 3)) != std::string_view::npos) {
+        path.find_first_of(std::string_view("\\\0", 2)) != std::string_view::npos) {
         return std::nullopt;
     }
     fs::path relative;
@@ -92,6 +114,19 @@ std::optional<fs::path> staticFile(const fs::path& root, std::string_view path) 
         return std::nullopt;
     }
     return file;
+}
+
+std::optional<ServedFile> containerFile(const fs::path& container, std::string_view path) {
+    static const std::map<std::string, std::vector<std::string>, std::less<>> folders = {
+        {"/files/offline/", {"Library", "Application Support", "offline"}},
+        {"/files/downloads/", {"Documents", "Downloads"}},
+    };
+    for (const auto& [prefix, folder] : folders) {
+        if (path.starts_with(prefix)) {
+            return ServedFile::openConfined(container, folder, path.substr(prefix.size()));
+        }
+    }
+    return std::nullopt;
 }
 
 std::string_view contentType(const fs::path& file) {

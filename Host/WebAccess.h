@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "Host/ServedFile.h"
+
 namespace host {
 
 // Who may reach the loopback web server, and what it may hand out. A server on loopback that can
@@ -19,11 +21,18 @@ bool isOwnOrigin(std::string_view origin, unsigned short port);
 std::optional<std::string> cookie(std::string_view header, std::string_view name);
 // The value of one parameter in a query string, if present (no decoding: ours are hexadecimal).
 std::optional<std::string> queryParameter(std::string_view query, std::string_view name);
-// The file a request path names inside `root`, or nothing when it would leave `root` (by "..",
-// by a symbolic link, or by anything but a plain path), or names no regular file. A directory
+// The path with its %XX escapes decoded; nothing when an escape is malformed.
+std::optional<std::string> percentDecoded(std::string_view path);
+// The file a decoded request path names inside `root`, or nothing when it would leave `root` (by
+// "..", by a symbolic link, or by anything but a plain path), or names no regular file. A directory
 // stands for its index.html.
 std::optional<std::filesystem::path> staticFile(const std::filesystem::path& root,
                                                 std::string_view path);
+// The stored or downloaded file that a decoded "/files/offline/NAME" or "/files/downloads/NAME"
+// names in the container at `container`, open; nothing for any other path and for anything but
+// a regular file reached without a link.
+std::optional<ServedFile> containerFile(const std::filesystem::path& container,
+                                        std::string_view path);
 // The media type to serve a file with, by its extension.
 std::string_view contentType(const std::filesystem::path& file);
 // 32 random hexadecimal digits.

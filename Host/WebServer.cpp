@@ -19,6 +19,8 @@ constexpr auto acceptRetryDelay = std::chrono::milliseconds(100);
 // Lines a stranger can make the server log: a few a second, however many the causes.
 constexpr std::size_t strangerLogLines = 10;
 constexpr auto strangerLogInterval = std::chrono::seconds(1);
+// Long enough for a page to reload, short enough that the widget soon stops its clock.
+constexpr auto pageGrace = std::chrono::seconds(3);
 }  // namespace
 
 struct WebServer::Listener : std::enable_shared_from_this<Listener> {
@@ -97,25 +99,39 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
       context_(std::make_unique<asio::io_context>(1)) {
     settings_->appDirectory = std::move(options.appDirectory);
     settings_->clientDirectory = std::move(options.clientDirectory);
-    settings_->token = web_access::randomToken();
+    settings_->container = std::move(options.container);
+    settings_->tokens = std::make_shared<LoginTokens>();
     settings_->sessionSecret = web_access::randomToken();
     settings_->maxMessageBytes = options.maxMessageBytes;
     settings_->headerTimeout = options.headerTimeout;
+    presence_ = std::make_shared<PagePresence>(context_->get_executor(), bridge, pageGrace);
+    settings_->presence = presence_;
     settings_->bridge = std::move(bridge);
     settings_->refusalLog = std::make_shared<LogThrottle>(strangerLogLines, strangerLogInterval);
     listener_ =
         std::make_shared<Listener>(*context_, settings_, options.port, options.maxConnections);
     settings_->port = listener_->acceptor.local_endpoint().port();
+    settings_->cookieName = "musicshell-" + std::to_string(settings_->port);
     listener_->accept();
     thread_ = std::thread([this] { context_->run(); });
 }
 
 WebServer::~WebServer() {
     stop();
+    // Its timer belongs to the I/O context, which must outlive it.
+    presence_.reset();
 }
 
-std::string WebServer::address() const {
-    return "http://127.0.0.1:" + std::to_string(settings_->port) + "/?token=" + settings_->token;
+std::string WebServer::newAddress() {
+    return origin() + "/?token=" + settings_->tokens->issue();
+}
+
+std::string WebServer::origin() const {
+    return "http://127.0.0.1:" + std::to_string(settings_->port);
+}
+
+std::string WebServer::sessionCookie() const {
+    return settings_->cookie();
 }
 
 void WebServer::stop() {

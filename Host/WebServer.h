@@ -22,6 +22,7 @@ public:
     struct Options {
         std::filesystem::path appDirectory;
         std::filesystem::path clientDirectory;
+        std::filesystem::path container;
         unsigned short port = 0;  // 0: any free port
         std::size_t maxMessageBytes = 0;
         // Connections held open at once; more wait to be accepted until one closes.
@@ -36,8 +37,13 @@ public:
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
 
-    // The address to open, holding this run's fresh token.
-    std::string address() const;
+    // An address to open, holding a fresh token that logs one browser in once. Safe from any
+    // thread.
+    std::string newAddress();
+    unsigned short port() const { return settings_->port; }
+    // "http://127.0.0.1:PORT", and the Cookie header that lets a request from the shell itself in.
+    std::string origin() const;
+    std::string sessionCookie() const;
     // Closes every connection and joins the network thread.
     void stop();
 
@@ -47,6 +53,7 @@ private:
     std::shared_ptr<WebServerSettings> settings_;
     std::unique_ptr<boost::asio::io_context> context_;
     std::shared_ptr<Listener> listener_;
+    std::shared_ptr<PagePresence> presence_;
     std::thread thread_;
 };
 

@@ -1,5 +1,7 @@
 #include "Host/WebSocketSession.h"
 
+#include <utility>
+
 #include <boost/asio/post.hpp>
 
 #include "Platform/Log.h"
@@ -18,8 +20,12 @@ constexpr std::size_t backlogByteLimit = std::size_t{64} << 20;
 }  // namespace
 
 WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::shared_ptr<Bridge> bridge,
+                                   std::weak_ptr<PagePresence> presence,
                                    std::size_t maxMessageBytes, ConnectionSlot slot)
-    : stream_(std::move(stream)), bridge_(std::move(bridge)), slot_(std::move(slot)) {
+    : stream_(std::move(stream)),
+      bridge_(std::move(bridge)),
+      presence_(std::move(presence)),
+      slot_(std::move(slot)) {
     stream_.read_message_max(maxMessageBytes);
 }
 
@@ -32,6 +38,10 @@ void WebSocketSession::run(Upgrade upgrade) {
             return;
         }
         self->open_ = true;
+        if (auto presence = self->presence_.lock()) {
+            presence->pageOpened();
+            self->present_ = true;
+        }
         self->bridge_->addEventSink(self);
         self->read();
     });
@@ -41,6 +51,10 @@ void WebSocketSession::read() {
     stream_.async_read(buffer_, [self = shared_from_this()](beast::error_code error, std::size_t) {
         if (error) {
             self->open_ = false;
+            auto presence = self->presence_.lock();
+            if (presence && std::exchange(self->present_, false)) {
+                presence->pageClosed();
+            }
             if (error == websocket::error::message_too_big) {
                 platform::log("bridge message over the size limit; connection closed");
             }

@@ -10,6 +10,7 @@
 
 #include "Host/Bridge.h"
 #include "Host/MessageCodec.h"
+#include "Host/PagePresence.h"
 
 namespace host {
 
@@ -31,7 +32,8 @@ public:
     using Upgrade = boost::beast::http::request<boost::beast::http::string_body>;
 
     WebSocketSession(boost::beast::tcp_stream stream, std::shared_ptr<Bridge> bridge,
-                     std::size_t maxMessageBytes, ConnectionSlot slot);
+                     std::weak_ptr<PagePresence> presence, std::size_t maxMessageBytes,
+                     ConnectionSlot slot);
 
     // Completes the upgrade the request asked for, then reads messages until the page leaves.
     void run(Upgrade upgrade);
@@ -53,11 +55,13 @@ private:
     boost::beast::websocket::stream<boost::beast::tcp_stream> stream_;
     boost::beast::flat_buffer buffer_;
     std::shared_ptr<Bridge> bridge_;
+    std::weak_ptr<PagePresence> presence_;
     RequestParser parser_;
     std::deque<std::string> outgoing_;  // the front one is being written
     std::size_t waitingBytes_ = 0;      // of those behind it
     bool open_ = false;
     ConnectionSlot slot_;
+    bool present_ = false;  // counted among the connected pages
 };
 
 }  // namespace host

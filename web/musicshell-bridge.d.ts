@@ -72,3 +72,11 @@ export declare const Plugins: {
   App: AppPlugin;
   [plugin: string]: any;
 };
+
+/**
+ * The address at which the page can load a file the shell stored (`writeFile`) or downloaded
+ * (`downloadFile`), from the `path` their answer gives: `/files/offline/NAME` or
+ * `/files/downloads/NAME`, served with Range requests, so `<audio src>` plays it and seeks in it.
+ * Throws an Error for any other path (a temporary file, a path outside the container).
+ */
+export declare function fileURL(path: string): string;

@@ -5,6 +5,7 @@
 //   const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "a.mp3", data });
 //   const handle = Plugins.PlaybackStatusPlugin.addListener("pauseMusic", () => audio.pause());
 //   handle.remove();
+//   audio.src = fileURL(path); // play a stored or downloaded song by address, and seek in it
 //
 // While the connection is down the client reconnects by itself. A call made then waits for the
 // connection a while and is sent once it is back; a call is never sent after it was rejected.
@@ -124,6 +125,25 @@ function pluginProxy(plugin) {
       return (options) => call(plugin, method, options);
     },
   });
+}
+
+// Where the shell serves its container's media, by the folder a path lies in.
+const servedFolders = [
+  ["/Library/Application Support/offline/", "/files/offline/"],
+  ["/Documents/Downloads/", "/files/downloads/"],
+];
+
+// The address at which the page loads a file that writeFile stored or downloadFile downloaded,
+// from the `path` their answer gives. Throws for a path the shell does not serve.
+export function fileURL(path) {
+  for (const [folder, served] of servedFolders) {
+    const at = String(path).lastIndexOf(folder);
+    const name = at < 0 ? "" : path.slice(at + folder.length);
+    if (name !== "" && !name.includes("/")) {
+      return served + encodeURIComponent(name);
+    }
+  }
+  throw new Error(`musicshell: ${path} is neither a stored nor a downloaded file, so no page can load it`);
 }
 
 export const Plugins = new Proxy({}, { get: (_, plugin) => pluginProxy(plugin) });

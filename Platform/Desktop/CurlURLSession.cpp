@@ -267,6 +267,12 @@ void CurlURLSession::stop() {
     incoming_.clear();
 }
 
+void CurlURLSession::allowOrigin(std::string origin, std::string cookie) {
+    std::lock_guard lock(mutex_);
+    ownOrigin_ = std::move(origin) + "/";
+    ownCookie_ = std::move(cookie);
+}
+
 void CurlURLSession::removeStaleTemporaryFiles(const std::filesystem::path& temporaryDirectory) {
     // Through the folder's descriptor, so a link put in its place is never followed.
     FileDescriptor folder(::open(temporaryDirectory.c_str(), temporaryFolderFlags));
@@ -333,6 +339,13 @@ void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    {
+        std::lock_guard lock(mutex_);
+        if (!ownOrigin_.empty() && transfer->url.starts_with(ownOrigin_)) {
+            curl_easy_setopt(easy, CURLOPT_COOKIE, ownCookie_.c_str());
+            curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        }
+    }
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);

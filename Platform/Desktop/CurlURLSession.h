@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -55,6 +56,11 @@ public:
     // unfinished downloads are removed. Later tasks are dropped. Joins the worker thread.
     void stop();
 
+    // Sends `cookie` with every request to `origin` ("http://host:port"), the shell's own web
+    // server, so the shell can fetch what that server gives its pages (artwork, songs); such
+    // requests follow no redirect, so the cookie reaches no one else. Safe from any thread.
+    void allowOrigin(std::string origin, std::string cookie);
+
     // Removes the temporary files that a killed process left behind.
     static void removeStaleTemporaryFiles(const std::filesystem::path& temporaryDirectory);
 
@@ -75,6 +81,8 @@ private:
     std::vector<std::unique_ptr<Transfer>> incoming_;
     bool stopping_ = false;
     std::deque<std::unique_ptr<Transfer>> waiting_;       // worker thread only
+    std::string ownOrigin_;  // with its trailing "/"
+    std::string ownCookie_;
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
     std::thread worker_;
 };

@@ -1,0 +1,137 @@
+#include "Host/BrowserLauncher.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "Platform/Log.h"
+
+extern char** environ;
+
+namespace host {
+
+namespace {
+// The program's full path when it is on the PATH.
+std::optional<std::string> findProgram(std::string_view name) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path ? path : "/usr/bin:/bin";
+    while (!folders.empty()) {
+        std::size_t colon = folders.find(':');
+        std::string candidate = std::string(folders.substr(0, colon)) + "/" + std::string(name);
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+    }
+    return std::nullopt;
+}
+
+// The browser and its arguments for a page: Chromium in an app window whose media keys and
+// media session stay ours, else whatever the desktop opens pages with.
+std::optional<std::vector<std::string>> browserCommand(const std::string& url) {
+    for (const char* chromium : {"chromium", "chromium-browser"}) {
+        if (auto program = findProgram(chromium)) {
+            return std::vector<std::string>{
+                *program, "--app=" + url,
+                "--disable-features=HardwareMediaKeyHandling,MediaSessionService"};
+        }
+    }
+    if (auto opener = findProgram("xdg-open")) {
+        return std::vector<std::string>{*opener, url};
+    }
+    return std::nullopt;
+}
+
+// Runs the command in the background of a shell that ends at once, so the browser outlives
+// nobody's wait and holds none of the shell's standard streams.
+void startDetached(std::vector<std::string> command) {
+    std::vector<std::string> line = {"/bin/sh", "-c", "\"$@\" </dev/null >/dev/null 2>&1 &",
+                                     "musicshell-open"};
+    line.insert(line.end(), command.begin(), command.end());
+    std::vector<char*> arguments;
+    for (auto& argument : line) {
+        arguments.push_back(argument.data());
+    }
+    arguments.push_back(nullptr);
+    pid_t pid = 0;
+    if (int error = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, arguments.data(), environ)) {
+        platform::log(std::string("cannot start the browser: ") + std::strerror(error));
+        return;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
+
+std::string percentEncoded(const std::string& path) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += digits[c >> 4];
+            encoded += digits[c & 15];
+        }
+    }
+    return encoded;
+}
+}  // namespace
+
+BrowserLauncher::BrowserLauncher(std::filesystem::path pageDirectory, unsigned short port)
+    : page_(std::move(pageDirectory) / ("open-" + std::to_string(port) + ".html")) {}
+
+BrowserLauncher::~BrowserLauncher() {
+    if (starter_.joinable()) {
+        starter_.join();
+    }
+    ::unlink(page_.c_str());
+}
+
+void BrowserLauncher::open(const std::string& address) {
+    if (!writePage(address)) {
+        return;
+    }
+    auto command = browserCommand(pageURL());
+    if (!command) {
+        platform::log("no browser to open here: open the address by hand");
+        return;
+    }
+    starter_ = std::thread([command = std::move(*command)] { startDetached(command); });
+}
+
+bool BrowserLauncher::writePage(const std::string& address) const {
+    // A page left by a killed run, or anything planted in its place, goes first: the new one is
+    // made afresh, readable by the user alone.
+    ::unlink(page_.c_str());
+    int fd = ::open(page_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        platform::log("cannot write the page that opens the browser: " +
+                      std::string(std::strerror(errno)));
+        return false;
+    }
+    std::string page =
+        "<!doctype html><meta charset=\"utf-8\"><title>musicshell</title>"
+        "<meta name=\"referrer\" content=\"no-referrer\">"
+        "<meta http-equiv=\"refresh\" content=\"0; url=" +
+        address + "\"><script>location.replace(\"" + address + "\")</script>";
+    bool written = ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+    ::close(fd);
+    if (!written) {
+        platform::log("cannot write the page that opens the browser");
+    }
+    return written;
+}
+
+std::string BrowserLauncher::pageURL() const {
+    return "file://" + percentEncoded(page_.string());
+}
+
+}  // namespace host

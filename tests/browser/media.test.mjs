@@ -1,0 +1,153 @@
+// The container's media served to the page: by address, in ranges, confined to its two folders;
+// and the media widget once no page is left.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, rmSync, writeFileSync, mkdirSync, symlinkSync, openSync, writeSync, closeSync, ftruncateSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { startShell, logIn, openPage, launchChromium, startSessionBus } from "./shell.mjs";
+
+const root = mkdtempSync(join(tmpdir(), "musicshell-media-"));
+const container = join(root, "container");
+const offline = join(container, "Library/Application Support/offline");
+const downloads = join(container, "Documents/Downloads");
+let shell;
+let session;
+let browser;
+let bus;
+
+// A WAV file of `seconds` of silence, 8 kHz, 8-bit mono.
+function silence(seconds) {
+  const samples = 8000 * seconds;
+  const header = Buffer.alloc(44);
+  header.write("RIFF", 0);
+  header.writeUInt32LE(36 + samples, 4);
+  header.write("WAVEfmt ", 8);
+  header.writeUInt32LE(16, 16);
+  header.writeUInt16LE(1, 20);
+  header.writeUInt16LE(1, 22);
+  header.writeUInt32LE(8000, 24);
+  header.writeUInt32LE(8000, 28);
+  header.writeUInt16LE(1, 32);
+  header.writeUInt16LE(8, 34);
+  header.write("data", 36);
+  header.writeUInt32LE(samples, 40);
+  return Buffer.concat([header, Buffer.alloc(samples, 128)]);
+}
+
+before(async () => {
+  bus = await startSessionBus();
+  shell = await startShell(["--container", container], { DBUS_SESSION_BUS_ADDRESS: bus.address });
+  session = await logIn(shell);
+  browser = await launchChromium();
+});
+
+after(async () => {
+  await browser?.close();
+  await shell?.stop();
+  bus?.stop();
+  rmSync(root, { recursive: true, force: true });
+});
+
+test("an offline song plays by its address, and seeks", async () => {
+  const page = await openPage(browser, shell, session);
+  const song = silence(30).toString("base64");
+  const played = await page.evaluate(async (data) => {
+    const { Plugins, fileURL } = await import("/musicshell-bridge.js");
+    const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "long song.wav", data });
+    const audio = new Audio(fileURL(path));
+    await new Promise((resolve, reject) => { audio.onloadedmetadata = resolve; audio.onerror = reject; });
+    await audio.play();
+    audio.currentTime = 20;
+    await new Promise((resolve) => { audio.onseeked = resolve; });
+    audio.pause();
+    let refused;
+    try {
+      fileURL(path.replace("offline", "offline_temp"));
+    } catch (error) {
+      refused = error.message;
+    }
+    return { src: audio.src, seekable: audio.seekable.end(0), time: audio.currentTime, refused, path };
+  }, song);
+  assert.equal(played.src, `${shell.origin}/files/offline/long%20song.wav`);
+  assert.equal(played.seekable, 30);
+  assert.ok(played.time >= 20 && played.time < 21, `currentTime ${played.time}`);
+  assert.equal(played.refused, `musicshell: ${played.path.replace("offline", "offline_temp")} is ` +
+    "neither a stored nor a downloaded file, so no page can load it");
+  await page.context().close();
+});
+
+test("ranges, HEAD and revalidation answer from any place in a file, however large", async () => {
+  mkdirSync(downloads, { recursive: true });
+  writeFileSync(join(downloads, "digits.txt"), "0123456789");
+  const get = (path, headers = {}, method) => shell.request(path, { Cookie: session, ...headers }, method);
+
+  const part = await get("/files/downloads/digits.txt", { Range: "bytes=2-5" });
+  assert.equal(part.status, 206);
+  assert.equal(part.body, "2345");
+  assert.equal(part.headers["content-range"], "bytes 2-5/10");
+  assert.equal((await get("/files/downloads/digits.txt", { Range: "bytes=-3" })).body, "789");
+  const beyond = await get("/files/downloads/digits.txt", { Range: "bytes=10-" });
+  assert.equal(beyond.status, 416);
+  assert.equal(beyond.headers["content-range"], "bytes */10");
+
+  const whole = await get("/files/downloads/digits.txt");
+  assert.equal(whole.status, 200);
+  assert.equal(whole.headers["accept-ranges"], "bytes");
+  assert.equal(whole.headers["content-type"], "text/plain; charset=utf-8");
+  const again = await get("/files/downloads/digits.txt", { "If-None-Match": whole.headers.etag });
+  assert.equal(again.status, 304);
+  assert.equal(again.body, "");
+
+  // 64 GiB that hold no data: only a server that never reads a whole file answers these.
+  const huge = openSync(join(offline, "huge.bin"), "w");
+  ftruncateSync(huge, 64 * 2 ** 30);
+  writeSync(huge, "end", 64 * 2 ** 30 - 3);
+  closeSync(huge);
+  const head = await get("/files/offline/huge.bin", {}, "HEAD");
+  assert.equal(head.status, 200);
+  assert.equal(head.headers["content-length"], String(64 * 2 ** 30));
+  assert.equal(head.body, "");
+  const tail = await get("/files/offline/huge.bin", { Range: "bytes=-3" });
+  assert.equal(tail.status, 206);
+  assert.equal(tail.body, "end");
+
+  // The web application's own files are served the same way, under decoded names.
+  const track = await get("/tracks/morning%2ewav", { Range: "bytes=0-3" });
+  assert.equal(track.body, "RIFF");
+});
+
+test("the files address reaches nothing but regular files in the two folders", async () => {
+  writeFileSync(join(root, "secret.txt"), "secret");
+  writeFileSync(join(offline, "kept.txt"), "kept");
+  symlinkSync(join(root, "secret.txt"), join(offline, "link.txt"));
+  execFileSync("mkfifo", [join(offline, "fifo")]);
+  mkdirSync(join(offline, "folder"));
+  const get = (path) => shell.request(path, { Cookie: session });
+  assert.equal((await get("/files/offline/kept.txt")).body, "kept");
+  for (const path of [
+    "/files/offline/link.txt", // a link to a file outside
+    "/files/offline/fifo", // a special file: must not block the server either
+    "/files/offline/folder",
+    "/files/offline/", "/files/offline/..", "/files/offline/../../../secret.txt",
+    "/files/offline/%2e%2e%2f..%2fsecret.txt", "/files/offline/folder%2f..%2fkept.txt",
+    "/files/offline/kept.txt%00", "/files/offline/%zz", "/files/tmp/kept.txt", "/files/",
+  ]) {
+    assert.equal((await get(path)).status, 404, path);
+  }
+  assert.equal((await shell.request("/files/offline/kept.txt")).status, 403, "no cookie");
+
+  // A downloads folder that is a link to another folder is no way out either.
+  rmSync(downloads, { recursive: true });
+  symlinkSync(root, downloads);
+  assert.equal((await get("/files/downloads/secret.txt")).status, 404);
+});
+
+test("with no page left, the media widget soon shows the player stopped", async () => {
+  const page = await openPage(browser, shell, session);
+  await page.click("#play");
+  assert.equal(await bus.statusBecomes("Playing"), "Playing");
+  await page.context().close();
+  assert.equal(await bus.statusBecomes("Stopped"), "Stopped");
+});
