@@ -1,12 +1,16 @@
-import { Plugins } from "/musicshell-bridge.js";
+import { Plugins, fileURL } from "/musicshell-bridge.js";
 
 const { PlaybackStatusPlugin, OfflineStoragePlugin, DownloadPlugin } = Plugins;
-const tracks = [
-  { title: "Morning", artist: "musicshell demo", url: "tracks/morning.wav", file: "morning.wav" },
-  { title: "Evening", artist: "musicshell demo", url: "tracks/evening.wav", file: "evening.wav" },
+const bundled = [
+  { title: "Morning", url: "tracks/morning.wav", file: "morning.wav", source: "bundled" },
+  { title: "Evening", url: "tracks/evening.wav", file: "evening.wav", source: "bundled" },
 ];
+// The shell keeps no record of downloads: the page keeps its own.
+const downloadsKey = "musicshell-demo-downloads";
+const artwork = new URL("cover.png", window.location.href).href;
 const $ = (id) => document.getElementById(id);
 const audio = $("audio");
+let tracks = bundled;
 let current = 0;
 let lastTimeReport = 0;
 
@@ -29,34 +33,113 @@ function clock(seconds) {
   return `${Math.floor(whole / 60)}:${String(whole % 60).padStart(2, "0")}`;
 }
 
+function readable(bytes) {
+  const units = ["bytes", "KB", "MB", "GB", "TB"];
+  let unit = 0;
+  while (bytes >= 1000 && unit < units.length - 1) {
+    bytes /= 1000;
+    unit += 1;
+  }
+  return `${unit === 0 ? bytes : bytes.toFixed(1)} ${units[unit]}`;
+}
+
 function report() {
   const track = tracks[current];
   const state = audio.paused ? (audio.currentTime > 0 ? "paused" : "stopped") : "playing";
   $("state").textContent = state;
-  return attempt(() => PlaybackStatusPlugin.updateStatus({
-    state,
-    position: Math.round(audio.currentTime * 1000),
-    duration: Math.round((audio.duration || 0) * 1000),
-    playbackRate: audio.playbackRate,
-    title: track.title,
-    artist: track.artist,
-    album: "Demo",
-  }));
+  $("play").title = $("play").ariaLabel = audio.paused ? "Play" : "Pause";
+  $("play-icon").setAttribute("d", audio.paused ? "M8 5v14l11-7z" : "M6 5h4v14H6zM14 5h4v14h-4z");
+  return attempt(async () => {
+    await PlaybackStatusPlugin.updateStatus({
+      state,
+      position: Math.round(audio.currentTime * 1000),
+      duration: Math.round((audio.duration || 0) * 1000),
+      playbackRate: audio.playbackRate,
+      title: track.title,
+      artist: "musicshell demo",
+      album: "Demo",
+      thumbnail: artwork,
+    });
+    $("widget").textContent = `${state}, ${track.title}`;
+  });
 }
 
-function load(index, source) {
+function load(index) {
   current = (index + tracks.length) % tracks.length;
-  $("title").textContent = tracks[current].title;
-  $("source").textContent = source ? "from the offline store" : "bundled";
-  audio.src = source ?? tracks[current].url;
+  const track = tracks[current];
+  $("title").textContent = track.title;
+  $("source").textContent = track.source;
+  audio.src = track.url;
+  renderTracks();
 }
 
 async function play() {
   await attempt(() => audio.play());
 }
 
+function playTrack(index) {
+  load(index);
+  play();
+}
+
 function seekTo(seconds) {
   audio.currentTime = Math.max(0, Math.min(seconds, audio.duration || seconds));
+}
+
+// A list item: a label, a detail and buttons.
+function item(label, detail, buttons) {
+  const entry = document.createElement("li");
+  const text = document.createElement("span");
+  text.textContent = label;
+  const small = document.createElement("small");
+  small.textContent = detail;
+  text.append(small);
+  entry.append(text);
+  for (const [caption, action] of buttons) {
+    const button = document.createElement("button");
+    button.textContent = caption;
+    button.addEventListener("click", action);
+    entry.append(button);
+  }
+  return entry;
+}
+
+function renderTracks() {
+  $("tracks").replaceChildren(...tracks.map((track, index) =>
+    item(`${index === current ? "▶ " : ""}${track.title}`, track.source, [["Play", () => playTrack(index)]])));
+}
+
+function storedDownloads() {
+  return JSON.parse(localStorage.getItem(downloadsKey) ?? "[]");
+}
+
+// Bundled tracks, then the stored songs, then the downloaded ones, all played by address.
+async function refresh() {
+  const listing = await attempt(() => OfflineStoragePlugin.listFiles());
+  const names = listing?.files ?? [];
+  const sizes = await Promise.all(names.map(async (name) => {
+    const response = await fetch(`/files/offline/${encodeURIComponent(name)}`, { method: "HEAD" });
+    return Number(response.headers.get("Content-Length"));
+  }));
+  $("files").replaceChildren(...names.map((name, index) => item(name, readable(sizes[index]), [
+    ["Delete", () => remove(name)],
+  ])));
+  const stored = names.map((name) => ({ title: name, url: `/files/offline/${encodeURIComponent(name)}`, source: "offline store" }));
+  const downloaded = storedDownloads().map(({ name, path }) => ({ title: name, url: fileURL(path), source: "downloads" }));
+  $("downloads").replaceChildren(...downloaded.map((track) => item(track.title, "downloaded", [
+    ["Play", () => playTrack(tracks.findIndex((entry) => entry.url === track.url))],
+  ])));
+  const playing = tracks[current]?.url;
+  tracks = [...bundled, ...stored, ...downloaded];
+  current = Math.max(0, tracks.findIndex((track) => track.url === playing));
+  renderTracks();
+
+  const figures = await attempt(() => OfflineStoragePlugin.getStorageInfo());
+  if (figures) {
+    $("used").textContent = readable(figures.used);
+    $("free").textContent = readable(figures.free);
+    $("total").textContent = readable(figures.total);
+  }
 }
 
 function toBase64(bytes) {
@@ -67,81 +150,65 @@ function toBase64(bytes) {
   return btoa(text);
 }
 
-function fromBase64(text) {
-  return Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
-}
-
-async function refreshStore() {
-  const listing = await attempt(() => OfflineStoragePlugin.listFiles());
-  const list = $("files");
-  list.replaceChildren();
-  for (const name of listing?.files ?? []) {
-    const item = document.createElement("li");
-    const label = document.createElement("span");
-    label.textContent = name;
-    const button = document.createElement("button");
-    button.textContent = "Play";
-    button.addEventListener("click", () => playStored(name));
-    item.append(label, button);
-    list.append(item);
-  }
-  const figures = await attempt(() => OfflineStoragePlugin.getStorageInfo());
-  if (figures) {
-    const gigabytes = (bytes) => `${(bytes / 1e9).toFixed(1)} GB`;
-    $("used").textContent = `${figures.used} bytes`;
-    $("total").textContent = gigabytes(figures.total);
-    $("free").textContent = gigabytes(figures.free);
-  }
-}
-
 async function saveCurrent() {
   const track = tracks[current];
+  const name = track.file ?? track.title;
   const bytes = new Uint8Array(await (await fetch(track.url)).arrayBuffer());
-  const saved = await attempt(() => OfflineStoragePlugin.writeFile({ filename: track.file, data: toBase64(bytes) }));
-  if (saved) {
-    show(`Saved to ${saved.path}`);
-    await refreshStore();
+  if (await attempt(() => OfflineStoragePlugin.writeFile({ filename: name, data: toBase64(bytes) }))) {
+    show(`Saved ${name} in the offline store`);
+    await refresh();
   }
 }
 
-async function playStored(name) {
-  const stored = await attempt(() => OfflineStoragePlugin.readFile({ filename: name }));
-  if (!stored) {
-    return;
+async function remove(name) {
+  if (await attempt(() => OfflineStoragePlugin.deleteFile({ filename: name }))) {
+    show(`Deleted ${name}`);
+    await refresh();
   }
-  const index = Math.max(0, tracks.findIndex((track) => track.file === name));
-  load(index, URL.createObjectURL(new Blob([fromBase64(stored.data)], { type: "audio/wav" })));
-  show(`Playing ${name} from the offline store`);
-  await play();
 }
 
 async function download() {
   const url = $("download-url").value.trim();
   const fileName = $("download-name").value.trim() || undefined;
+  const button = $("download");
+  button.disabled = true;
+  button.textContent = "Downloading…";
+  show(`Downloading ${fileName ?? url}…`);
   const result = await attempt(() => DownloadPlugin.downloadFile({ url, fileName }));
+  button.disabled = false;
+  button.textContent = "Download";
   if (result) {
-    show(`Downloaded to ${result.path}`);
+    const name = result.path.slice(result.path.lastIndexOf("/") + 1);
+    const kept = storedDownloads().filter((entry) => entry.name !== name);
+    localStorage.setItem(downloadsKey, JSON.stringify([...kept, { name, path: result.path }]));
+    show(`Downloaded ${name}`);
+    await refresh();
   }
 }
 
-$("play").addEventListener("click", play);
-$("pause").addEventListener("click", () => audio.pause());
-$("next").addEventListener("click", () => { load(current + 1); play(); });
-$("prev").addEventListener("click", () => { load(current - 1); play(); });
+function mediaKey(name, action) {
+  return (data) => {
+    $("media-key").textContent = name;
+    action(data);
+  };
+}
+
+$("play").addEventListener("click", () => (audio.paused ? play() : audio.pause()));
+$("next").addEventListener("click", () => playTrack(current + 1));
+$("prev").addEventListener("click", () => playTrack(current - 1));
 $("seek").addEventListener("input", () => seekTo(($("seek").value / 1000) * (audio.duration || 0)));
 $("save").addEventListener("click", saveCurrent);
-$("refresh").addEventListener("click", refreshStore);
 $("download").addEventListener("click", download);
 
 audio.addEventListener("play", report);
 audio.addEventListener("pause", report);
 audio.addEventListener("seeked", report);
 audio.addEventListener("loadedmetadata", () => { $("length").textContent = clock(audio.duration); report(); });
-audio.addEventListener("ended", () => { load(current + 1); play(); });
+audio.addEventListener("ended", () => playTrack(current + 1));
 audio.addEventListener("timeupdate", () => {
   $("elapsed").textContent = clock(audio.currentTime);
   $("seek").value = audio.duration ? (audio.currentTime / audio.duration) * 1000 : 0;
-  // The lock screen advances the clock itself; twice a second keeps it honest.
+  // The widget advances the clock itself; twice a second keeps it honest.
   if (performance.now() - lastTimeReport >= 500) {
     lastTimeReport = performance.now();
     report();
@@ -149,11 +216,10 @@ audio.addEventListener("timeupdate", () => {
 });
 
 // The system's media controls, relayed by the shell.
-PlaybackStatusPlugin.addListener("playMusic", play);
-PlaybackStatusPlugin.addListener("pauseMusic", () => audio.pause());
-PlaybackStatusPlugin.addListener("changeTrack", ({ dir }) => { load(current + dir); play(); });
-PlaybackStatusPlugin.addListener("iosSeek", ({ time }) => seekTo(time));
+PlaybackStatusPlugin.addListener("playMusic", mediaKey("play", play));
+PlaybackStatusPlugin.addListener("pauseMusic", mediaKey("pause", () => audio.pause()));
+PlaybackStatusPlugin.addListener("changeTrack", mediaKey("next / previous", ({ dir }) => playTrack(current + dir)));
+PlaybackStatusPlugin.addListener("iosSeek", mediaKey("seek", ({ time }) => seekTo(time)));
 
 load(0);
-refreshStore();
-attempt(() => OfflineStoragePlugin.getDeviceId()).then((id) => { if (id) $("device").textContent = id.deviceId; });
+refresh().then(() => { document.body.dataset.ready = "yes"; });
