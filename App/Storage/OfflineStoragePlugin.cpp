@@ -190,12 +190,11 @@ void OfflineStoragePlugin::readFile(const CAPPluginCall& call) {
     if (!file) {
         return;
     }
-    auto bytes = platform().fileSystem->read(*file);
-    if (!bytes.ok() && bytes.error().kind == Kind::notFound) {
+    auto opened = platform().fileSystem->openForReading(*file);
+    if (!opened.ok() && opened.error().kind == Kind::notFound) {
         call.reject("File not found");
         return;
     }
-    auto opened = files.openForReading(*file);
     if (!opened.ok()) {
         call.reject("Read failed: " + opened.error().description);
         return;
