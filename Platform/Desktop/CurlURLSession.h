@@ -80,8 +80,8 @@ private:
     std::mutex mutex_;
     std::vector<std::unique_ptr<Transfer>> incoming_;
     bool stopping_ = false;
-    std::deque<std::unique_ptr<Transfer>> waiting_;       // worker thread only
-    std::string ownOrigin_;  // with its trailing "/"
+    std::deque<std::unique_ptr<Transfer>> waiting_;  // worker thread only
+    std::string ownOrigin_;                          // with its trailing "/"
     std::string ownCookie_;
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
     std::thread worker_;
