@@ -280,7 +280,12 @@ TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
 
     auto reading = page();
     reading->sendMessage(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"listFiles"})");
-    EXPECT_EQ(reading->receiveMessage(), R"({"id":1,"ok":true,"data":{"files":[]}})");
+    // The last presses' events may still be on their way to every page, this one included.
+    std::string answer = reading->receiveMessage();
+    while (answer.starts_with(R"({"event")")) {
+        answer = reading->receiveMessage();
+    }
+    EXPECT_EQ(answer, R"({"id":1,"ok":true,"data":{"files":[]}})");
 }
 
 TEST_F(WebServerTest, ALargeAnswerGoesThroughWhole) {
