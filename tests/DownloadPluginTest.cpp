@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "App/Bridge/CAPPluginClass.h"
 #include "App/Download/DownloadPlugin.h"
@@ -505,6 +506,8 @@ TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
     };
 
     FakeServices fakes;
+    // A sanitizer's runtime starts a thread of its own along with the process's first one.
+    std::thread([] {}).join();
     int threadsBefore = threadCount();
     CommandFileOpener opener(script.string(), fakes.mainQueue);
     constexpr int requests = 30;
