@@ -1,17 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <future>
 
+#include "FileContents.h"
 #include "HostileRoutes.h"
 #include "LoopbackServer.h"
+#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
+namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 namespace {
 
+// The built host against a loopback server whose "/held" answers once the test releases it.
 class DownloadOverStdioTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -24,35 +27,40 @@ protected:
     }
 
     void TearDown() override {
-        releaseHeld.set_value();
+        releaseHeld();
         server.stop();
     }
 
+    void releaseHeld() {
+        if (!released.exchange(true)) {
+            releasing.set_value();
+        }
+    }
+
+    Json download(const Json& id, const std::string& method, Json options) {
+        return pluginRequest(id, "DownloadPlugin", method, std::move(options));
+    }
+
     TemporaryDirectory directory;
-    std::string container = (directory / "c").string();
+    fs::path container = directory / "c";
     LoopbackServer server;
-    std::promise<void> releaseHeld;
-    std::shared_future<void> release = releaseHeld.get_future().share();
+    std::atomic<bool> released{false};
+    std::promise<void> releasing;
+    std::shared_future<void> release = releasing.get_future().share();
 };
 
 TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
-    ShellProcess shell{{"stdio", "--container", container, "--opener", "true"}};
-    shell.sendJson({{"id", "file"},
-                    {"plugin", "DownloadPlugin"},
-                    {"method", "downloadFile"},
-                    {"options", {{"url", server.url("/held")}, {"fileName", "held.bin"}}}});
-    shell.sendJson({{"id", "package"},
-                    {"plugin", "DownloadPlugin"},
-                    {"method", "downloadAndInstall"},
-                    {"options", {{"url", server.url("/held")}}}});
+    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", "true"}};
+    shell.sendJson(
+        download("file", "downloadFile", {{"url", server.url("/held")}, {"fileName", "held.bin"}}));
+    shell.sendJson(download("package", "downloadAndInstall", {{"url", server.url("/held")}}));
     // Requests that follow are answered while both transfers wait.
     EXPECT_EQ(shell.call({{"id", "after"}, {"host", "audioSession"}})["ok"], true);
     EXPECT_TRUE(shell.messages.empty());
 
-    releaseHeld.set_value();
-    releaseHeld = {};
+    releaseHeld();
     std::map<std::string, Json> answers;
-    for (int i = 0; i < 2; ++i) {
+    while (answers.size() < 2) {
         auto message = shell.next();
         ASSERT_TRUE(message) << shell.standardError();
         answers[(*message)["id"]] = *message;
@@ -60,54 +68,49 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
     EXPECT_EQ(answers["file"],
               Json({{"id", "file"},
                     {"ok", true},
-                    {"data", {{"path", container + "/Documents/Downloads/held.bin"}}}}));
+                    {"data", {{"path", (container / "Documents/Downloads/held.bin").string()}}}}));
     EXPECT_EQ(answers["package"], Json({{"id", "package"}, {"ok", true}}));
 }
 
 TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
-    releaseHeld.set_value();
-    releaseHeld = {};
-    ShellProcess shell{{"stdio", "--container", container}};
-    shell.sendJson({{"id", 1},
-                    {"plugin", "DownloadPlugin"},
-                    {"method", "downloadFile"},
-                    {"options", {{"url", server.url("/held")}}}});
+    releaseHeld();
+    ShellProcess shell{{"stdio", "--container", container.string()}};
+    shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
     shell.closeInput();
     EXPECT_EQ(shell.wait(), 0);
     EXPECT_EQ(shell.next().value()["ok"], true);
-    std::ifstream file(container + "/Documents/Downloads/audio.mp3");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "held body");
+    EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), "held body");
 }
 
 TEST_F(DownloadOverStdioTest, QuittingAbandonsTransfersAndTheirTemporaryFiles) {
-    ShellProcess shell{{"stdio", "--container", container}};
-    shell.sendJson({{"id", 1},
-                    {"plugin", "DownloadPlugin"},
-                    {"method", "downloadFile"},
-                    {"options", {{"url", server.url("/held")}}}});
+    ShellProcess shell{{"stdio", "--container", container.string()}};
+    shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
     shell.call({{"id", 2}, {"host", "audioSession"}});
     shell.send(R"({"host":"quit"})");
     EXPECT_EQ(shell.wait(), 0);
     EXPECT_FALSE(shell.next());
-    EXPECT_TRUE(std::filesystem::is_empty(container + "/tmp"));
-    EXPECT_FALSE(std::filesystem::exists(container + "/Documents/Downloads/audio.mp3"));
+    EXPECT_TRUE(fs::is_empty(container / "tmp"));
+    EXPECT_FALSE(fs::exists(container / "Documents/Downloads/audio.mp3"));
 }
 
 TEST_F(DownloadOverStdioTest, TheDownloadLimitsAreSetOnTheCommandLine) {
-    ShellProcess shell{{"stdio", "--container", container, "--download-stall-seconds", "1",
+    ShellProcess shell{{"stdio", "--container", container.string(), "--download-stall-seconds", "1",
                         "--max-download-bytes", "1000"}};
-    auto download = [&](const std::string& path) {
-        return shell.call({{"id", path},
-                           {"plugin", "DownloadPlugin"},
-                           {"method", "downloadFile"},
-                           {"options", {{"url", server.url(path)}}}})["message"];
+    const std::string larger = "Download failed: Larger than the limit of 1000 bytes";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/endless", larger},
+        {"/announced", larger},
+        {"/trickle",
+         "Download failed: Operation too slow. Less than 1024 bytes/sec transferred the last 1 "
+         "seconds"},
     };
-    EXPECT_EQ(download("/endless"), "Download failed: Larger than the limit of 1000 bytes");
-    EXPECT_EQ(download("/trickle"),
-              "Download failed: Operation too slow. Less than 1024 bytes/sec transferred the last "
-              "1 seconds");
-    EXPECT_TRUE(std::filesystem::is_empty(container + "/tmp"));
-    EXPECT_FALSE(std::filesystem::exists(container + "/Documents/Downloads"));
+    for (const auto& [path, message] : cases) {
+        EXPECT_EQ(
+            shell.call(download(path, "downloadFile", {{"url", server.url(path)}}))["message"],
+            message);
+    }
+    EXPECT_TRUE(fs::is_empty(container / "tmp"));
+    EXPECT_FALSE(fs::exists(container / "Documents/Downloads"));
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 
 #include <httplib.h>
 
-#include <chrono>
 #include <string>
 #include <thread>
+
+#include "Eventually.h"
 
 // A real HTTP server on 127.0.0.1 and a free port, for the length of a test.
 class LoopbackServer {
@@ -17,14 +18,12 @@ public:
 
     httplib::Server& routes() { return server_; }
 
-    // Call after the routes are set up.
+    // Call after the routes are set up. The socket listens once bound; this waits for the
+    // accept loop.
     void start() {
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // The socket is bound and listening already; this only waits for the accept loop.
-        while (!server_.is_running()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        eventually([this] { return server_.is_running(); });
     }
 
     void stop() {

@@ -53,34 +53,30 @@ public:
         }
     }
 
-    // What arrives until `marker` has (or the server closed, or the deadline passed).
-    std::string readUntil(std::string_view marker, std::chrono::seconds deadline = 30s) {
+    // What arrives until `marker` has (or the server closed).
+    std::string readUntil(std::string_view marker) {
         std::string text;
-        readWhile(
-            [&](std::string_view chunk) {
-                text.append(chunk);
-                return text.find(marker) == std::string::npos;
-            },
-            deadline);
-        return text;
-    }
-
-    // Exactly `bytes` bytes, fewer when the server closed first.
-    std::string read(std::size_t bytes, std::chrono::seconds deadline = 30s) {
-        std::string text;
-        while (text.size() < bytes && readWhile(
-                                          [&](std::string_view chunk) {
-                                              text.append(chunk);
-                                              return false;
-                                          },
-                                          deadline, bytes - text.size())) {
+        for (auto end = deadline();
+             text.find(marker) == std::string::npos && received(text, end);) {
         }
         return text;
     }
 
-    // Whether the server closes the connection before the deadline; what it sent is dropped.
-    bool closedByServer(std::chrono::seconds deadline = 30s) {
-        return !readWhile([](std::string_view) { return true; }, deadline);
+    // Exactly `bytes` bytes, fewer when the server closed first.
+    std::string read(std::size_t bytes) {
+        std::string text;
+        for (auto end = deadline();
+             text.size() < bytes && received(text, end, bytes - text.size());) {
+        }
+        return text;
+    }
+
+    // Returns once the server has closed the connection; what it sent is dropped.
+    void waitUntilClosed() {
+        std::string dropped;
+        for (auto end = deadline(); received(dropped, end);) {
+            dropped.clear();
+        }
     }
 
     // A WebSocket message as a page sends it (masked, with a zero key): text, or with `binary`
@@ -118,27 +114,21 @@ public:
     }
 
 private:
-    // Reads chunks while `more` says so; false when the server closed first. Throws at the
-    // deadline, which only a broken server lets pass.
-    template <class More>
-    bool readWhile(More more, std::chrono::seconds deadline, std::size_t most = 1 << 16) {
-        auto end = std::chrono::steady_clock::now() + deadline;
-        std::string buffer(std::min<std::size_t>(most, 1 << 16), '\0');
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            pollfd ready{fd_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) == 0) {
-                throw std::runtime_error("nothing from the server in time");
-            }
-            ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
-            if (got <= 0) {
-                return false;
-            }
-            if (!more(std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
-                return true;
-            }
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point deadline() { return Clock::now() + 30s; }
+
+    // Appends what arrives next, at most `most` bytes; false when the server closed. Throws at
+    // the deadline, which only a broken server lets pass.
+    bool received(std::string& text, Clock::time_point end, std::size_t most = 1 << 16) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        pollfd ready{fd_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) == 0) {
+            throw std::runtime_error("nothing from the server in time");
         }
+        std::string buffer(std::min<std::size_t>(most, 1 << 16), '\0');
+        ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+        text.append(buffer.data(), static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        return got > 0;
     }
 
     int fd_ = -1;
@@ -223,8 +213,8 @@ TEST_F(WebServerTest, SilentConnectionsLoseTheirSlotToOnesThatWait) {
     Connection waiting(port);
     waiting.send(request("/"));
     // Neither of the first two ever finishes its headers: their deadline lets the third in.
-    EXPECT_TRUE(first.closedByServer());
-    EXPECT_TRUE(second.closedByServer());
+    first.waitUntilClosed();
+    second.waitUntilClosed();
     EXPECT_TRUE(waiting.readUntil("\r\n\r\n").starts_with("HTTP/1.1 403 Forbidden"));
 }
 
@@ -278,7 +268,7 @@ TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
         presses += round;
     }
     EXPECT_TRUE(logSays("bridge: a page stopped reading with "));
-    EXPECT_TRUE(stalled->closedByServer());
+    stalled->waitUntilClosed();
 
     auto reading = page();
     reading->sendMessage(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"listFiles"})");

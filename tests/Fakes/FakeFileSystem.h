@@ -9,17 +9,8 @@
 // The real container file system, with any operation made to fail on demand.
 class FakeFileSystem : public DesktopFileSystem {
 public:
-    enum class Operation {
-        createDirectories,
-        remove,
-        list,
-        read,
-        // reading an opened file, after its first piece, as a failing disk would
-        readOnward,
-        writeAtomically,
-        replace,
-        figures
-    };
+    // `readOnward`: reading an opened file after its first piece, as a failing disk would.
+    enum class Operation { remove, list, read, readOnward, writeAtomically, replace, figures };
 
     using DesktopFileSystem::DesktopFileSystem;
 
@@ -35,68 +26,50 @@ public:
     // The volume's figures from now on, instead of the real ones.
     std::optional<platform::FileSystemFigures> fixedFigures;
 
-    [[nodiscard]] std::optional<platform::Error> createDirectories(
-        const std::filesystem::path& path) override {
-        return failOr(Operation::createDirectories,
-                      [&] { return DesktopFileSystem::createDirectories(path); });
-    }
-    [[nodiscard]] std::optional<platform::Error> remove(
-        const std::filesystem::path& path) override {
+    std::optional<platform::Error> remove(const std::filesystem::path& path) override {
         return failOr(Operation::remove, [&] { return DesktopFileSystem::remove(path); });
     }
     platform::Result<std::vector<std::string>> contentsOfDirectory(
         const std::filesystem::path& directory) const override {
-        if (auto error = failure(Operation::list)) {
-            return *error;
-        }
-        return DesktopFileSystem::contentsOfDirectory(directory);
+        return failOr(Operation::list,
+                      [&] { return DesktopFileSystem::contentsOfDirectory(directory); });
     }
     platform::Result<std::vector<platform::DirectoryEntry>> contentsWithSizes(
         const std::filesystem::path& directory) const override {
-        if (auto error = failure(Operation::list)) {
-            return *error;
-        }
-        return DesktopFileSystem::contentsWithSizes(directory);
+        return failOr(Operation::list,
+                      [&] { return DesktopFileSystem::contentsWithSizes(directory); });
     }
     platform::Result<std::string> read(const std::filesystem::path& file) const override {
-        if (auto error = failure(Operation::read)) {
-            return *error;
-        }
-        return DesktopFileSystem::read(file);
+        return failOr(Operation::read, [&] { return DesktopFileSystem::read(file); });
     }
-    [[nodiscard]] platform::Result<std::unique_ptr<platform::ReadableFile>> openForReading(
+    platform::Result<std::unique_ptr<platform::ReadableFile>> openForReading(
         const std::filesystem::path& file) const override {
-        if (auto error = failure(Operation::read)) {
-            return *error;
-        }
-        auto opened = DesktopFileSystem::openForReading(file);
-        if (!opened.ok()) {
+        auto opened =
+            failOr(Operation::read, [&] { return DesktopFileSystem::openForReading(file); });
+        auto error = failure(Operation::readOnward);
+        if (!opened.ok() || !error) {
             return opened;
         }
-        if (auto error = failure(Operation::readOnward)) {
-            return std::unique_ptr<platform::ReadableFile>(
-                std::make_unique<FailingOnward>(std::move(opened.value()), *error));
-        }
-        return opened;
+        return std::unique_ptr<platform::ReadableFile>(
+            std::make_unique<FailingOnward>(std::move(opened.value()), *error));
     }
-    [[nodiscard]] std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
-                                                                 std::string_view bytes) override {
+    std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
+                                                   std::string_view bytes) override {
         return failOr(Operation::writeAtomically,
                       [&] { return DesktopFileSystem::writeAtomically(file, bytes); });
     }
-    [[nodiscard]] std::optional<platform::Error> replace(const std::filesystem::path& from,
-                                                         const std::filesystem::path& to) override {
+    std::optional<platform::Error> replace(const std::filesystem::path& from,
+                                           const std::filesystem::path& to) override {
         return failOr(Operation::replace, [&] { return DesktopFileSystem::replace(from, to); });
     }
     platform::Result<platform::FileSystemFigures> figures(
         const std::filesystem::path& path) const override {
-        if (auto error = failure(Operation::figures)) {
-            return *error;
-        }
-        if (fixedFigures) {
-            return *fixedFigures;
-        }
-        return DesktopFileSystem::figures(path);
+        return failOr(Operation::figures, [&]() -> platform::Result<platform::FileSystemFigures> {
+            if (fixedFigures) {
+                return *fixedFigures;
+            }
+            return DesktopFileSystem::figures(path);
+        });
     }
 
 private:
@@ -117,10 +90,11 @@ private:
         bool first_ = true;
     };
 
+    // The planted failure of `operation`, else what the real file system does.
     template <class Real>
-    std::optional<platform::Error> failOr(Operation operation, Real real) {
+    auto failOr(Operation operation, Real real) const -> decltype(real()) {
         if (auto error = failure(operation)) {
-            return error;
+            return *error;
         }
         return real();
     }

@@ -6,7 +6,7 @@ import assert from "node:assert/strict";
 import http from "node:http";
 import { readFileSync } from "node:fs";
 import { WebSocketServer } from "ws";
-import { chromium } from "playwright-core";
+import { eventually, launchChromium } from "./shell.mjs";
 
 const client = readFileSync(new URL("../../web/musicshell-bridge.js", import.meta.url));
 const START = new Date("2030-01-01T00:00:00Z").getTime();
@@ -22,16 +22,6 @@ const shell = {
 let server;
 let origin;
 let browser;
-
-async function until(condition, what) {
-  const deadline = Date.now() + 30000;
-  while (!(await condition())) {
-    if (Date.now() > deadline) {
-      throw new Error(`timed out waiting for ${what}`);
-    }
-    await new Promise((resolve) => setTimeout(resolve, 10));
-  }
-}
 
 before(async () => {
   const sockets = new WebSocketServer({ noServer: true });
@@ -62,7 +52,7 @@ before(async () => {
   });
   await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
   origin = `http://127.0.0.1:${server.address().port}`;
-  browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
+  browser = await launchChromium();
 });
 
 after(async () => {
@@ -97,7 +87,7 @@ async function openPage() {
   });
   await page.goto(origin);
   await page.evaluate(async () => { window.Plugins = (await import("/musicshell-bridge.js")).Plugins; });
-  await until(() => shell.connections.length > connectionsBefore, "the page to connect");
+  await eventually(() => shell.connections.length > connectionsBefore, "the page to connect");
   await page.clock.pauseAt(START + 60000);
   return page;
 }
@@ -106,12 +96,12 @@ const outcome = (page, name) => page.evaluate((key) => window.outcomes[key], nam
 
 async function dropConnection(page) {
   shell.connections.at(-1).terminate();
-  await until(() => page.evaluate(() => window.socketClosed()), "the page to see the drop");
+  await eventually(() => page.evaluate(() => window.socketClosed()), "the page to see the drop");
 }
 
 // Lets the client's reconnection timer fire until the shell has `count` connections.
 async function reconnect(page, count) {
-  await until(async () => {
+  await eventually(async () => {
     await page.clock.runFor(500);
     return shell.connections.length >= count;
   }, "the page to reconnect");
@@ -125,7 +115,7 @@ async function callWhileRefused(page, name, method, options) {
   await page.evaluate(([key, called, argument]) =>
     window.settle(key, window.Plugins.OfflineStoragePlugin[called](argument)), [name, method, options]);
   await page.clock.runFor(500);
-  await until(() => page.evaluate(() => window.socketClosed()), "the refused attempt");
+  await eventually(() => page.evaluate(() => window.socketClosed()), "the refused attempt");
 }
 
 // Since the messages of one connection arrive in order, a call answered on it shows that
@@ -141,7 +131,7 @@ test("a call the shell received before the drop is rejected as of unknown outcom
   const page = await openPage();
   const count = shell.connections.length;
   await page.evaluate(() => window.settle("delete", window.Plugins.OfflineStoragePlugin.deleteFile({ filename: "a" })));
-  await until(() => shell.received.some(([index, method]) => index === count - 1 && method === "deleteFile"), "the call");
+  await eventually(() => shell.received.some(([index, method]) => index === count - 1 && method === "deleteFile"), "the call");
 
   await dropConnection(page);
   assert.deepEqual(await outcome(page, "delete"), {
@@ -162,7 +152,7 @@ test("a call made while disconnected waits for the connection, then goes once", 
 
   shell.refusing = false;
   await reconnect(page, count + 1);
-  await until(async () => (await outcome(page, "write")) !== undefined, "the answer");
+  await eventually(async () => (await outcome(page, "write")) !== undefined, "the answer");
   assert.deepEqual(await outcome(page, "write"), { resolved: { method: "writeFile" } });
   assert.deepEqual(await methodsReceivedAfterReconnecting(page), ["writeFile", "fileExists"]);
   await page.close();

@@ -1,12 +1,11 @@
-// The container's media served to the page: by address, in ranges, confined to its two folders;
-// and the media widget once no page is left.
+// The container's media served to the page: by address, in ranges, confined to its two folders.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { mkdtempSync, rmSync, writeFileSync, mkdirSync, symlinkSync, openSync, writeSync, closeSync, ftruncateSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { startShell, logIn, openPage, launchChromium, startSessionBus } from "./shell.mjs";
+import { startShell, logIn, openPage, launchChromium } from "./shell.mjs";
 
 const root = mkdtempSync(join(tmpdir(), "musicshell-media-"));
 const container = join(root, "container");
@@ -15,30 +14,24 @@ const downloads = join(container, "Documents/Downloads");
 let shell;
 let session;
 let browser;
-let bus;
 
 // A WAV file of `seconds` of silence, 8 kHz, 8-bit mono.
 function silence(seconds) {
   const samples = 8000 * seconds;
   const header = Buffer.alloc(44);
   header.write("RIFF", 0);
-  header.writeUInt32LE(36 + samples, 4);
   header.write("WAVEfmt ", 8);
-  header.writeUInt32LE(16, 16);
-  header.writeUInt16LE(1, 20);
-  header.writeUInt16LE(1, 22);
-  header.writeUInt32LE(8000, 24);
-  header.writeUInt32LE(8000, 28);
-  header.writeUInt16LE(1, 32);
-  header.writeUInt16LE(8, 34);
   header.write("data", 36);
-  header.writeUInt32LE(samples, 40);
+  // Chunk sizes, then format 1 (PCM), 1 channel, the rate, bytes a second, block size, bits.
+  [[4, 36 + samples], [16, 16], [24, 8000], [28, 8000], [40, samples]]
+    .forEach(([at, value]) => header.writeUInt32LE(value, at));
+  [[20, 1], [22, 1], [32, 1], [34, 8]].forEach(([at, value]) => header.writeUInt16LE(value, at));
   return Buffer.concat([header, Buffer.alloc(samples, 128)]);
 }
 
 before(async () => {
-  bus = await startSessionBus();
-  shell = await startShell(["--container", container], { DBUS_SESSION_BUS_ADDRESS: bus.address });
+  // No session bus: nothing reaches the desktop the tests run on.
+  shell = await startShell(["--container", container], { DBUS_SESSION_BUS_ADDRESS: "unix:path=/nonexistent" });
   session = await logIn(shell);
   browser = await launchChromium();
 });
@@ -46,7 +39,6 @@ before(async () => {
 after(async () => {
   await browser?.close();
   await shell?.stop();
-  bus?.stop();
   rmSync(root, { recursive: true, force: true });
 });
 
@@ -142,12 +134,4 @@ test("the files address reaches nothing but regular files in the two folders", a
   rmSync(downloads, { recursive: true });
   symlinkSync(root, downloads);
   assert.equal((await get("/files/downloads/secret.txt")).status, 404);
-});
-
-test("with no page left, the media widget soon shows the player stopped", async () => {
-  const page = await openPage(browser, shell, session);
-  await page.click("#play");
-  assert.equal(await bus.statusBecomes("Playing"), "Playing");
-  await page.context().close();
-  assert.equal(await bus.statusBecomes("Stopped"), "Stopped");
 });
