@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <condition_variable>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -382,26 +381,15 @@ TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
 }
 
 int threadCount() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line) && !line.starts_with("Threads:")) {
-    }
-    return std::stoi(line.substr(8));
+    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/task"), {}));
 }
 
-// Live child processes of this process.
+// Child processes of this process, as its threads list them.
 int childProcesses() {
     int count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::string text;
-        std::getline(std::ifstream(entry.path() / "stat"), text);
-        if (auto close = text.rfind(')'); close != std::string::npos) {
-            std::istringstream rest(text.substr(close + 2));
-            char state = 0;
-            int parent = 0;
-            rest >> state >> parent;
-            count += parent == ::getpid() && state != 'Z';
-        }
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream children(task.path() / "children");
+        count += static_cast<int>(std::distance(std::istream_iterator<int>(children), {}));
     }
     return count;
 }

@@ -1,5 +1,6 @@
-// The browser host's defences against clients that hold on to what they are given: silent
-// connections, descriptor exhaustion, pages that stop reading, and floods of refused requests.
+// The browser host's listening socket, and its defences against clients that hold on to what they
+// are given: silent connections, descriptor exhaustion, pages that stop reading, and floods of
+// refused requests.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -9,8 +10,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "App/Bridge/Base64.h"
@@ -200,6 +203,36 @@ protected:
     std::string token;
     std::string cookie_;
 };
+
+// The addresses, as the kernel writes them in hexadecimal, of the sockets listening on `port`.
+std::vector<std::string> listeningAddresses(int port) {
+    std::vector<std::string> addresses;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream lines(table);
+        std::string line;
+        std::getline(lines, line);  // the header
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            fields >> slot >> local >> remote >> state;
+            std::size_t colon = local.find(':');
+            if (state == "0A" && std::stoi(local.substr(colon + 1), nullptr, 16) == port) {
+                addresses.push_back(local.substr(0, colon));
+            }
+        }
+    }
+    return addresses;
+}
+
+TEST_F(WebServerTest, ListensOnLoopbackOnlyAndEndsWithStatusOneOnATakenPort) {
+    start();
+    EXPECT_EQ(listeningAddresses(port), std::vector<std::string>{"0100007F"});
+    ShellProcess second{
+        {"serve", "--container", (directory / "c").string(), "--port", std::to_string(port)}};
+    EXPECT_EQ(second.wait(), 1);
+    EXPECT_NE(second.standardError().find("cannot serve: "), std::string::npos)
+        << second.standardError();
+}
 
 TEST_F(WebServerTest, SilentConnectionsLoseTheirSlotToOnesThatWait) {
     start({"--max-connections", "2", "--header-timeout", "1"});

@@ -9,8 +9,9 @@
 // The real container file system, with any operation made to fail on demand.
 class FakeFileSystem : public DesktopFileSystem {
 public:
-    // `readOnward`: reading an opened file after its first piece, as a failing disk would.
-    enum class Operation { remove, list, read, readOnward, writeAtomically, replace, figures };
+    // `list`: listing a folder's names; `readOnward`: reading an opened file after its first
+    // piece, as a failing disk would.
+    enum class Operation { remove, list, readOnward, writeAtomically, replace, figures };
 
     using DesktopFileSystem::DesktopFileSystem;
 
@@ -34,18 +35,9 @@ public:
         return failOr(Operation::list,
                       [&] { return DesktopFileSystem::contentsOfDirectory(directory); });
     }
-    platform::Result<std::vector<platform::DirectoryEntry>> contentsWithSizes(
-        const std::filesystem::path& directory) const override {
-        return failOr(Operation::list,
-                      [&] { return DesktopFileSystem::contentsWithSizes(directory); });
-    }
-    platform::Result<std::string> read(const std::filesystem::path& file) const override {
-        return failOr(Operation::read, [&] { return DesktopFileSystem::read(file); });
-    }
     platform::Result<std::unique_ptr<platform::ReadableFile>> openForReading(
         const std::filesystem::path& file) const override {
-        auto opened =
-            failOr(Operation::read, [&] { return DesktopFileSystem::openForReading(file); });
+        auto opened = DesktopFileSystem::openForReading(file);
         auto error = failure(Operation::readOnward);
         if (!opened.ok() || !error) {
             return opened;

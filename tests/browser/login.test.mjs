@@ -4,7 +4,7 @@ import assert from "node:assert/strict";
 import { mkdtempSync, rmSync, writeFileSync, readFileSync, statSync, existsSync, chmodSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { startShell, eventually, sessionCookie, launchChromium } from "./shell.mjs";
+import { startShell, eventually, sessionCookie } from "./shell.mjs";
 
 async function withShell(args, env, body) {
   const container = mkdtempSync(join(tmpdir(), "musicshell-login-"));
@@ -35,27 +35,10 @@ test("a login leads only to a path of the server's own", async () => {
     const login = await shell.request(`//evil.example/?token=${token}`);
     assert.equal(login.status, 302);
     assert.equal(login.headers.location, `${shell.origin}//evil.example/`);
+    // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
     assert.equal(login.headers["set-cookie"][0].split(";")[0].split("=")[0], `musicshell-${shell.port}`);
     assert.match(login.headers["set-cookie"][0], /; Path=\/; HttpOnly; SameSite=Strict$/);
   });
-});
-
-test("two shells on one machine keep each other's pages logged in", async () => {
-  const browser = await launchChromium();
-  try {
-    await withShell([], {}, async (first) => {
-      await withShell([], {}, async (second) => {
-        const page = await (await browser.newContext()).newPage();
-        await page.goto(first.address);
-        await page.goto(second.address);
-        for (const shell of [first, second]) {
-          assert.equal((await page.goto(`${shell.origin}/index.html`)).status(), 200, shell.origin);
-        }
-      });
-    });
-  } finally {
-    await browser.close();
-  }
 });
 
 test("--open hands the browser a private page, and nothing waits for the browser", async () => {

@@ -59,24 +59,19 @@ export async function startShell(args, env = {}) {
     },
     // A plain HTTP request to this shell, Host header set as a browser would.
     request(path, headers = {}, method = "GET") {
-      return rawRequest(port, path, { Host: `127.0.0.1:${port}`, ...headers }, method);
+      return new Promise((resolve, reject) => {
+        const request = http.request({ host: "127.0.0.1", port, path, method,
+          headers: { Host: `127.0.0.1:${port}`, ...headers } }, (response) => {
+          const chunks = [];
+          response.on("data", (chunk) => chunks.push(chunk));
+          response.on("end", () => resolve({ status: response.statusCode, headers: response.headers,
+            body: Buffer.concat(chunks).toString() }));
+        });
+        request.on("error", reject);
+        request.end();
+      });
     },
   };
-}
-
-export function rawRequest(port, path, headers, method = "GET") {
-  return new Promise((resolve, reject) => {
-    const request = http.request({ host: "127.0.0.1", port, path, method, headers }, (response) => {
-      const chunks = [];
-      response.on("data", (chunk) => chunks.push(chunk));
-      response.on("end", () => {
-        const bytes = Buffer.concat(chunks);
-        resolve({ status: response.statusCode, headers: response.headers, bytes, body: bytes.toString() });
-      });
-    });
-    request.on("error", reject);
-    request.end();
-  });
 }
 
 // The session cookie a login answer sets, as a Cookie header gives it back.
