@@ -67,12 +67,12 @@ protected:
             ++requests;
             return httplib::Server::HandlerResponse::Unhandled;
         });
-        routes.Get("/song.mp3", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("song bytes", "audio/mpeg");
-        });
-        routes.Get("/other", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("other bytes", "application/octet-stream");
-        });
+        // "/STATUS/BODY" answers with that status and body.
+        routes.Get(R"(/(\d+)/(\w*))",
+                   [](const httplib::Request& request, httplib::Response& response) {
+                       response.status = std::stoi(request.matches[1]);
+                       response.set_content(request.matches[2].str(), "text/plain");
+                   });
         routes.Get("/drop", [](const httplib::Request&, httplib::Response& response) {
             // Promises 100000 bytes, sends 10, then hangs up.
             response.set_content_provider(100000, "application/octet-stream",
@@ -81,18 +81,13 @@ protected:
                                               return false;
                                           });
         });
-        routes.Get(R"(/status/(\d+))",
-                   [](const httplib::Request& request, httplib::Response& response) {
-                       response.status = std::stoi(request.matches[1]);
-                       response.set_content("status body", "text/plain");
-                   });
         routes.Get(R"(/bytes/(\d+))",
                    [](const httplib::Request& request, httplib::Response& response) {
                        response.set_content(std::string(std::stoul(request.matches[1]), 'x'),
                                             "application/octet-stream");
                    });
         routes.Get("/redirect", [](const httplib::Request&, httplib::Response& response) {
-            response.set_redirect("/other");
+            response.set_redirect("/200/other");
         });
         routes.Get("/to-file", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("file:///etc/hostname");
@@ -158,23 +153,23 @@ protected:
 };
 
 TEST_F(DownloadPluginTest, StoresEverySuccessAndReplacesUnderTheSameName) {
-    auto first = download({{"url", server.url("/song.mp3")}});
+    auto first = download({{"url", server.url("/200/song")}});
     ASSERT_TRUE(first.resolved) << first.message;
     EXPECT_EQ(*first.data, JSObject({{"path", (downloads() / "audio.mp3").string()}}));
-    EXPECT_EQ(readWhole(downloads() / "audio.mp3"), "song bytes");
+    EXPECT_EQ(readWhole(downloads() / "audio.mp3"), "song");
     // Redirects between web addresses are followed.
     EXPECT_EQ(download({{"url", server.url("/redirect")}}).data, first.data);
-    EXPECT_EQ(readWhole(downloads() / "audio.mp3"), "other bytes");
+    EXPECT_EQ(readWhole(downloads() / "audio.mp3"), "other");
     for (std::string status : {"200", "203", "299"}) {
         EXPECT_TRUE(
-            download({{"url", server.url("/status/" + status)}, {"fileName", status}}).resolved);
-        EXPECT_EQ(readWhole(downloads() / status), "status body");
+            download({{"url", server.url("/" + status + "/body")}, {"fileName", status}}).resolved);
+        EXPECT_EQ(readWhole(downloads() / status), "body");
     }
     EXPECT_TRUE(fs::is_empty(root / "tmp"));
 }
 
 TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
-    const std::string song = server.url("/song.mp3");
+    const std::string song = server.url("/200/song");
     const std::vector<std::tuple<Method, JSObject, std::string>> cases = {
         {&DownloadPlugin::downloadFile, JSObject::object(), "URL is required"},
         {&DownloadPlugin::downloadFile, {{"url", ""}}, "URL is required"},
@@ -203,10 +198,10 @@ TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
 // up before it is answered, makes no Downloads folder, and keeps the file that was there.
 TEST_F(DownloadPluginTest, FailuresLeaveNothingAndKeepTheFileThatWasThere) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {server.url("/status/300"), "Download failed: HTTP 300"},
-        {server.url("/status/304"), "Download failed: HTTP 304"},
-        {server.url("/status/404"), "Download failed: HTTP 404"},
-        {server.url("/status/500"), "Download failed: HTTP 500"},
+        {server.url("/300/x"), "Download failed: HTTP 300"},
+        {server.url("/304/x"), "Download failed: HTTP 304"},
+        {server.url("/404/x"), "Download failed: HTTP 404"},
+        {server.url("/500/x"), "Download failed: HTTP 500"},
         {server.url("/drop"), "Download failed: transfer closed with"},
         {"http://127.0.0.1:1/song.mp3", "Download failed: Failed to connect"},
         // Only http and https are spoken, also after a redirect.
@@ -217,7 +212,7 @@ TEST_F(DownloadPluginTest, FailuresLeaveNothingAndKeepTheFileThatWasThere) {
     for (bool stored : {false, true}) {
         if (stored) {
             ASSERT_TRUE(
-                download({{"url", server.url("/song.mp3")}, {"fileName", "keep"}}).resolved);
+                download({{"url", server.url("/200/song")}, {"fileName", "keep"}}).resolved);
         }
         for (const auto& [url, message] : cases) {
             SCOPED_TRACE(url);
@@ -230,10 +225,10 @@ TEST_F(DownloadPluginTest, FailuresLeaveNothingAndKeepTheFileThatWasThere) {
         }
     }
     files->fail(FakeFileSystem::Operation::replace, "Input/output error");
-    EXPECT_EQ(download({{"url", server.url("/other")}, {"fileName", "keep"}}).message,
+    EXPECT_EQ(download({{"url", server.url("/200/other")}, {"fileName", "keep"}}).message,
               "Download failed: Input/output error");
     files->heal();
-    EXPECT_EQ(readWhole(downloads() / "keep"), "song bytes");
+    EXPECT_EQ(readWhole(downloads() / "keep"), "song");
     EXPECT_EQ(std::distance(fs::directory_iterator(downloads()), {}), 1);
     EXPECT_TRUE(fs::is_empty(root / "tmp"));
 }
@@ -248,9 +243,9 @@ TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {std::nullopt, "/song.mp3", JSObject({{"path", package().string()}}), ""},
-        {"true", "/other", std::nullopt, ""},
-        {"false", "/song.mp3", std::nullopt, "Failed to open file"},
+        {std::nullopt, "/200/song", JSObject({{"path", package().string()}}), ""},
+        {"true", "/200/other", std::nullopt, ""},
+        {"false", "/200/song", std::nullopt, "Failed to open file"},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.opener.value_or("none"));
@@ -261,20 +256,20 @@ TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
         EXPECT_EQ(answered.result.resolved, each.message.empty());
         EXPECT_EQ(answered.result.message, each.message);
         EXPECT_EQ(answered.result.data, each.data);
-        EXPECT_EQ(readWhole(package()), each.path == "/other" ? "other bytes" : "song bytes");
+        EXPECT_EQ(readWhole(package()), each.path == "/200/other" ? "other" : "song");
     }
 }
 
 TEST_F(DownloadPluginTest, TheShellsOwnPackageReplacesWhateverStandsInItsPlace) {
     fs::create_directories(package() / "inner");
     std::ofstream(package() / "inner/file") << "x";
-    auto result = answer(&DownloadPlugin::downloadAndInstall, {{"url", server.url("/song.mp3")}});
+    auto result = answer(&DownloadPlugin::downloadAndInstall, {{"url", server.url("/200/song")}});
     ASSERT_TRUE(result.result.resolved) << result.result.message;
-    EXPECT_EQ(readWhole(package()), "song bytes");
+    EXPECT_EQ(readWhole(package()), "song");
 
     // A folder in the Downloads folder may be the user's: it stays, and the download is refused.
     fs::create_directories(downloads() / "album");
-    auto refused = download({{"url", server.url("/song.mp3")}, {"fileName", "album"}});
+    auto refused = download({{"url", server.url("/200/song")}, {"fileName", "album"}});
     EXPECT_EQ(refused.message, "Download failed: Is a directory");
     EXPECT_TRUE(fs::is_directory(downloads() / "album"));
 }
@@ -295,14 +290,14 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
         fs::create_directories(folder);
         fs::rename(folder, directory / "kept");
         fs::create_directory_symlink(outside, folder);
-        auto result = answer(method, {{"url", server.url("/song.mp3")}, {"fileName", "secret"}});
+        auto result = answer(method, {{"url", server.url("/200/song")}, {"fileName", "secret"}});
         EXPECT_EQ(result.result.message, message);
         fs::remove(folder);
         fs::rename(directory / "kept", folder);
     }
     // A link standing at the file's own place is replaced, not written through.
     fs::create_symlink(outside / "secret", downloads() / "song");
-    ASSERT_TRUE(download({{"url", server.url("/song.mp3")}, {"fileName", "song"}}).resolved);
+    ASSERT_TRUE(download({{"url", server.url("/200/song")}, {"fileName", "song"}}).resolved);
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(downloads() / "song")));
     EXPECT_EQ(readWhole(outside / "secret"), "outside");
     EXPECT_EQ(std::distance(fs::directory_iterator(outside), {}), 1);
