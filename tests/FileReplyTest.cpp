@@ -78,6 +78,7 @@ TEST_F(FileReplyTest, ValidatorsDecideBetweenNothingAPartAndTheWhole) {
     EXPECT_EQ(header(whole, "Accept-Ranges"), "bytes");
     EXPECT_EQ(header(whole, "Cache-Control"), "no-cache");
     EXPECT_EQ(header(whole, "Content-Type"), "text/plain");
+    EXPECT_EQ(header(whole, "X-Content-Type-Options"), "nosniff");
 
     for (std::string list : {tag, "\"other\", W/" + tag, std::string("*")}) {
         FileReply unchanged = plan({.ifNoneMatch = list});
