@@ -18,9 +18,9 @@ configure: setup
 build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
+# The demo player in its window; without a display, served for a browser (the address is printed).
 run: build
-	@echo "musicshell: serving the demo; open the address below in a browser, Ctrl-C stops it." >&2
-	@$(BINARY) serve
+	@$(BINARY)
 
 test: build
 	@ctest --preset $(PRESET) -j $(JOBS)

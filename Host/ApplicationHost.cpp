@@ -1,11 +1,15 @@
 #include "Host/ApplicationHost.h"
 
+#include <cstdlib>
+
 #include "Host/BrowserLauncher.h"
+#include "Host/ContainerLock.h"
 #include "Host/DesktopPlatform.h"
 #include "Host/HostedApplication.h"
 #include "Host/SignalWatcher.h"
 #include "Host/StdioHost.h"
 #include "Host/WebServer.h"
+#include "Host/WindowHost.h"
 #include "Platform/Log.h"
 
 int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
@@ -14,7 +18,7 @@ int platform::applicationMain(int argc, char** argv, std::string_view delegateCl
     if (!configuration) {
         return exitStatus;
     }
-    return host::ApplicationHost(std::move(*configuration), delegateClassName).run();
+    return host::ApplicationHost(std::move(*configuration), delegateClassName).run(argc, argv);
 }
 
 namespace host {
@@ -23,8 +27,45 @@ ApplicationHost::ApplicationHost(HostConfiguration configuration,
                                  std::string_view delegateClassName)
     : configuration_(std::move(configuration)), delegateClassName_(delegateClassName) {}
 
-int ApplicationHost::run() {
+namespace {
+bool hasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (const char* value = std::getenv(name); value && *value) {
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
+
+int ApplicationHost::run(int argc, char** argv) {
     SignalWatcher::blockSignals();
+    if (configuration_.transport != HostConfiguration::Transport::stdio &&
+        !std::filesystem::is_directory(configuration_.appDirectory)) {
+        platform::log("no web application at " + configuration_.appDirectory.string() +
+                      ": --app must name its folder");
+        return 1;
+    }
+    if (configuration_.transport == HostConfiguration::Transport::window) {
+        if (hasDisplay()) {
+            return WindowHost(configuration_, delegateClassName_).run(argc, argv);
+        }
+        if (auto status = WindowHost::handOver(configuration_, argc, argv)) {
+            return *status;
+        }
+        platform::log(
+            "no display ($DISPLAY and $WAYLAND_DISPLAY are unset): serving the web "
+            "application for a browser instead");
+        configuration_.transport = HostConfiguration::Transport::serve;
+    }
+    auto lock = ContainerLock::acquire(configuration_.container);
+    if (!lock) {
+        return 1;
+    }
+    return runWithoutWindow();
+}
+
+int ApplicationHost::runWithoutWindow() {
     int exitStatus = 0;
     auto desktop = DesktopPlatform::install(configuration_);
     if (!desktop) {

@@ -9,6 +9,7 @@
 #include "Platform/Desktop/MprisService.h"
 #include "Platform/Desktop/StandardOutputConsole.h"
 #include "Platform/Desktop/StbImageDecoder.h"
+#include "Platform/Desktop/XdgURLOpener.h"
 #include "Platform/Log.h"
 
 namespace host {
@@ -31,10 +32,17 @@ std::shared_ptr<DesktopFileSystem> installContainer(const std::filesystem::path&
 std::unique_ptr<MprisService> startMediaControls(
     const std::shared_ptr<DesktopRemoteCommandCenter>& commands,
     const std::shared_ptr<DesktopNowPlayingInfoCenter>& nowPlaying,
-    const std::shared_ptr<DesktopFileSystem>& files) {
+    const std::shared_ptr<DesktopFileSystem>& files,
+    std::optional<DesktopPlatform::WindowControls> windowControls) {
+    std::optional<MprisService::WindowControls> controls;
+    if (windowControls) {
+        controls = MprisService::WindowControls{std::move(windowControls->raise),
+                                                std::move(windowControls->quit)};
+    }
     try {
         auto service = std::make_unique<MprisService>(
-            commands, nowPlaying, files, files->directory(platform::Directory::caches) / "artwork");
+            commands, nowPlaying, files, files->directory(platform::Directory::caches) / "artwork",
+            std::move(controls));
         platform::log("media controls on the session bus as " + service->busName());
         return service;
     } catch (const std::exception& error) {
@@ -44,7 +52,8 @@ std::unique_ptr<MprisService> startMediaControls(
 }
 }  // namespace
 
-std::unique_ptr<DesktopPlatform> DesktopPlatform::install(const HostConfiguration& configuration) {
+std::unique_ptr<DesktopPlatform> DesktopPlatform::install(
+    const HostConfiguration& configuration, std::optional<WindowControls> windowControls) {
     auto fileSystem = installContainer(configuration.container);
     if (!fileSystem) {
         return nullptr;
@@ -70,7 +79,9 @@ std::unique_ptr<DesktopPlatform> DesktopPlatform::install(const HostConfiguratio
                           desktop->fileOpener_,
                           desktop->mainQueue_,
                           desktop->console_};
-    desktop->mediaControls_ = startMediaControls(commandCenter, nowPlaying, fileSystem);
+    desktop->linkOpener_ = std::make_shared<XdgURLOpener>();
+    desktop->mediaControls_ =
+        startMediaControls(commandCenter, nowPlaying, fileSystem, std::move(windowControls));
     return desktop;
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Host/HostConfiguration.h"
+#include "Platform/LinkOpener.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/Services.h"
 
@@ -19,9 +22,18 @@ namespace host {
 // when there is one. The only part of the host that knows the desktop implementations.
 class DesktopPlatform {
 public:
+    // What the media widget may do to the application's window, when it has one: bring it to
+    // the front, and end the application. Called on the media controls' thread.
+    struct WindowControls {
+        std::function<void()> raise;
+        std::function<void()> quit;
+    };
+
     // Makes the container's folders, clears what a killed run left in them and makes the
     // services; gives nothing, after a log line, when the container cannot be made.
-    static std::unique_ptr<DesktopPlatform> install(const HostConfiguration& configuration);
+    static std::unique_ptr<DesktopPlatform> install(
+        const HostConfiguration& configuration,
+        std::optional<WindowControls> windowControls = std::nullopt);
 
     DesktopPlatform(const DesktopPlatform&) = delete;
     DesktopPlatform& operator=(const DesktopPlatform&) = delete;
@@ -30,6 +42,8 @@ public:
 
     const platform::Services& services() const { return services_; }
     SerialQueue& mainQueue() const { return *mainQueue_; }
+    // Opens the links a window does not follow itself.
+    const std::shared_ptr<platform::LinkOpener>& linkOpener() const { return linkOpener_; }
 
     // Writes nothing more on standard output, so a quitting host prints no half-answered work.
     void closeConsole();
@@ -46,6 +60,7 @@ private:
     std::shared_ptr<StandardOutputConsole> console_;
     std::shared_ptr<CurlURLSession> urlSession_;
     std::shared_ptr<CommandFileOpener> fileOpener_;
+    std::shared_ptr<platform::LinkOpener> linkOpener_;
     std::unique_ptr<MprisService> mediaControls_;
 };
 

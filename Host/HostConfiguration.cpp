@@ -17,17 +17,41 @@ std::filesystem::path HostConfiguration::defaultContainer() {
     return std::filesystem::path(home ? home : ".") / ".local" / "share" / "musicshell";
 }
 
+std::filesystem::path HostConfiguration::webDirectory() {
+    std::error_code error;
+    auto binary = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        auto installed = binary.parent_path().parent_path() / "share/musicshell/web";
+        if (std::filesystem::is_regular_file(installed / "musicshell-bridge.js", error)) {
+            return installed;
+        }
+    }
+    return MUSICSHELL_WEB_DIRECTORY;
+}
+
 std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& exitStatus) {
     CLI::App app{"musicshell: the native shell of a hybrid music player"};
     app.set_version_flag("--version", MUSICSHELL_VERSION);
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
 
     HostConfiguration configuration;
+    configuration.transport = HostConfiguration::Transport::window;
+    configuration.clientDirectory = HostConfiguration::webDirectory();
     std::string container;
     std::string opener;
-    std::string appDirectory = std::string(MUSICSHELL_WEB_DIRECTORY) + "/demo";
+    std::string url;
+    std::string appDirectory = (configuration.clientDirectory / "demo").string();
     long stallSeconds = configuration.downloadStallWindow.count();
     std::uint64_t maxDownloadBytes = 0;
+    auto addAppOption = [&](CLI::App* command) {
+        command->add_option("--app", appDirectory,
+                            "The web application's folder (default: the bundled demo)");
+    };
+    auto addWindowOptions = [&](CLI::App* command) {
+        addAppOption(command);
+        command->add_flag("--inspect", configuration.inspector,
+                          "Offer the web inspector in the window");
+    };
     auto addCommonOptions = [&](CLI::App* command) {
         command->add_option("--container", container,
                             "The application container (default: $MUSICSHELL_CONTAINER, else "
@@ -48,6 +72,16 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         command->add_option("--max-download-bytes", maxDownloadBytes,
                             "Largest download accepted (default: as free space allows)");
     };
+    app.footer(
+        "Without a subcommand the web application opens in a window of its own (one per "
+        "container: a second launch hands its URL to the first).");
+    addCommonOptions(&app);
+    addWindowOptions(&app);
+    app.add_option("url", url, "A URL to hand to the application, e.g. musicshell://album/7");
+    auto* open = app.add_subcommand("open", "Hand a URL to the application in its window");
+    addCommonOptions(open);
+    addWindowOptions(open);
+    open->add_option("url", url, "The URL")->required();
     auto* stdio = app.add_subcommand(
         "stdio",
         "Read requests on standard input and answer on standard output, a JSON object a line");
@@ -56,8 +90,7 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         "serve",
         "Serve the web application on 127.0.0.1 and bridge its plugin calls over a WebSocket");
     addCommonOptions(serve);
-    serve->add_option("--app", appDirectory,
-                      "The web application's folder (default: the bundled demo)");
+    addAppOption(serve);
     serve->add_option("--port", configuration.port, "Port to listen on (default: any free port)");
     serve->add_flag("--open", configuration.openBrowser,
                     "Open the address in the desktop's browser");
@@ -80,9 +113,13 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     }
     if (serve->parsed()) {
         configuration.transport = HostConfiguration::Transport::serve;
+    } else if (stdio->parsed()) {
+        configuration.transport = HostConfiguration::Transport::stdio;
+    }
+    if (!url.empty()) {
+        configuration.url = url;
     }
     configuration.appDirectory = std::filesystem::absolute(appDirectory);
-    configuration.clientDirectory = MUSICSHELL_WEB_DIRECTORY;
     configuration.container = container.empty() ? HostConfiguration::defaultContainer()
                                                 : std::filesystem::path(container);
     configuration.container = std::filesystem::absolute(configuration.container);

@@ -13,8 +13,9 @@ namespace host {
 // What the host is told on its command line, and what it knows of the application it runs: the
 // plugins to create and the root view controller of the main interface.
 struct HostConfiguration {
-    // stdio: requests on standard input. serve: the web application in the user's browser.
-    enum class Transport { stdio, serve };
+    // window: the web application in a window of its own. stdio: requests on standard input.
+    // serve: the web application in the user's browser.
+    enum class Transport { window, stdio, serve };
 
     Transport transport = Transport::stdio;
     std::filesystem::path container;
@@ -28,19 +29,26 @@ struct HostConfiguration {
                                         "PlaybackStatusPlugin"};
     std::string rootViewController = "musicshell.MainViewController";
 
-    // For serve: the web application's files, the bridge client's folder, the port (0: any
-    // free one) and whether to start the desktop's browser on the address.
+    // For window and serve: the web application's files and the bridge client's folder.
     std::filesystem::path appDirectory;
     std::filesystem::path clientDirectory;
+    // For serve: the port (0: any free one) and whether to start the desktop's browser on the
+    // address.
     unsigned short port = 0;
     bool openBrowser = false;
     // Connections served at once, and the seconds a connection has to send a request's headers.
     std::size_t maxConnections = 512;
     double headerTimeoutSeconds = 10;
+    // For window: a URL to hand to the application, and whether the web inspector is offered.
+    std::optional<std::string> url;
+    bool inspector = false;
 
     // The container when none is named: $MUSICSHELL_CONTAINER, else $XDG_DATA_HOME/musicshell,
     // else ~/.local/share/musicshell.
     static std::filesystem::path defaultContainer();
+    // The bridge client and the bundled demo: share/musicshell/web beside the installed binary's
+    // bin/, else the source tree's web/ the binary was built from.
+    static std::filesystem::path webDirectory();
 };
 
 // Reads the command line. Gives nothing after --help, --version or an error, with `exitStatus`

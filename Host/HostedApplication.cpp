@@ -41,4 +41,8 @@ void HostedApplication::launch() {
     window_->rootViewController->viewDidLoad();
 }
 
+bool HostedApplication::openURL(const std::string& url) {
+    return delegate_->openURL(application_, url, {});
+}
+
 }  // namespace host

@@ -39,6 +39,9 @@ public:
     // On the main thread: tells the delegate the application has launched, then loads the root
     // view, which creates the plugins.
     void launch();
+    // On the main thread: hands the delegate a URL the user opened, as the system does; gives
+    // whether the application handled it.
+    bool openURL(const std::string& url);
 
     const std::shared_ptr<Bridge>& bridge() const { return bridge_; }
     HostRequests& hostRequests() { return hostRequests_; }

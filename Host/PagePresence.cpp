@@ -1,20 +1,8 @@
 #include "Host/PagePresence.h"
 
-#include "Platform/Log.h"
+#include "Host/StoppedReport.h"
 
 namespace host {
-
-namespace {
-// Takes the answer to the host's own report, which no page waits for.
-class StoppedReport : public CAPCallResponder {
-public:
-    void respond(const std::string&, CAPCallResult result) override {
-        if (!result.resolved) {
-            platform::log("cannot report the player stopped: " + result.message);
-        }
-    }
-};
-}  // namespace
 
 PagePresence::PagePresence(const boost::asio::any_io_executor& executor,
                            std::shared_ptr<Bridge> bridge, std::chrono::milliseconds grace)
@@ -39,9 +27,7 @@ void PagePresence::pageClosed() {
 }
 
 void PagePresence::reportStopped() {
-    bridge_->deliverLater("PlaybackStatusPlugin", CAPPluginCall("\"no page\"", "updateStatus",
-                                                                JSObject{{"state", "stopped"}},
-                                                                std::make_shared<StoppedReport>()));
+    reportStoppedForPage(*bridge_);
 }
 
 }  // namespace host

@@ -23,8 +23,9 @@ WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::shared_ptr<Bri
                                    std::weak_ptr<PagePresence> presence,
                                    std::size_t maxMessageBytes, ConnectionSlot slot)
     : stream_(std::move(stream)),
-      bridge_(std::move(bridge)),
+      bridge_(bridge),
       presence_(std::move(presence)),
+      requests_(std::move(bridge)),
       slot_(std::move(slot)) {
     stream_.read_message_max(maxMessageBytes);
 }
@@ -82,29 +83,9 @@ void WebSocketSession::read() {
         text.assign(message);
         self->buffer_.consume(self->buffer_.size());
         self->buffer_.shrink_to_fit();
-        self->handle(std::move(text), std::move(bytes));
+        self->requests_.handle(std::move(text), std::move(bytes), self);
         self->read();
     });
-}
-
-void WebSocketSession::handle(std::string message, std::optional<std::string> bytes) {
-    ParsedRequest parsed = parser_.parse(std::move(message));
-    if (!parsed.request) {
-        send(MessageLine::answerText(parsed.id, {false, std::nullopt, parsed.error}));
-        return;
-    }
-    Request& request = *parsed.request;
-    if (!request.host.empty()) {
-        send(MessageLine::answerText(
-            request.id, {false, std::nullopt, "Host requests are not accepted over the bridge"}));
-        return;
-    }
-    CAPPluginCall call(std::move(request.id), std::move(request.method), std::move(request.options),
-                       shared_from_this());
-    if (bytes) {
-        call.attachBytes("data", std::move(*bytes));
-    }
-    bridge_->deliverLater(request.plugin, std::move(call));
 }
 
 void WebSocketSession::respond(const std::string& callbackId, CAPCallResult result) {

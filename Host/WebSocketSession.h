@@ -11,6 +11,7 @@
 #include "Host/Bridge.h"
 #include "Host/MessageCodec.h"
 #include "Host/PagePresence.h"
+#include "Host/PageRequests.h"
 
 namespace host {
 
@@ -44,8 +45,6 @@ public:
 
 private:
     void read();
-    // `bytes`: those of a binary message, which stand for the call's "data".
-    void handle(std::string message, std::optional<std::string> bytes);
     void send(std::string text);
     void enqueue(std::string text);
     bool backlogTakes(std::size_t bytes) const;
@@ -56,7 +55,7 @@ private:
     boost::beast::flat_buffer buffer_;
     std::shared_ptr<Bridge> bridge_;
     std::weak_ptr<PagePresence> presence_;
-    RequestParser parser_;
+    PageRequests requests_;
     std::deque<std::string> outgoing_;  // the front one is being written
     std::size_t waitingBytes_ = 0;      // of those behind it
     bool open_ = false;

@@ -3,14 +3,39 @@
 #include <future>
 
 void SerialQueue::async(std::function<void()> work) {
+    std::function<void()> wakeUp;
     {
         std::lock_guard lock(mutex_);
         if (stopped_) {
             return;
         }
         work_.push_back(std::move(work));
+        wakeUp = wakeUp_;
     }
     ready_.notify_one();
+    if (wakeUp) {
+        wakeUp();
+    }
+}
+
+void SerialQueue::setWakeUp(std::function<void()> wakeUp) {
+    std::lock_guard lock(mutex_);
+    wakeUp_ = std::move(wakeUp);
+}
+
+void SerialQueue::runPending() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopped_ || work_.empty()) {
+                return;
+            }
+            work = std::move(work_.front());
+            work_.pop_front();
+        }
+        work();
+    }
 }
 
 bool SerialQueue::sync(std::function<void()> work) {
@@ -48,10 +73,12 @@ void SerialQueue::run() {
 
 void SerialQueue::stop() {
     std::deque<std::function<void()>> dropped;
+    std::function<void()> wakeUp;
     {
         std::lock_guard lock(mutex_);
         stopped_ = true;
         dropped.swap(work_);
+        wakeUp.swap(wakeUp_);
     }
     ready_.notify_all();
 }

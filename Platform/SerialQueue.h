@@ -18,6 +18,11 @@ public:
     bool sync(std::function<void()> work);
     // Runs work on the calling thread until `stop`.
     void run();
+    // For a main loop of another kind (GTK's), which turns this queue instead of `run`:
+    // `wakeUp` is called from the posting thread each time work is queued, and the loop then
+    // calls `runPending` on its own thread, which runs what is queued and returns.
+    void setWakeUp(std::function<void()> wakeUp);
+    void runPending();
     // Ends `run` after the item running now; pending work is dropped. Safe from any thread.
     void stop();
 
@@ -26,4 +31,5 @@ private:
     std::condition_variable ready_;
     std::deque<std::function<void()>> work_;
     bool stopped_ = false;
+    std::function<void()> wakeUp_;
 };

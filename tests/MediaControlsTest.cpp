@@ -10,68 +10,13 @@
 #include "Eventually.h"
 #include "Images.h"
 #include "LoopbackServer.h"
+#include "PrivateSessionBus.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
 using Json = nlohmann::json;
 
 namespace {
-
-// A session bus of the test's own, so nothing reaches the desktop the tests run on.
-class PrivateSessionBus {
-public:
-    PrivateSessionBus() {
-        int out[2];
-        if (::pipe(out) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
-                     nullptr);
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        char buffer[512];
-        std::string text;
-        while (text.find('\n') == std::string::npos) {
-            ssize_t got = ::read(out[0], buffer, sizeof buffer);
-            if (got <= 0) {
-                throw std::runtime_error("dbus-daemon did not start");
-            }
-            text.append(buffer, static_cast<std::size_t>(got));
-        }
-        ::close(out[0]);
-        address_ = text.substr(0, text.find('\n'));
-    }
-    ~PrivateSessionBus() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-
-    const std::string& address() const { return address_; }
-
-    // Runs a command against this bus and gives what it printed, without the last line end.
-    std::string run(const std::string& command) const {
-        std::string line = "DBUS_SESSION_BUS_ADDRESS='" + address_ + "' " + command + " 2>&1";
-        FILE* pipe = ::popen(line.c_str(), "r");
-        std::string output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-            output += buffer;
-        }
-        ::pclose(pipe);
-        while (!output.empty() && output.back() == '\n') {
-            output.pop_back();
-        }
-        return output;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::string address_;
-};
 
 class MediaControlsTest : public testing::Test {
 protected:

@@ -12,7 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
-ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessionBus) {
+ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessionBus,
+                           std::string binary) {
     char pattern[] = "/tmp/musicshell-stderr-XXXXXX";
     int errorFd = ::mkstemp(pattern);
     errorFile_ = pattern;
@@ -28,7 +29,6 @@ ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessi
         ::dup2(errorFd, 2);
         ::setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
         std::vector<char*> argv;
-        std::string binary = MUSICSHELL_BINARY;
         argv.push_back(binary.data());
         for (auto& argument : arguments) {
             argv.push_back(argument.data());

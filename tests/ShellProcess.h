@@ -17,7 +17,8 @@ public:
     // Runs `musicshell ARGS...`, with standard error kept in a file of its own. It sees no
     // session bus unless `sessionBus` names one.
     explicit ShellProcess(std::vector<std::string> arguments,
-                          std::string sessionBus = "unix:path=/nonexistent");
+                          std::string sessionBus = "unix:path=/nonexistent",
+                          std::string binary = MUSICSHELL_BINARY);
     ~ShellProcess();
     ShellProcess(const ShellProcess&) = delete;
     ShellProcess& operator=(const ShellProcess&) = delete;

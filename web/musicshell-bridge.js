@@ -1,5 +1,6 @@
 // The web application's side of the musicshell bridge: plugin calls, answers and events as JSON
-// messages over the WebSocket at /bridge of the page's own server.
+// messages. In musicshell's own window they go through the web view's script-message channel;
+// in a browser, over the WebSocket at /bridge of the page's own server.
 //
 //   import { Plugins } from "/musicshell-bridge.js";
 //   const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "a.mp3", data });
@@ -7,11 +8,15 @@
 //   handle.remove();
 //   audio.src = fileURL(path); // play a stored or downloaded song by address, and seek in it
 //
-// While the connection is down the client reconnects by itself. A call made then waits for the
-// connection a while and is sent once it is back; a call is never sent after it was rejected.
+// While the WebSocket connection is down the client reconnects by itself. A call made then waits
+// for the connection a while and is sent once it is back; a call is never sent after it was rejected.
 
 const RECONNECT_DELAY_MS = 500;
 const CONNECTION_WAIT_MS = 10000;
+
+// The window's channel: each call's message gives a promise of its answer, and the shell hands
+// events to __musicshellReceive.
+const windowChannel = globalThis.webkit?.messageHandlers?.musicshell;
 
 // The calls not answered yet, in the order they were made: id -> { resolve, reject, message,
 // sent, timer }.
@@ -67,10 +72,14 @@ function receive(message) {
     return;
   }
   pending.delete(message.id);
-  if (message.ok) {
-    call.resolve(message.data);
+  settle(message, call.resolve, call.reject);
+}
+
+function settle(answer, resolve, reject) {
+  if (answer.ok) {
+    resolve(answer.data);
   } else {
-    call.reject(new Error(message.message));
+    reject(new Error(answer.message));
   }
 }
 
@@ -88,7 +97,46 @@ function encodeCall(id, plugin, method, options) {
   return new Blob([JSON.stringify({ id, plugin, method, options: rest }), "\n", data]);
 }
 
+// The window's channel carries text only, so bytes travel there as base64.
+async function base64Of(data) {
+  const bytes = data instanceof Blob ? new Uint8Array(await data.arrayBuffer())
+    : new Uint8Array(data.buffer ?? data, data.byteOffset ?? 0, data.byteLength);
+  const CHUNK = 0x8000;
+  let binary = "";
+  for (let at = 0; at < bytes.length; at += CHUNK) {
+    binary += String.fromCharCode(...bytes.subarray(at, at + CHUNK));
+  }
+  return btoa(binary);
+}
+
+async function windowMessage(id, plugin, method, options) {
+  if (isBytes(options?.data)) {
+    options = { ...options, data: await base64Of(options.data) };
+  }
+  return JSON.stringify({ id, plugin, method, options });
+}
+
+// Settles once the previous call's message has been posted: calls reach the shell in the order
+// they were made, even while one's bytes are still being read.
+let windowPosted = Promise.resolve();
+
+function callThroughWindow(plugin, method, options) {
+  const message = windowMessage(nextId++, plugin, method, options);
+  // The reply's promise travels wrapped, so that posting does not wait for the answer.
+  const posted = windowPosted.then(() => message)
+    .then((text) => ({ reply: windowChannel.postMessage(text) }));
+  windowPosted = posted.catch(() => {});
+  return new Promise((resolve, reject) => {
+    posted.then(({ reply }) => reply).then(
+      (answer) => settle(JSON.parse(answer), resolve, reject),
+      (error) => reject(new Error(error?.message ?? String(error))));
+  });
+}
+
 function call(plugin, method, options = {}) {
+  if (windowChannel) {
+    return callThroughWindow(plugin, method, options);
+  }
   return new Promise((resolve, reject) => {
     const id = nextId++;
     const entry = { resolve, reject, message: encodeCall(id, plugin, method, options), sent: false };
@@ -148,4 +196,8 @@ export function fileURL(path) {
 
 export const Plugins = new Proxy({}, { get: (_, plugin) => pluginProxy(plugin) });
 
-connect();
+if (windowChannel) {
+  Object.defineProperty(globalThis, "__musicshellReceive", { value: (text) => receive(JSON.parse(text)) });
+} else {
+  connect();
+}

@@ -52,11 +52,13 @@ std::string_view imageExtension(const std::string& bytes) {
 MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
                            std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying,
                            std::shared_ptr<platform::FileSystem> files,
-                           std::filesystem::path artworkFolder)
+                           std::filesystem::path artworkFolder,
+                           std::optional<WindowControls> windowControls)
     : commands_(std::move(commands)),
       nowPlaying_(std::move(nowPlaying)),
       files_(std::move(files)),
       artworkFolder_(std::move(artworkFolder)),
+      windowControls_(std::move(windowControls)),
       connection_(sdbus::createSessionBusConnection()) {
     busName_ = baseName;
     try {
@@ -98,13 +100,29 @@ MprisService::~MprisService() {
 
 void MprisService::registerInterfaces() {
     auto& object = *object_;
-    object.registerMethod("Raise").onInterface(rootInterface).implementedAs([] {});
-    object.registerMethod("Quit").onInterface(rootInterface).implementedAs([] {});
+    object.registerMethod("Raise").onInterface(rootInterface).implementedAs([this] {
+        if (windowControls_) {
+            windowControls_->raise();
+        }
+    });
+    object.registerMethod("Quit").onInterface(rootInterface).implementedAs([this] {
+        if (windowControls_) {
+            windowControls_->quit();
+        }
+    });
     object.registerProperty("Identity").onInterface(rootInterface).withGetter([] {
         return std::string("musicshell");
     });
-    object.registerProperty("CanQuit").onInterface(rootInterface).withGetter([] { return false; });
-    object.registerProperty("CanRaise").onInterface(rootInterface).withGetter([] { return false; });
+    // The installed launcher, musicshell.desktop, without its extension.
+    object.registerProperty("DesktopEntry").onInterface(rootInterface).withGetter([] {
+        return std::string("musicshell");
+    });
+    object.registerProperty("CanQuit").onInterface(rootInterface).withGetter([this] {
+        return windowControls_.has_value();
+    });
+    object.registerProperty("CanRaise").onInterface(rootInterface).withGetter([this] {
+        return windowControls_.has_value();
+    });
     object.registerProperty("HasTrackList").onInterface(rootInterface).withGetter([] {
         return false;
     });

@@ -27,11 +27,19 @@ class IObject;
 // All D-Bus work, and so every command handler it runs, happens on the service's own thread.
 class MprisService {
 public:
+    // What the widget may do to the application's window, when it has one: bring it to the
+    // front, and end the application. Called on the service's thread.
+    struct WindowControls {
+        std::function<void()> raise;
+        std::function<void()> quit;
+    };
+
     // Connects and takes the bus name "org.mpris.MediaPlayer2.musicshell" (".instance<PID>"
     // appended when another player has it). Throws std::exception when there is no session bus.
     MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
                  std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying,
-                 std::shared_ptr<platform::FileSystem> files, std::filesystem::path artworkFolder);
+                 std::shared_ptr<platform::FileSystem> files, std::filesystem::path artworkFolder,
+                 std::optional<WindowControls> windowControls = std::nullopt);
     ~MprisService();
     MprisService(const MprisService&) = delete;
     MprisService& operator=(const MprisService&) = delete;
@@ -67,6 +75,7 @@ private:
     std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying_;
     std::shared_ptr<platform::FileSystem> files_;
     std::filesystem::path artworkFolder_;
+    std::optional<WindowControls> windowControls_;
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> object_;
     std::string busName_;

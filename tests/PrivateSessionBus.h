@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "AnnouncingServer.h"
+
+// A session bus of the test's own, so nothing reaches the desktop the tests run on.
+class PrivateSessionBus {
+public:
+    const std::string& address() const { return daemon_.line(); }
+
+    // Runs a command against this bus and gives what it printed, without the last line end.
+    std::string run(const std::string& command) const {
+        std::string line = "DBUS_SESSION_BUS_ADDRESS='" + address() + "' " + command + " 2>&1";
+        FILE* pipe = ::popen(line.c_str(), "r");
+        std::string output;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        ::pclose(pipe);
+        while (!output.empty() && output.back() == '\n') {
+            output.pop_back();
+        }
+        return output;
+    }
+
+private:
+    AnnouncingServer daemon_{{"dbus-daemon", "--session", "--nofork", "--print-address=1"}};
+};

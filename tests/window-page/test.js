@@ -1,0 +1,83 @@
+// Drives the bridge from inside musicshell's window and reports what happened through the bridge
+// itself: the report is a file in the offline store that the test reads.
+import { Plugins, fileURL } from "/musicshell-bridge.js";
+
+const { OfflineStoragePlugin: storage, PlaybackStatusPlugin: status, DownloadPlugin: download } = Plugins;
+const report = { page: Math.random().toString(36).slice(2), calls: {}, events: [] };
+let saving = Promise.resolve();
+
+function save() {
+  const data = btoa(unescape(encodeURIComponent(JSON.stringify(report))));
+  saving = saving.then(() => storage.writeFile({ filename: "report.json", data })).catch(() => {});
+}
+
+async function outcome(call) {
+  try {
+    return { ok: true, data: (await call()) ?? null };
+  } catch (error) {
+    return { ok: false, message: error.message };
+  }
+}
+
+for (const event of ["playMusic", "pauseMusic", "changeTrack", "iosSeek"]) {
+  status.addListener(event, (data) => { report.events.push(data); save(); });
+}
+Plugins.App.addListener("appUrlOpen", (data) => {
+  report.events.push({ appUrlOpen: data.url });
+  save();
+  if (data.url === "musicshell://reload") {
+    location.reload();
+  }
+});
+// A reloaded page reports no playback of its own, so what the widget shows is the shell's doing.
+report.reloaded = sessionStorage.getItem("loaded") !== null;
+sessionStorage.setItem("loaded", "yes");
+
+// A page that tries to leave on its own must stay where it is.
+window.location.assign("https://example.com/elsewhere");
+
+const settings = await (await fetch("settings.json")).json();
+const calls = {
+  writeFile: () => storage.writeFile({ filename: "a.txt", data: "aGk=" }),
+  readFile: () => storage.readFile({ filename: "a.txt" }),
+  fileExists: () => storage.fileExists({ filename: "a.txt" }),
+  listFiles: () => storage.listFiles(),
+  deleteFile: () => storage.deleteFile({ filename: "a.txt" }),
+  writeTempFile: () => storage.writeTempFile({ data: "aGk=", extension: "txt" }),
+  cleanTempFiles: () => storage.cleanTempFiles(),
+  getStorageInfo: () => storage.getStorageInfo(),
+  getFreeSpace: () => storage.getFreeSpace(),
+  getDeviceId: () => storage.getDeviceId(),
+  updateStatus: () => report.reloaded ? null : status.updateStatus({ state: "paused", title: "Tone", position: 0, duration: 3000 }),
+  downloadFile: () => download.downloadFile({ url: settings.download, fileName: "song.mp3" }),
+  downloadAndInstall: () => download.downloadAndInstall({ url: settings.download }),
+  unknownMethod: () => storage.nothing(),
+  unknownPlugin: () => Plugins.Nothing.nothing(),
+  invalidName: () => storage.readFile({ filename: "../x" }),
+  tooLarge: () => storage.writeFile({ filename: "big.txt", data: "A".repeat(settings.tooLarge) }),
+};
+for (const [name, call] of Object.entries(calls)) {
+  report.calls[name] = await outcome(call);
+}
+report.ready = true;
+save();
+
+// A song stored from the page's bytes plays from the container, and a seek lands where it was put.
+const audio = document.getElementById("audio");
+const played = new Promise((resolve) => audio.addEventListener("timeupdate", function check() {
+  if (audio.currentTime > 0.2) {
+    audio.removeEventListener("timeupdate", check);
+    resolve(audio.currentTime);
+  }
+}));
+report.media = await outcome(async () => {
+  const tone = await (await fetch("tone.wav")).blob();
+  audio.src = fileURL((await storage.writeFile({ filename: "tone.wav", data: tone })).path);
+  await audio.play();
+  const advanced = await played;
+  const seeked = new Promise((resolve) => audio.addEventListener("seeked", resolve, { once: true }));
+  audio.currentTime = 2;
+  await seeked;
+  return { advanced, afterSeek: audio.currentTime };
+});
+save();
