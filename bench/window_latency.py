@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Small calls through the window's script-message bridge beside the same calls over stdio, in one
+run: the total of N sequential calls and per-call percentiles (as far as the page's timer
+resolves them), and the time from launch to the first answered call. The window runs on an X
+display of its own (Xvfb); its page (bench/window-page) reports through the bridge itself.
+
+Usage: bench/window_latency.py BINARY [--calls N]"""
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import tempfile
+import time
+
+CALL = b'{"id":%d,"plugin":"OfflineStoragePlugin","method":"fileExists","options":{"filename":"x"}}\n'
+
+
+def window(binary, work, calls):
+    page = os.path.join(work, "page")
+    shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(__file__)), "window-page"), page)
+    with open(os.path.join(page, "settings.json"), "w") as settings:
+        json.dump({"calls": calls}, settings)
+    container = os.path.join(work, "window")
+    result = os.path.join(container, "Library", "Application Support", "offline", "latency.json")
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    display = ":" + xvfb.stdout.readline().decode().strip()
+    environment = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent",
+                       GTK_A11Y="none")
+    launched = time.time()
+    shell = subprocess.Popen([binary, "--app", page, "--container", container], env=environment,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        while not os.path.exists(result):
+            if time.time() - launched > 600 or shell.poll() is not None:
+                raise SystemExit("the window's page never reported")
+            time.sleep(0.05)
+    finally:
+        shell.terminate()
+        shell.wait()
+        xvfb.terminate()
+        xvfb.wait()
+    with open(result) as measured:
+        figures = json.load(measured)
+    figures["firstAnswerMs"] = figures["firstAnswerAt"] - launched * 1000
+    return figures
+
+
+def stdio(binary, work, calls):
+    started = time.time()
+    shell = subprocess.Popen([binary, "stdio", "--container", os.path.join(work, "stdio")],
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    shell.stdin.write(CALL % 0)
+    shell.stdin.flush()
+    shell.stdout.readline()
+    first = (time.time() - started) * 1000
+    latencies = []
+    began = time.perf_counter()
+    for i in range(calls):
+        before = time.perf_counter()
+        shell.stdin.write(CALL % (i + 1))
+        shell.stdin.flush()
+        shell.stdout.readline()
+        latencies.append((time.perf_counter() - before) * 1e6)
+    total = (time.perf_counter() - began) * 1000
+    shell.stdin.close()
+    shell.wait()
+    latencies.sort()
+    return {"totalMs": total, "median": statistics.median(latencies),
+            "p99": latencies[int(len(latencies) * 0.99)], "firstAnswerMs": first}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("binary")
+    parser.add_argument("--calls", type=int, default=10000)
+    arguments = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="musicshell-window-bench-") as work:
+        binary = os.path.abspath(arguments.binary)
+        ours = window(binary, work, arguments.calls)
+        theirs = stdio(binary, work, arguments.calls)
+    print("| case | window | stdio | stdio time / window time |")
+    print("|---|---|---|---|")
+    print(f"| {arguments.calls:,} sequential small calls | total {ours['totalMs']:.0f} ms; median {ours['median']:.0f} µs, "
+          f"p99 {ours['p99']:.0f} µs | total {theirs['totalMs']:.0f} ms; median {theirs['median']:.0f} µs, "
+          f"p99 {theirs['p99']:.0f} µs | {theirs['totalMs'] / ours['totalMs']:.2f} |")
+    print(f"| launch to the first answered call | {ours['firstAnswerMs']:.0f} ms | {theirs['firstAnswerMs']:.0f} ms | "
+          f"{theirs['firstAnswerMs'] / ours['firstAnswerMs']:.2f} |")
+
+
+if __name__ == "__main__":
+    main()
