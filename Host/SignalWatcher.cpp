@@ -1,43 +1,82 @@
 #include "Host/SignalWatcher.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 
 namespace host {
 
 namespace {
-// SIGUSR1 only ever comes from the watcher's owner, to end the watch.
-sigset_t watchedSignals() {
+constexpr int watchedSignals[] = {SIGINT, SIGTERM};
+// The byte that ends the watch; any other is a signal's number.
+constexpr unsigned char endOfWatch = 0;
+
+// The pipe's write end, for the handler, which can reach nothing else.
+int signalPipe = -1;
+
+extern "C" void forwardSignal(int signal) {
+    int savedErrno = errno;
+    auto byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] auto written = ::write(signalPipe, &byte, 1);
+    errno = savedErrno;
+}
+
+sigset_t watchedSet() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR1);
+    for (int signal : watchedSignals) {
+        sigaddset(&set, signal);
+    }
     return set;
+}
+
+void handleWatchedSignals(void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : watchedSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 }  // namespace
 
 void SignalWatcher::blockSignals() {
-    sigset_t set = watchedSignals();
+    sigset_t set = watchedSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A client that closes its end of standard output makes writes fail, not kill the host.
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-SignalWatcher::SignalWatcher(std::function<void()> onSignal)
-    : thread_([onSignal = std::move(onSignal)] {
-          sigset_t set = watchedSignals();
-          int signal = 0;
-          while (sigwait(&set, &signal) != 0) {
-          }
-          if (signal != SIGUSR1) {
-              onSignal();
-          }
-      }) {}
+SignalWatcher::SignalWatcher(std::function<void()> onSignal) {
+    if (::pipe2(pipe_, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "signal pipe");
+    }
+    signalPipe = pipe_[1];
+    handleWatchedSignals(forwardSignal);
+    thread_ = std::thread([readEnd = pipe_[0], onSignal = std::move(onSignal)] {
+        sigset_t set = watchedSet();
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        unsigned char byte = endOfWatch;
+        while (::read(readEnd, &byte, 1) < 0 && errno == EINTR) {
+        }
+        if (byte != endOfWatch) {
+            onSignal();
+        }
+    });
+}
 
 SignalWatcher::~SignalWatcher() {
-    pthread_kill(thread_.native_handle(), SIGUSR1);
+    // From here on the application is ending anyway: a late signal changes nothing.
+    handleWatchedSignals(SIG_IGN);
+    ::write(pipe_[1], &endOfWatch, 1);
     thread_.join();
+    signalPipe = -1;
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
 }
 
 }  // namespace host

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <functional>
+#include <system_error>
 #include <thread>
 
 namespace host {
 
-// Turns SIGINT and SIGTERM into a call on a thread of its own. `blockSignals` must run on the
-// main thread before any other thread starts, so that no other thread takes those signals.
+// Turns SIGINT and SIGTERM into a call on a thread of its own. `blockSignals`, on the main thread
+// before it starts others, keeps those signals from interrupting the host's own threads. A thread
+// a library started before main (WebKit starts one as it loads) may still take one: a handler
+// passes it on to the watcher, so it never ends the process unannounced. One watcher at a time.
 class SignalWatcher {
 public:
     static void blockSignals();
@@ -17,6 +20,7 @@ public:
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
 private:
+    int pipe_[2] = {-1, -1};
     std::thread thread_;
 };
 
