@@ -8,7 +8,8 @@
 
 #include "Platform/URLSession.h"
 
-// Keeps every task until the test completes it, on the test's own thread.
+// Keeps every data task until the test completes it, on the test's own thread. Downloads are
+// tested against a real server; here they fail at once.
 class FakeURLSession : public platform::URLSession {
 public:
     bool isValidURL(std::string_view text) const override {
@@ -19,10 +20,10 @@ public:
     void dataTask(std::string url,
                   std::function<void(platform::DataTaskResult)> completion) override {
         std::lock_guard lock(mutex_);
-        dataTasks_.push_back({std::move(url), std::move(completion)});
+        urls_.push_back(std::move(url));
+        completions_.push_back(std::move(completion));
     }
 
-    // Downloads are tested against a real server; here they fail at once.
     void downloadTask(std::string,
                       std::function<void(platform::DownloadTaskResult)> completion) override {
         completion({std::nullopt, 0, platform::Error{"offline"}});
@@ -30,11 +31,7 @@ public:
 
     std::vector<std::string> requestedURLs() const {
         std::lock_guard lock(mutex_);
-        std::vector<std::string> urls;
-        for (const auto& task : dataTasks_) {
-            urls.push_back(task.url);
-        }
-        return urls;
+        return urls_;
     }
 
     // Runs the completion of the data task started `index`-th.
@@ -42,17 +39,13 @@ public:
         std::function<void(platform::DataTaskResult)> completion;
         {
             std::lock_guard lock(mutex_);
-            completion = std::move(dataTasks_.at(index).completion);
+            completion = std::move(completions_.at(index));
         }
         completion(std::move(result));
     }
 
 private:
-    struct Task {
-        std::string url;
-        std::function<void(platform::DataTaskResult)> completion;
-    };
-
     mutable std::mutex mutex_;
-    std::vector<Task> dataTasks_;
+    std::vector<std::string> urls_;
+    std::vector<std::function<void(platform::DataTaskResult)>> completions_;
 };
