@@ -30,12 +30,6 @@ bool AppDelegate::openURL(platform::Application& application, const std::string&
 bool AppDelegate::continueUserActivity(platform::Application& application,
                                        const platform::UserActivity& activity,
                                        platform::RestorationHandler restorationHandler) {
-    // The proxy may keep the handler; the wrapper owns its own copy of the platform's one.
-    platform::RestorationHandler wrapper =
-        [handler = std::move(restorationHandler)](platform::RestoringObjects objects) {
-            if (handler) {
-                handler(std::move(objects));
-            }
-        };
-    return ApplicationDelegateProxy::shared().continueUserActivity(application, activity, wrapper);
+    return ApplicationDelegateProxy::shared().continueUserActivity(application, activity,
+                                                                   restorationHandler);
 }
