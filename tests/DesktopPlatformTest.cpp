@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <fstream>
@@ -90,32 +94,47 @@ TEST(SerialQueueTest, AfterStopNothingRunsAndSyncReturnsFalse) {
     EXPECT_EQ(ran, std::vector<int>{1});
 }
 
-// A line far larger than a pipe holds is written in many pieces; each must resume where the
-// last one ended.
-TEST(StandardOutputConsoleTest, WritesALongLineWholeThroughAPipe) {
+// A line larger than a pipe holds, whose write a signal interrupts once the pipe is full: the
+// next write goes on where the interrupted one ended, which only a text that differs all along
+// its length shows.
+TEST(StandardOutputConsoleTest, ResumesAnInterruptedWriteWhereItEnded) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    std::string received;
-    std::thread reader([&] {
-        char buffer[4096];
-        ssize_t got;
-        while ((got = ::read(ends[0], buffer, sizeof buffer)) > 0) {
-            received.append(buffer, static_cast<std::size_t>(got));
-        }
-    });
-    std::string first(300000, 'a');
-    std::string second(300000, 'b');
-    {
+    static std::atomic<bool> interrupted = false;
+    struct sigaction interrupt = {}, previous = {};
+    interrupt.sa_handler = [](int) { interrupted = true; };  // no SA_RESTART
+    ::sigaction(SIGUSR1, &interrupt, &previous);
+    std::string text;
+    for (int i = 0; text.size() < 300000; ++i) {
+        text += std::to_string(i) + ",";
+    }
+    std::atomic<pid_t> writer{0};
+    std::thread writing([&] {
+        writer = ::gettid();
         StandardOutputConsole console(ends[1]);
-        std::string_view pieces[] = {first, second};
+        std::string_view pieces[] = {text, "end"};
         console.printLine(pieces);
         console.close();
         console.printLine("after close");
+        ::close(ends[1]);
+    });
+    auto pipeFull = [&] {
+        int queued = 0;
+        ::ioctl(ends[0], FIONREAD, &queued);
+        return queued == ::fcntl(ends[0], F_GETPIPE_SZ) && writer != 0 && isAsleep(writer);
+    };
+    EXPECT_TRUE(eventually(pipeFull));
+    ::pthread_kill(writing.native_handle(), SIGUSR1);
+    EXPECT_TRUE(eventually([] { return interrupted.load(); }));
+    std::string received;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
+        received.append(buffer, static_cast<std::size_t>(got));
     }
-    ::close(ends[1]);
-    reader.join();
+    writing.join();
     ::close(ends[0]);
-    EXPECT_TRUE(received == first + second + "\n") << received.size();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_TRUE(received == text + "end\n") << received.size();
 }
 
 }  // namespace

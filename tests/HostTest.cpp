@@ -49,18 +49,14 @@ TEST(HostBridgeTest, CreatesEachKnownPluginOnceAndAnswersEveryCall) {
     EXPECT_EQ(answers->answers().size(), 4u);
 
     // A plugin made without a bridge has no services to fall back on.
-    ProbePlugin orphan;
-    EXPECT_THROW(orphan.console(CAPPluginCall("2", "console", JSObject::object(), answers)),
+    EXPECT_THROW(ProbePlugin().console(CAPPluginCall("2", "console", {}, answers)),
                  std::logic_error);
 }
 
 // Where the container lies when the command line names none.
 TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
     struct Case {
-        const char* container;
-        const char* dataHome;
-        const char* home;
-        const char* expected;
+        const char *container, *dataHome, *home, *expected;
     };
     const std::vector<Case> cases = {
         {"/c", "/d", "/h", "/c"},

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "App/Bridge/CAPPluginClass.h"
@@ -8,6 +9,7 @@
 
 using platform::PlaybackState;
 using platform::RemoteCommand;
+using testing::ElementsAre;
 
 namespace {
 
@@ -16,28 +18,23 @@ class PlaybackStatusPluginTest : public testing::Test {
 protected:
     FakeServices fakes;
     std::shared_ptr<FakeBridge> bridge = std::make_shared<FakeBridge>(fakes.services());
-    std::shared_ptr<PlaybackStatusPlugin> plugin = makeLoadedPlugin(bridge);
+    std::shared_ptr<CAPPlugin> plugin = loadedPlugin(bridge);
 
-    static std::shared_ptr<PlaybackStatusPlugin> makeLoadedPlugin(
-        const std::shared_ptr<FakeBridge>& owner) {
-        auto made =
-            std::static_pointer_cast<PlaybackStatusPlugin>(createPlugin<PlaybackStatusPlugin>(
-                owner, "PlaybackStatusPlugin", "PlaybackStatusPlugin"));
+    static std::shared_ptr<CAPPlugin> loadedPlugin(const std::shared_ptr<FakeBridge>& owner) {
+        auto made = createPlugin<PlaybackStatusPlugin>(owner, "PlaybackStatusPlugin",
+                                                       "PlaybackStatusPlugin");
         made->load();
         return made;
     }
 
-    CAPCallResult update(JSObject options) {
+    void update(JSObject options) {
         std::size_t before = bridge->answers().size();
-        plugin->updateStatus(CAPPluginCall("1", "updateStatus", std::move(options), bridge));
-        auto answers = bridge->answers();
-        EXPECT_EQ(answers.size(), before + 1);
-        return answers.back().second;
+        static_cast<PlaybackStatusPlugin&>(*plugin).updateStatus(
+            CAPPluginCall("1", "updateStatus", std::move(options), bridge));
+        ASSERT_EQ(bridge->answers().size(), before + 1);
+        EXPECT_TRUE(bridge->answers().back().second.resolved);
+        EXPECT_FALSE(bridge->answers().back().second.data);
     }
-
-    platform::NowPlayingInfo published() { return fakes.nowPlaying->nowPlayingInfo().value(); }
-
-    PlaybackState publishedState() { return fakes.nowPlaying->playbackState(); }
 
     void press(RemoteCommand command, std::optional<double> position = {}) {
         fakes.commandCenter->send({command, position});
@@ -53,7 +50,7 @@ TEST_F(PlaybackStatusPluginTest, StatesMapCaseInsensitivelyButExactly) {
     };
     for (const auto& [state, expected] : cases) {
         update({{"state", state}});
-        EXPECT_EQ(publishedState(), expected) << state.dump();
+        EXPECT_EQ(fakes.nowPlaying->playbackState(), expected) << state.dump();
     }
 }
 
@@ -65,73 +62,55 @@ TEST_F(PlaybackStatusPluginTest, TimesArriveInMillisecondsAndArePublishedInSecon
     };
     for (const auto& [milliseconds, seconds] : cases) {
         update({{"position", milliseconds}, {"duration", milliseconds}});
-        EXPECT_EQ(published().elapsedPlaybackTime, seconds) << milliseconds;
-        EXPECT_EQ(published().playbackDuration, seconds) << milliseconds;
+        auto info = fakes.nowPlaying->nowPlayingInfo().value();
+        EXPECT_EQ(info.elapsedPlaybackTime, seconds) << milliseconds;
+        EXPECT_EQ(info.playbackDuration, seconds) << milliseconds;
     }
 }
 
-// Each call writes every field: what it leaves out goes back to its default.
-TEST_F(PlaybackStatusPluginTest, EveryCallOverwritesEveryFieldAndResolvesWithoutData) {
-    auto result = update({{"state", "paused"},
-                          {"playbackRate", 0.5},
-                          {"title", "One"},
-                          {"artist", "A"},
-                          {"album", "B"},
-                          {"thumbnail", "https://art.example/1.png"}});
-    EXPECT_TRUE(result.resolved);
-    EXPECT_FALSE(result.data);
-    auto status = MediaManager::shared(fakes.services())->status();
-    EXPECT_EQ(status.playbackState, PlaybackState::paused);
-    EXPECT_EQ(status.rate, 0.5f);
-    EXPECT_EQ(status.title, "One");
-    EXPECT_EQ(status.artist, "A");
-    EXPECT_EQ(status.album, "B");
-    EXPECT_EQ(status.artworkURL, "https://art.example/1.png");
-
+// Each call writes every field: what it leaves out goes back to its default, and a missing rate
+// is playing speed whatever the state.
+TEST_F(PlaybackStatusPluginTest, EveryCallOverwritesEveryField) {
+    auto fields = [&] {
+        auto status = MediaManager::shared(fakes.services())->status();
+        return std::tuple(status.playbackState, status.rate, status.title, status.artist,
+                          status.album, status.artworkURL);
+    };
+    update({{"state", "paused"},
+            {"playbackRate", 0.5},
+            {"title", "One"},
+            {"artist", "A"},
+            {"album", "B"},
+            {"thumbnail", "https://art.example/1.png"}});
+    EXPECT_EQ(fields(), std::tuple(PlaybackState::paused, 0.5f, "One", "A", "B",
+                                   "https://art.example/1.png"));
     update(JSObject::object());
-    status = MediaManager::shared(fakes.services())->status();
-    EXPECT_EQ(status.playbackState, PlaybackState::unknown);
-    EXPECT_EQ(status.rate, 1.0f);  // no rate given: playing speed, whatever the state
-    EXPECT_EQ(status.title, "");
-    EXPECT_EQ(status.artist, "");
-    EXPECT_EQ(status.album, "");
-    EXPECT_EQ(status.artworkURL, "");
+    EXPECT_EQ(fields(), std::tuple(PlaybackState::unknown, 1.0f, "", "", "", ""));
 }
 
 TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsWithExactPayloads) {
-    press(RemoteCommand::play);
-    press(RemoteCommand::pause);
-    press(RemoteCommand::nextTrack);
-    press(RemoteCommand::previousTrack);
-    press(RemoteCommand::changePlaybackPosition, 42.5);
-    auto events = bridge->events();
-    ASSERT_EQ(events.size(), 5u);
-    const std::vector<std::pair<std::string, JSObject>> expected = {
-        {"playMusic", {{"event", "playMusic"}}},
-        {"pauseMusic", {{"event", "pauseMusic"}}},
-        {"changeTrack", {{"dir", 1}, {"event", "changeTrack"}}},
-        {"changeTrack", {{"dir", -1}, {"event", "changeTrack"}}},
-        {"iosSeek", {{"time", 42.5}, {"event", "iosSeek"}}},
-    };
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(events[i].plugin, "PlaybackStatusPlugin");
-        EXPECT_EQ(events[i].name, expected[i].first);
-        EXPECT_EQ(events[i].data, expected[i].second);
+    for (RemoteCommand command : platform::allRemoteCommands) {
+        press(command, 42.5);
     }
+    auto event = [](const char* name, JSObject data) {
+        data["event"] = name;
+        return FakeBridge::Event{"PlaybackStatusPlugin", name, data};
+    };
+    EXPECT_THAT(bridge->events(),
+                ElementsAre(event("playMusic", {}), event("pauseMusic", {}),
+                            event("changeTrack", {{"dir", 1}}), event("changeTrack", {{"dir", -1}}),
+                            event("iosSeek", {{"time", 42.5}})));
 }
 
 TEST_F(PlaybackStatusPluginTest, ASecondInstanceTakesOverAndAGoneOneSendsNothing) {
     auto secondBridge = std::make_shared<FakeBridge>(fakes.services());
-    auto second = makeLoadedPlugin(secondBridge);
+    auto second = loadedPlugin(secondBridge);
     press(RemoteCommand::play);
-    EXPECT_TRUE(bridge->events().empty());
-    EXPECT_EQ(secondBridge->events().size(), 1u);
-
     second.reset();
     press(RemoteCommand::pause);
     press(RemoteCommand::changePlaybackPosition, 3.0);
-    EXPECT_EQ(secondBridge->events().size(), 1u);
     EXPECT_TRUE(bridge->events().empty());
+    EXPECT_EQ(secondBridge->events().size(), 1u);
 }
 
 }  // namespace

@@ -21,7 +21,6 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
                               "options":100,"active":true}})"));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
               Json::parse(R"({"playbackState":0,"info":null})"));
-
     // Every view load registers the commands again; each keeps exactly one handler.
     shell.call({{"id", 3}, {"host", "reloadView"}});
     EXPECT_EQ(shell.call({{"id", 4}, {"host", "reloadView"}}),
@@ -37,32 +36,36 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
     EXPECT_TRUE(shell.otherLines.empty());
 }
 
-TEST_F(StdioHostTest, RemoteCommandsAnswerWithTheHandlersStatus) {
-    auto status = [&](Json request) {
-        request["id"] = "r";
-        request["host"] = "remoteCommand";
-        return shell.call(request)["data"]["status"];
-    };
-    EXPECT_EQ(status({{"command", "nextTrack"}}), 0);
-    EXPECT_EQ(status({{"command", "changePlaybackPosition"}, {"positionTime", 12.5}}), 0);
-    // Without a position the event is not a position event.
-    EXPECT_EQ(status({{"command", "changePlaybackPosition"}}), 200);
-    EXPECT_EQ(shell.call({{"id", 9}, {"host", "remoteCommand"}, {"command", "stop"}}),
-              Json::parse(R"({"id":9,"ok":false,"message":"Unknown remote command: stop"})"));
+// The web application hears of a pressed control before the press is answered with the
+// handler's status.
+TEST_F(StdioHostTest, RemoteCommandsRaiseTheirEventBeforeTheHandlersStatus) {
+    shell.sendJson({{"id", 1}, {"host", "remoteCommand"}, {"command", "pause"}});
+    EXPECT_EQ(*shell.next(), Json::parse(R"({"event":"pauseMusic","plugin":"PlaybackStatusPlugin",
+                                             "data":{"event":"pauseMusic"}})"));
+    EXPECT_EQ(*shell.next(), Json::parse(R"({"id":1,"ok":true,"data":{"status":0}})"));
+    EXPECT_EQ(shell.call({{"id", 2},
+                          {"host", "remoteCommand"},
+                          {"command", "changePlaybackPosition"},
+                          {"positionTime", 42.5}})["data"]["status"],
+              0);
+    EXPECT_EQ(shell.messages.at(0)["data"], Json::parse(R"({"time":42.5,"event":"iosSeek"})"));
+    EXPECT_EQ(
+        shell.call({{"id", 3}, {"host", "remoteCommand"}, {"command", "changePlaybackPosition"}}),
+        Json::parse(R"({"id":3,"ok":true,"data":{"status":200}})"));
+    EXPECT_EQ(shell.call({{"id", 4}, {"host", "remoteCommand"}, {"command", "stop"}}),
+              Json::parse(R"({"id":4,"ok":false,"message":"Unknown remote command: stop"})"));
 }
 
+// Any absolute URL with a scheme parses, with or without an authority; the web application
+// hears of it before the answer.
 TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
-    // Any absolute URL with a scheme parses, with or without an authority part.
     const std::vector<std::pair<std::string, bool>> cases = {
         {"musicshell://album/7", true},
         {"musicshell:track/7", true},
         {"mailto:someone@example.com", true},
         {"https://example.com/a%20b?q=1#top", true},
-        {"file:///home/me/song.mp3", true},
         {"urn:isbn:0451450523", true},
-        {"tel:+1-201-555-0123", true},
         {"no scheme", false},
-        {"/relative/path", false},
         {"//example.com/no-scheme", false},
         {"1http://digit-first.example", false},
         {"musicshell:track 7", false},
@@ -70,12 +73,11 @@ TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
         {"http://", false},
         {"", false},
     };
-    int id = 0;
     for (const auto& [url, parses] : cases) {
         shell.messages.clear();
-        auto answer = shell.call({{"id", ++id}, {"host", "openURL"}, {"url", url}});
-        EXPECT_EQ(answer["data"], Json({{"handled", parses}})) << url;
-        // The answer comes after the event it caused.
+        EXPECT_EQ(shell.call({{"id", url}, {"host", "openURL"}, {"url", url}})["data"],
+                  Json({{"handled", parses}}))
+            << url;
         auto heard = Json::array();
         if (parses) {
             heard.push_back({{"event", "appUrlOpen"}, {"plugin", "App"}, {"data", {{"url", url}}}});
@@ -86,13 +88,13 @@ TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
 
 // Hostile and broken requests: each gets one clear answer and the host goes on.
 TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
-    struct Case {
-        std::string line;
-        std::string answer;
-    };
-    const std::vector<Case> cases = {
-        {"not json", R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
-        {"", R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
+    const std::string notJson = R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"not json", notJson},
+        {"", notJson},
+        {R"({"id":7,"host":)", notJson},
+        {R"({"id":8,"host":"nowPlaying"} x)", notJson},
+        {"{\"id\":9,\"host\":\"\xff\xfe\"}", notJson},
         {"[1,2]", R"({"id":null,"ok":false,"message":"Malformed request: not an object"})"},
         {R"({"id":1})", R"({"id":1,"ok":false,"message":"Malformed request: no plugin or host"})"},
         {R"({"id":2,"plugin":"X","host":"quit"})",
@@ -105,63 +107,50 @@ TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
          R"({"id":4,"ok":false,"message":"Malformed request: options must be an object"})"},
         {R"({"id":5,"plugin":"Nope","method":"x"})",
          R"({"id":5,"ok":false,"message":"Unknown plugin: Nope"})"},
+        {R"({"id":5,"plugin":"PlaybackStatusPlugin","method":"nope"})",
+         R"({"id":5,"ok":false,"message":"Unknown method: PlaybackStatusPlugin.nope"})"},
         {R"({"id":6,"host":"reboot"})",
          R"({"id":6,"ok":false,"message":"Unknown host request: reboot"})"},
         {R"({"id":[1],"host":"nowPlaying"})",
          R"({"id":null,"ok":false,"message":"Malformed request: id must be a string or a number"})"},
-        // Truncated, trailing garbage, invalid UTF-8, and nesting deep enough to exhaust a
-        // recursive parser's stack.
-        {R"({"id":7,"host":)", R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
-        {R"({"id":8,"host":"nowPlaying"} x)",
-         R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
-        {"{\"id\":9,\"host\":\"\xff\xfe\"}",
-         R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
+        // Deep enough to exhaust a recursive parser's stack.
         {R"({"id":10,"host":"openURL","x":)" + std::string(100000, '[') + "}",
          R"({"id":10,"ok":false,"message":"Malformed request: nested too deeply"})"},
     };
-    for (const Case& each : cases) {
-        shell.send(each.line);
-        auto answer = shell.next();
-        ASSERT_TRUE(answer) << each.line.substr(0, 80) << "\n" << shell.standardError();
-        EXPECT_EQ(*answer, Json::parse(each.answer)) << each.line.substr(0, 80);
+    for (const auto& [line, answer] : cases) {
+        shell.send(line);
+        auto got = shell.next();
+        ASSERT_TRUE(got) << line.substr(0, 80) << "\n" << shell.standardError();
+        EXPECT_EQ(*got, Json::parse(answer)) << line.substr(0, 80);
     }
     EXPECT_EQ(shell.call({{"id", "after"}, {"host", "audioSession"}})["ok"], true);
 }
 
+// Compared as bytes: a re-parse would make 1.50 and 1.5 look alike.
 TEST_F(StdioHostTest, IdsAreEchoedExactlyAsSent) {
-    shell.send(R"({"id":1.50,"host":"reloadView"})");
-    shell.send(R"({"id":"a\"b","host":"reloadView"})");
-    shell.send(R"({"id":18446744073709551615,"host":"reloadView"})");
-    shell.send(R"({"id":"\u00e9","host":"reloadView"})");
-    shell.send(R"({"id":-0,"host":"reloadView"})");
-    shell.closeInput();
-    EXPECT_EQ(shell.wait(), 0);
-    std::string out;
-    while (auto line = shell.nextLine()) {
-        out += *line + "\n";
+    for (const char* id : {"1.50", R"("a\"b")", "18446744073709551615", R"("\u00e9")", "-0"}) {
+        shell.send(R"({"id":)" + std::string(id) + R"(,"host":"reloadView"})");
+        EXPECT_EQ(shell.nextLine(), R"({"id":)" + std::string(id) + R"(,"ok":true})");
     }
-    EXPECT_EQ(out,
-              "{\"id\":1.50,\"ok\":true}\n{\"id\":\"a\\\"b\",\"ok\":true}\n"
-              "{\"id\":18446744073709551615,\"ok\":true}\n{\"id\":\"\\u00e9\",\"ok\":true}\n"
-              "{\"id\":-0,\"ok\":true}\n");
 }
 
-// A repeated key once made the host write into freed memory when the earlier value was a long
-// string: the last value counts, and the host goes on.
-TEST_F(StdioHostTest, RepeatedKeysKeepTheLastValue) {
-    std::string longData(8192, 'A');
-    shell.send(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"writeFile","options":)"
-               R"({"filename":"a","data":")" +
-               longData + R"(","data":"aGk="}})");
-    EXPECT_EQ(shell.answerTo(1)["ok"], true);
-    EXPECT_EQ(shell.call({{"id", 2},
-                          {"plugin", "OfflineStoragePlugin"},
-                          {"method", "readFile"},
-                          {"options", {{"filename", "a"}}}})["data"],
-              Json::parse(R"({"data":"aGk="})"));
-    std::string longId(5000, 'i');
-    shell.send(R"({"id":")" + longId + R"(","host":")" + longData + R"(","host":"reloadView"})");
-    EXPECT_EQ(shell.answerTo(longId), Json({{"id", longId}, {"ok", true}}));
+TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
+    EXPECT_EQ(shell.call({{"id", 1},
+                          {"plugin", "PlaybackStatusPlugin"},
+                          {"method", "updateStatus"},
+                          {"options",
+                           {{"state", "Playing"},
+                            {"position", 1500},
+                            {"duration", 240000},
+                            {"playbackRate", 0.1},
+                            {"title", "Song"},
+                            {"artist", "Artist"},
+                            {"album", "Album"}}}}),
+              Json::parse(R"({"id":1,"ok":true})"));
+    EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
+              Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",
+                  "albumTitle":"Album","playbackDuration":240.0,"elapsedPlaybackTime":1.5,
+                  "playbackRate":0.1}})"));
 }
 
 TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {
@@ -183,64 +172,24 @@ TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {
 
 TEST(StdioHostExit, EndOfInputQuitAndSignalsAllExitZero) {
     TemporaryDirectory directory;
-    auto container = (directory / "c").string();
+    std::vector<std::string> arguments = {"stdio", "--container", (directory / "c").string()};
     {
-        ShellProcess shell{{"stdio", "--container", container}};
+        ShellProcess shell{arguments};
         shell.closeInput();
         EXPECT_EQ(shell.wait(), 0);
     }
     {
-        ShellProcess shell{{"stdio", "--container", container}};
+        ShellProcess shell{arguments};
         shell.send(R"({"host":"quit"})");
         EXPECT_EQ(shell.wait(), 0);
         EXPECT_FALSE(shell.next());
     }
     for (int signal : {SIGINT, SIGTERM}) {
-        ShellProcess shell{{"stdio", "--container", container}};
+        ShellProcess shell{arguments};
         shell.call({{"id", 1}, {"host", "audioSession"}});
         shell.signal(signal);
         EXPECT_EQ(shell.wait(), 0) << signal;
     }
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(StdioHostTest, APausePressRaisesPauseMusicBeforeItsAnswer) {
-    shell.sendJson({{"id", 1}, {"host", "remoteCommand"}, {"command", "pause"}});
-    EXPECT_EQ(*shell.next(), Json::parse(R"({"event":"pauseMusic","plugin":"PlaybackStatusPlugin",
-                                             "data":{"event":"pauseMusic"}})"));
-    EXPECT_EQ(*shell.next(), Json::parse(R"({"id":1,"ok":true,"data":{"status":0}})"));
-
-    shell.sendJson({{"id", 2},
-                    {"host", "remoteCommand"},
-                    {"command", "changePlaybackPosition"},
-                    {"positionTime", 42.5}});
-    EXPECT_EQ((*shell.next())["data"], Json::parse(R"({"time":42.5,"event":"iosSeek"})"));
-    EXPECT_EQ((*shell.next())["data"]["status"], 0);
-}
-
-TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
-    auto answer = shell.call({{"id", 1},
-                              {"plugin", "PlaybackStatusPlugin"},
-                              {"method", "updateStatus"},
-                              {"options",
-                               {{"state", "Playing"},
-                                {"position", 1500},
-                                {"duration", 240000},
-                                {"playbackRate", 0.1},
-                                {"title", "Song"},
-                                {"artist", "Artist"},
-                                {"album", "Album"}}}});
-    EXPECT_EQ(answer, Json::parse(R"({"id":1,"ok":true})"));
-    EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
-              Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",
-                  "albumTitle":"Album","playbackDuration":240.0,"elapsedPlaybackTime":1.5,
-                  "playbackRate":0.1}})"));
-    EXPECT_EQ(shell.call({{"id", 3}, {"plugin", "PlaybackStatusPlugin"}, {"method", "nope"}}),
-              Json::parse(
-                  R"({"id":3,"ok":false,"message":"Unknown method: PlaybackStatusPlugin.nope"})"));
 }
 
 }  // namespace

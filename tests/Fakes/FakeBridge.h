@@ -14,6 +14,10 @@ public:
         std::string plugin;
         std::string name;
         JSObject data;
+        bool operator==(const Event&) const = default;
+        friend void PrintTo(const Event& event, std::ostream* out) {
+            *out << event.plugin << " " << event.name << " " << event.data.dump();
+        }
     };
 
     explicit FakeBridge(platform::Services services) : services_(std::move(services)) {}

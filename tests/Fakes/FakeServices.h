@@ -25,14 +25,14 @@ struct FakeServices {
     std::shared_ptr<FakeConsole> console = std::make_shared<FakeConsole>();
 
     platform::Services services() const {
-        platform::Services services;
-        services.audioSession = audioSession;
-        services.remoteCommandCenter = commandCenter;
-        services.nowPlayingInfoCenter = nowPlaying;
-        services.urlSession = urlSession;
-        services.imageDecoder = imageDecoder;
-        services.mainQueue = mainQueue;
-        services.console = console;
-        return services;
+        return {.audioSession = audioSession,
+                .remoteCommandCenter = commandCenter,
+                .nowPlayingInfoCenter = nowPlaying,
+                .urlSession = urlSession,
+                .imageDecoder = imageDecoder,
+                .fileSystem = {},  // given by the tests that use one
+                .fileOpener = {},
+                .mainQueue = mainQueue,
+                .console = console};
     }
 };
