@@ -1,16 +1,24 @@
 #pragma once
 
+#include <csignal>
 #include <string>
 
-#include "AnnouncingServer.h"
+#include "ShellProcess.h"
 
 // An X display of the test's own (Xvfb, no screen needed), so a window test never reaches the
 // desktop it runs on. Xvfb prints the display's number once it takes connections.
 class PrivateDisplay {
 public:
-    std::string name() const { return ":" + server_.line(); }
+    // Ended gently, so that it removes its lock file.
+    ~PrivateDisplay() {
+        server_.signal(SIGTERM);
+        server_.wait();
+    }
+    const std::string& name() const { return name_; }
 
 private:
-    AnnouncingServer server_{
-        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}};
+    ShellProcess server_{{"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                         "unix:path=/nonexistent",
+                         "/usr/bin/Xvfb"};
+    std::string name_ = ":" + server_.firstOtherLine();
 };

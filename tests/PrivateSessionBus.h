@@ -3,16 +3,16 @@
 #include <cstdio>
 #include <string>
 
-#include "AnnouncingServer.h"
+#include "ShellProcess.h"
 
 // A session bus of the test's own, so nothing reaches the desktop the tests run on.
 class PrivateSessionBus {
 public:
-    const std::string& address() const { return daemon_.line(); }
+    const std::string& address() const { return address_; }
 
     // Runs a command against this bus and gives what it printed, without the last line end.
     std::string run(const std::string& command) const {
-        std::string line = "DBUS_SESSION_BUS_ADDRESS='" + address() + "' " + command + " 2>&1";
+        std::string line = "DBUS_SESSION_BUS_ADDRESS='" + address_ + "' " + command + " 2>&1";
         FILE* pipe = ::popen(line.c_str(), "r");
         std::string output;
         char buffer[256];
@@ -27,5 +27,8 @@ public:
     }
 
 private:
-    AnnouncingServer daemon_{{"dbus-daemon", "--session", "--nofork", "--print-address=1"}};
+    ShellProcess daemon_{{"--session", "--nofork", "--print-address=1"},
+                         "unix:path=/nonexistent",
+                         "/usr/bin/dbus-daemon"};
+    std::string address_ = daemon_.firstOtherLine();
 };

@@ -104,6 +104,16 @@ std::optional<std::string> ShellProcess::nextLine(std::chrono::milliseconds time
     }
 }
 
+std::string ShellProcess::firstOtherLine(std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (otherLines.empty() && std::chrono::steady_clock::now() < deadline) {
+        if (auto message = nextLine(std::chrono::milliseconds(20))) {
+            messages.push_back(Json::parse(*message));
+        }
+    }
+    return otherLines.empty() ? "" : otherLines.front();
+}
+
 ShellProcess::Json ShellProcess::call(const Json& request) {
     sendJson(request);
     return answerTo(request.value("id", Json()));

@@ -9,7 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-// The built musicshell binary, driven over its stdio protocol like a client would.
+// The built musicshell binary, driven over its stdio protocol like a client would; or another
+// program the tests start for themselves (a display, a bus), given by its path.
 class ShellProcess {
 public:
     using Json = nlohmann::json;
@@ -31,6 +32,9 @@ public:
     // The same line as the shell wrote it.
     std::optional<std::string> nextLine(
         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // The first line that is no message (a served address, a display's number), or "" if none
+    // comes in time.
+    std::string firstOtherLine(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Sends the request and gives its answer; messages before it are kept in `messages`.
     Json call(const Json& request);
     // The next message that answers `id`, keeping what comes before it in `messages`.

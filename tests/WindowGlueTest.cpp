@@ -5,35 +5,16 @@
 
 #include <glib.h>
 
-#include <mutex>
-
 #include "Eventually.h"
+#include "Fakes/FakeBridge.h"
 #include "Fakes/FakeServices.h"
 #include "Host/GlibMainQueue.h"
 #include "Host/MessageCodec.h"
 #include "Host/PageRequests.h"
-#include "Platform/SerialQueue.h"
 
 using testing::ElementsAre;
 
 namespace {
-
-// Records the answers, from whichever thread gives them.
-class Answers : public CAPCallResponder {
-public:
-    void respond(const std::string& callbackId, CAPCallResult result) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(host::MessageLine::answerText(callbackId, result));
-    }
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 TEST(PageRequestsTest, CallsGoToTheBridgeAndAnythingElseIsAnsweredAtOnce) {
     host::RuntimeClassTable classes;
@@ -53,32 +34,14 @@ TEST(PageRequestsTest, CallsGoToTheBridgeAndAnythingElseIsAnsweredAtOnce) {
          R"({"id":"3","ok":false,"message":"Invalid filename"})"},
     };
     for (const auto& [message, answer] : table) {
-        auto answers = std::make_shared<Answers>();
-        requests.handle(message, std::nullopt, answers);
-        ASSERT_TRUE(eventually([&] { return !answers->lines().empty(); })) << message;
-        EXPECT_THAT(answers->lines(), ElementsAre(answer));
+        auto page = std::make_shared<FakeBridge>(fakes.services());
+        requests.handle(message, std::nullopt, page);
+        ASSERT_TRUE(eventually([&] { return !page->answers().empty(); })) << message;
+        auto answers = page->answers();
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(host::MessageLine::answerText(answers[0].first, answers[0].second), answer);
     }
     bridge->stop();
-}
-
-TEST(SerialQueueTest, AnotherMainLoopTurnsItWhenWokenUp) {
-    SerialQueue queue;
-    int wakeUps = 0;
-    std::vector<int> ran;
-    queue.setWakeUp([&] { ++wakeUps; });
-    queue.async([&] { ran.push_back(1); });
-    queue.async([&] {
-        ran.push_back(2);
-        queue.async([&] { ran.push_back(3); });  // queued while running: runs in the same turn
-    });
-    EXPECT_EQ(wakeUps, 2);
-    queue.runPending();
-    EXPECT_THAT(ran, ElementsAre(1, 2, 3));
-    queue.stop();
-    queue.async([&] { ran.push_back(4); });
-    queue.runPending();
-    EXPECT_EQ(wakeUps, 3);
-    EXPECT_THAT(ran, ElementsAre(1, 2, 3));
 }
 
 TEST(GlibMainQueueTest, RunsWorkInOrderOnTheLoopAndNoneAfterStop) {

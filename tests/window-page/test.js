@@ -36,7 +36,8 @@ sessionStorage.setItem("loaded", "yes");
 // A page that tries to leave on its own must stay where it is.
 window.location.assign("https://example.com/elsewhere");
 
-const settings = await (await fetch("settings.json")).json();
+// The page's own server, which the shell fetches from too.
+const song = new URL("tone.wav", location.href).href;
 const calls = {
   writeFile: () => storage.writeFile({ filename: "a.txt", data: "aGk=" }),
   readFile: () => storage.readFile({ filename: "a.txt" }),
@@ -49,12 +50,12 @@ const calls = {
   getFreeSpace: () => storage.getFreeSpace(),
   getDeviceId: () => storage.getDeviceId(),
   updateStatus: () => report.reloaded ? null : status.updateStatus({ state: "paused", title: "Tone", position: 0, duration: 3000 }),
-  downloadFile: () => download.downloadFile({ url: settings.download, fileName: "song.mp3" }),
-  downloadAndInstall: () => download.downloadAndInstall({ url: settings.download }),
+  downloadFile: () => download.downloadFile({ url: song, fileName: "song.wav" }),
+  downloadAndInstall: () => download.downloadAndInstall({ url: song }),
   unknownMethod: () => storage.nothing(),
   unknownPlugin: () => Plugins.Nothing.nothing(),
   invalidName: () => storage.readFile({ filename: "../x" }),
-  tooLarge: () => storage.writeFile({ filename: "big.txt", data: "A".repeat(settings.tooLarge) }),
+  tooLarge: () => storage.writeFile({ filename: "big.txt", data: "A".repeat(131072) }),
 };
 for (const [name, call] of Object.entries(calls)) {
   report.calls[name] = await outcome(call);
