@@ -110,27 +110,39 @@ async function base64Of(data) {
 }
 
 async function windowMessage(id, plugin, method, options) {
-  if (isBytes(options?.data)) {
-    options = { ...options, data: await base64Of(options.data) };
-  }
-  return JSON.stringify({ id, plugin, method, options });
+  return JSON.stringify({ id, plugin, method, options: { ...options, data: await base64Of(options.data) } });
 }
 
-// Settles once the previous call's message has been posted: calls reach the shell in the order
-// they were made, even while one's bytes are still being read.
-let windowPosted = Promise.resolve();
-
-function callThroughWindow(plugin, method, options) {
-  const message = windowMessage(nextId++, plugin, method, options);
-  // The reply's promise travels wrapped, so that posting does not wait for the answer.
-  const posted = windowPosted.then(() => message)
-    .then((text) => ({ reply: windowChannel.postMessage(text) }));
-  windowPosted = posted.catch(() => {});
+function answerThroughWindow(reply) {
   return new Promise((resolve, reject) => {
-    posted.then(({ reply }) => reply).then(
+    reply.then(
       (answer) => settle(JSON.parse(answer), resolve, reject),
       (error) => reject(new Error(error?.message ?? String(error))));
   });
+}
+
+// While a call's bytes are being read, the calls made after it wait behind it, so that calls
+// reach the shell in the order they were made. Settles once the last of them has been posted.
+let windowBacklog = null;
+
+function callThroughWindow(plugin, method, options) {
+  const id = nextId++;
+  if (!isBytes(options?.data) && !windowBacklog) {
+    return answerThroughWindow(windowChannel.postMessage(JSON.stringify({ id, plugin, method, options })));
+  }
+  const message = isBytes(options?.data) ? windowMessage(id, plugin, method, options)
+    : JSON.stringify({ id, plugin, method, options });
+  // The reply's promise travels wrapped, so that posting does not wait for the answer.
+  const posted = (windowBacklog ?? Promise.resolve()).then(() => message)
+    .then((text) => ({ reply: windowChannel.postMessage(text) }));
+  const backlog = posted.catch(() => {});
+  windowBacklog = backlog;
+  backlog.then(() => {
+    if (windowBacklog === backlog) {
+      windowBacklog = null;
+    }
+  });
+  return answerThroughWindow(posted.then(({ reply }) => reply));
 }
 
 function call(plugin, method, options = {}) {
