@@ -1,7 +1,5 @@
 #include "Host/ApplicationHost.h"
 
-#include <cstdlib>
-
 #include "Host/BrowserLauncher.h"
 #include "Host/ContainerLock.h"
 #include "Host/DesktopPlatform.h"
@@ -9,7 +7,7 @@
 #include "Host/SignalWatcher.h"
 #include "Host/StdioHost.h"
 #include "Host/WebServer.h"
-#include "Host/WindowHost.h"
+#include "Host/WindowBinary.h"
 #include "Platform/Log.h"
 
 int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
@@ -28,18 +26,17 @@ ApplicationHost::ApplicationHost(HostConfiguration configuration,
     : configuration_(std::move(configuration)), delegateClassName_(delegateClassName) {}
 
 namespace {
-bool hasDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        if (const char* value = std::getenv(name); value && *value) {
-            return true;
-        }
-    }
-    return false;
+ApplicationHost::WindowOpener& windowOpener() {
+    static ApplicationHost::WindowOpener opener = &openWindowInItsOwnBinary;
+    return opener;
 }
 }  // namespace
 
+void ApplicationHost::openWindowsWith(WindowOpener opener) {
+    windowOpener() = opener;
+}
+
 int ApplicationHost::run(int argc, char** argv) {
-    SignalWatcher::blockSignals();
     if (configuration_.transport != HostConfiguration::Transport::stdio &&
         !std::filesystem::is_directory(configuration_.appDirectory)) {
         platform::log("no web application at " + configuration_.appDirectory.string() +
@@ -47,17 +44,12 @@ int ApplicationHost::run(int argc, char** argv) {
         return 1;
     }
     if (configuration_.transport == HostConfiguration::Transport::window) {
-        if (hasDisplay()) {
-            return WindowHost(configuration_, delegateClassName_).run(argc, argv);
-        }
-        if (auto status = WindowHost::handOver(configuration_, argc, argv)) {
+        if (auto status = windowOpener()(configuration_, delegateClassName_, argc, argv)) {
             return *status;
         }
-        platform::log(
-            "no display ($DISPLAY and $WAYLAND_DISPLAY are unset): serving the web "
-            "application for a browser instead");
         configuration_.transport = HostConfiguration::Transport::serve;
     }
+    SignalWatcher::blockSignals();
     auto lock = ContainerLock::acquire(configuration_.container);
     if (!lock) {
         return 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "Host/HostConfiguration.h"
@@ -11,7 +12,18 @@ namespace host {
 // or serves it to a browser or over stdio, and turns the main loop until it quits.
 class ApplicationHost {
 public:
+    // Opens the application's window: gives the process's exit status, or nothing, once the log
+    // says why, when there is none to open here and the application is served instead.
+    using WindowOpener = std::optional<int> (*)(const HostConfiguration& configuration,
+                                                std::string_view delegateClassName, int argc,
+                                                char** argv);
+
     ApplicationHost(HostConfiguration configuration, std::string_view delegateClassName);
+
+    // By default a window opens in the window's own binary, the only one that loads the
+    // toolkit and the web engine, so that serving and stdio start without them. That binary
+    // installs the way it opens the window itself before main runs.
+    static void openWindowsWith(WindowOpener opener);
 
     // Gives the process's exit status. A window hands the process's arguments to the window
     // that already runs on the same container, if any.

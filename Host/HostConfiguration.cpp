@@ -21,9 +21,13 @@ std::filesystem::path HostConfiguration::webDirectory() {
     std::error_code error;
     auto binary = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error) {
-        auto installed = binary.parent_path().parent_path() / "share/musicshell/web";
-        if (std::filesystem::is_regular_file(installed / "musicshell-bridge.js", error)) {
-            return installed;
+        // From bin/musicshell, or from the window's libexec/musicshell/musicshell-window.
+        for (const auto& prefix : {binary.parent_path().parent_path(),
+                                   binary.parent_path().parent_path().parent_path()}) {
+            auto installed = prefix / "share/musicshell/web";
+            if (std::filesystem::is_regular_file(installed / "musicshell-bridge.js", error)) {
+                return installed;
+            }
         }
     }
     return MUSICSHELL_WEB_DIRECTORY;

@@ -46,8 +46,8 @@ struct HostConfiguration {
     // The container when none is named: $MUSICSHELL_CONTAINER, else $XDG_DATA_HOME/musicshell,
     // else ~/.local/share/musicshell.
     static std::filesystem::path defaultContainer();
-    // The bridge client and the bundled demo: share/musicshell/web beside the installed binary's
-    // bin/, else the source tree's web/ the binary was built from.
+    // The bridge client and the bundled demo: share/musicshell/web under the installed binary's
+    // prefix, else the source tree's web/ the binary was built from.
     static std::filesystem::path webDirectory();
 };
 

@@ -55,8 +55,8 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
         "cmake --install '" MUSICSHELL_BUILD_DIR "' --prefix '" + prefix.string() + "' > /dev/null";
     ASSERT_EQ(std::system(install.c_str()), 0);
     for (const char* file :
-         {"bin/musicshell", "share/musicshell/web/musicshell-bridge.js",
-          "share/musicshell/web/demo/index.html",
+         {"bin/musicshell", "libexec/musicshell/musicshell-window",
+          "share/musicshell/web/musicshell-bridge.js", "share/musicshell/web/demo/index.html",
           "share/icons/hicolor/scalable/apps/musicshell.svg", "share/man/man1/musicshell.1"}) {
         EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
     }
@@ -64,7 +64,7 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
     EXPECT_NE(entry.find("\nExec=musicshell %u\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nMimeType=x-scheme-handler/musicshell;\n"), std::string::npos);
 
-    // Without a display it serves what it would have shown.
+    // Without a display the window's own binary, found under libexec/, serves instead.
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     std::string binary = (prefix / "bin/musicshell").string();
@@ -77,6 +77,22 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
               std::string::npos);
     EXPECT_EQ(fetch(address, "/musicshell-bridge.js"),
               readWhole(prefix / "share/musicshell/web/musicshell-bridge.js"));
+
+    // A binary without the window's beside it says so, and serves.
+    fs::create_directory(directory / "alone");
+    fs::copy_file(binary, directory / "alone/musicshell");
+    ::setenv("DISPLAY", ":404", 1);
+    ShellProcess alone({"--container", (directory / "e").string()}, "unix:path=/nonexistent",
+                       (directory / "alone/musicshell").string());
+    EXPECT_TRUE(alone.firstOtherLine().starts_with("http://127.0.0.1:"));
+    EXPECT_NE(
+        alone.standardError().find("cannot open a window: " +
+                                   (directory / "libexec/musicshell/musicshell-window").string() +
+                                   ": No such file or directory; serving the web "
+                                   "application for a browser instead"),
+        std::string::npos)
+        << alone.standardError();
+    ::unsetenv("DISPLAY");
 
     ShellProcess missing({"serve", "--container", (directory / "d").string(), "--app",
                           (directory / "nothing").string()},
