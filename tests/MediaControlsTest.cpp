@@ -24,10 +24,6 @@ protected:
         shell.call({{"id", "ready"}, {"host", "audioSession"}});
     }
 
-    std::string playerctl(const std::string& arguments) const {
-        return bus.run("playerctl -p musicshell " + arguments);
-    }
-
     void report(Json status) {
         shell.call({{"id", "status"},
                     {"plugin", "PlaybackStatusPlugin"},
@@ -51,7 +47,7 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
         {"stop", {{"event", "pauseMusic"}}},
     };
     for (const auto& [command, data] : presses) {
-        playerctl(command);
+        bus.playerctl(command);
         EXPECT_EQ(nextEvent()["data"], data) << command;
     }
     // Play-pause asks for the opposite of what the widget shows, from every state.
@@ -61,7 +57,7 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
                                                                       {"playing", "pauseMusic"}};
     for (const auto& [state, event] : toggles) {
         report({{"state", state}, {"title", "Song"}});
-        playerctl("play-pause");
+        bus.playerctl("play-pause");
         EXPECT_EQ(nextEvent()["data"]["event"], event) << state;
     }
 }
@@ -71,23 +67,22 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
 // set for another track than the one shown is no seek at all.
 TEST_F(MediaControlsTest, SeeksReachThePageInSeconds) {
     report({{"state", "paused"}, {"title", "Song"}, {"position", 10000}, {"duration", 60000}});
-    std::string stale = bus.run(
-        "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell "
-        "/org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Player.SetPosition "
-        "objpath:/org/musicshell/track/999 int64:5000000");
+    std::string stale = bus.mpris(
+        "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/999 "
+        "int64:5000000");
     EXPECT_EQ(stale.find("Error"), std::string::npos) << stale;
     const std::vector<std::pair<std::string, double>> seeks = {{"position 30", 30.0},
                                                                {"position 2.5+", 12.5},
                                                                {"position 0.25-", 9.75},
                                                                {"position 20-", 0.0}};
     for (const auto& [command, time] : seeks) {
-        playerctl(command);
+        bus.playerctl(command);
         EXPECT_EQ(nextEvent()["data"], Json({{"time", time}, {"event", "iosSeek"}})) << command;
     }
 }
 
 TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
-    EXPECT_EQ(playerctl("status"), "Stopped");
+    EXPECT_EQ(bus.playerctl("status"), "Stopped");
     const std::vector<std::pair<Json, std::vector<std::pair<std::string, std::string>>>> shown = {
         {{{"state", "playing"},
           {"title", "Song"},
@@ -106,7 +101,7 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
     for (const auto& [status, expected] : shown) {
         report(status);
         for (const auto& [query, value] : expected) {
-            EXPECT_EQ(playerctl(query), value) << status << " " << query;
+            EXPECT_EQ(bus.playerctl(query), value) << status << " " << query;
         }
     }
 }
@@ -121,7 +116,7 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
     report({{"state", "playing"}, {"title", "Song"}, {"thumbnail", server.url("/16.png")}});
     std::string url;
     ASSERT_TRUE(eventually([&] {
-        url = playerctl("metadata mpris:artUrl");
+        url = bus.playerctl("metadata mpris:artUrl");
         return url.starts_with("file://");
     })) << url;
     std::filesystem::path file = url.substr(7);
@@ -133,7 +128,7 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
     // The next track's picture takes the place of the last one: pictures never pile up.
     report({{"state", "playing"}, {"title", "Next"}, {"thumbnail", server.url("/8.png")}});
     ASSERT_TRUE(eventually([&] {
-        std::string next = playerctl("metadata mpris:artUrl");
+        std::string next = bus.playerctl("metadata mpris:artUrl");
         return next.starts_with("file://") && next != url;
     }));
     std::vector<std::filesystem::path> kept;
@@ -141,7 +136,7 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFile) {
         kept.push_back(entry.path());
     }
     EXPECT_EQ(kept,
-              std::vector<std::filesystem::path>{playerctl("metadata mpris:artUrl").substr(7)});
+              std::vector<std::filesystem::path>{bus.playerctl("metadata mpris:artUrl").substr(7)});
 }
 
 TEST(MediaControlsWithoutBus, TheShellStartsAndAnswersAllTheSame) {

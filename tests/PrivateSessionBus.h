@@ -26,6 +26,17 @@ public:
         return output;
     }
 
+    // The shell's media controls, as the desktop's widget reaches them.
+    std::string playerctl(const std::string& arguments) const {
+        return run("playerctl -p musicshell " + arguments);
+    }
+    std::string mpris(const std::string& call) const {
+        return run(
+            "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell "
+            "/org/mpris/MediaPlayer2 " +
+            call);
+    }
+
 private:
     ShellProcess daemon_{{"--session", "--nofork", "--print-address=1"},
                          "unix:path=/nonexistent",

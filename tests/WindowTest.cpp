@@ -83,17 +83,6 @@ protected:
             },
             shell);
     }
-
-    std::string playerctl(const std::string& arguments) const {
-        return bus.run("playerctl -p musicshell " + arguments);
-    }
-
-    std::string mpris(const std::string& call) const {
-        return bus.run(
-            "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell "
-            "/org/mpris/MediaPlayer2 " +
-            call);
-    }
 };
 
 TEST_F(WindowTest, ThePageUsesTheWholeBridgeAndTheDesktopDrivesIt) {
@@ -138,7 +127,7 @@ TEST_F(WindowTest, ThePageUsesTheWholeBridgeAndTheDesktopDrivesIt) {
         {"position 1", {{"event", "iosSeek"}, {"time", 1.0}}},
     };
     for (const auto& [command, event] : presses) {
-        playerctl(command);
+        bus.playerctl(command);
         reportWhenHeard(event, *shell);
     }
     // Later launches on the same container hand their URL over and end.
@@ -152,11 +141,11 @@ TEST_F(WindowTest, ThePageUsesTheWholeBridgeAndTheDesktopDrivesIt) {
     EXPECT_FALSE(fs::exists(opened));
 
     // A reload says playback stopped until the new page reports (this one does not).
-    EXPECT_EQ(playerctl("status"), "Paused");
+    EXPECT_EQ(bus.playerctl("status"), "Paused");
     EXPECT_EQ(launch({"musicshell://reload"})->wait(), 0);
     reportWhen([](const Json& r) { return r.value("reloaded", false) && r.contains("media"); },
                *shell);
-    EXPECT_EQ(playerctl("status"), "Stopped");
+    EXPECT_EQ(bus.playerctl("status"), "Stopped");
 
     const std::vector<std::pair<std::string, std::string>> properties = {
         {"CanRaise", "boolean true"},
@@ -164,25 +153,25 @@ TEST_F(WindowTest, ThePageUsesTheWholeBridgeAndTheDesktopDrivesIt) {
         {"DesktopEntry", "\"musicshell\""}};
     for (const auto& [property, value] : properties) {
         EXPECT_NE(
-            mpris("org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2 string:" +
-                  property)
+            bus.mpris("org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2 string:" +
+                      property)
                 .find(value),
             std::string::npos)
             << property;
     }
-    EXPECT_EQ(mpris("org.mpris.MediaPlayer2.Raise").find("Error"), std::string::npos);
+    EXPECT_EQ(bus.mpris("org.mpris.MediaPlayer2.Raise").find("Error"), std::string::npos);
     // While the window runs, no other process may use its container.
     EXPECT_EQ(ShellProcess({"serve", "--container", container.string()}).wait(), 1);
-    mpris("org.mpris.MediaPlayer2.Quit");
+    bus.mpris("org.mpris.MediaPlayer2.Quit");
     EXPECT_EQ(shell->wait(), 0) << shell->standardError();
 }
 
 TEST_F(WindowTest, TheDemoPlaysAtTheMediaKeysAndClosingTheWindowEndsItAsQuitDoes) {
     auto shell = launch({}, false);
-    EXPECT_TRUE(eventually([&] { return playerctl("metadata title") == "Morning"; }))
+    EXPECT_TRUE(eventually([&] { return bus.playerctl("metadata title") == "Morning"; }))
         << shell->standardError();
-    playerctl("play");
-    EXPECT_TRUE(eventually([&] { return playerctl("status") == "Playing"; }));
+    bus.playerctl("play");
+    EXPECT_TRUE(eventually([&] { return bus.playerctl("status") == "Playing"; }));
     ASSERT_TRUE(closeWindow(display.name(), "musicshell demo"));
     EXPECT_EQ(shell->wait(), 0) << shell->standardError();
     for (const auto& entry : fs::recursive_directory_iterator(container / "tmp")) {
