@@ -4,7 +4,6 @@
 #include <fstream>
 #include <future>
 #include <iterator>
-#include <sstream>
 #include <thread>
 
 #include "App/Bridge/CAPPluginClass.h"
@@ -17,6 +16,7 @@
 #include "LoopbackServer.h"
 #include "Platform/Desktop/CommandFileOpener.h"
 #include "Platform/Desktop/CurlURLSession.h"
+#include "TcpSockets.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -170,22 +170,20 @@ TEST_F(DownloadPluginTest, StoresEverySuccessAndReplacesUnderTheSameName) {
 
 TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
     const std::string song = server.url("/200/song");
+    const Method file = &DownloadPlugin::downloadFile,
+                 install = &DownloadPlugin::downloadAndInstall;
     const std::vector<std::tuple<Method, JSObject, std::string>> cases = {
-        {&DownloadPlugin::downloadFile, JSObject::object(), "URL is required"},
-        {&DownloadPlugin::downloadFile, {{"url", ""}}, "URL is required"},
-        {&DownloadPlugin::downloadFile, {{"url", 42}}, "URL is required"},
-        {&DownloadPlugin::downloadFile, {{"url", "not a url"}}, "Invalid URL"},
-        {&DownloadPlugin::downloadFile, {{"url", "http://"}}, "Invalid URL"},
-        {&DownloadPlugin::downloadFile, {{"url", song}, {"fileName", ""}}, "Invalid file name"},
-        {&DownloadPlugin::downloadFile, {{"url", song}, {"fileName", ".."}}, "Invalid file name"},
-        {&DownloadPlugin::downloadFile,
-         {{"url", song}, {"fileName", "../escape.mp3"}},
-         "Invalid file name"},
-        {&DownloadPlugin::downloadFile,
-         {{"url", song}, {"fileName", std::string("a\0b", 3)}},
-         "Invalid file name"},
-        {&DownloadPlugin::downloadAndInstall, {{"url", ""}}, "URL is required"},
-        {&DownloadPlugin::downloadAndInstall, {{"url", "::"}}, "Invalid URL"},
+        {file, JSObject::object(), "URL is required"},
+        {file, {{"url", ""}}, "URL is required"},
+        {file, {{"url", 42}}, "URL is required"},
+        {file, {{"url", "not a url"}}, "Invalid URL"},
+        {file, {{"url", "http://"}}, "Invalid URL"},
+        {file, {{"url", song}, {"fileName", ""}}, "Invalid file name"},
+        {file, {{"url", song}, {"fileName", ".."}}, "Invalid file name"},
+        {file, {{"url", song}, {"fileName", "../escape.mp3"}}, "Invalid file name"},
+        {file, {{"url", song}, {"fileName", std::string("a\0b", 3)}}, "Invalid file name"},
+        {install, {{"url", ""}}, "URL is required"},
+        {install, {{"url", "::"}}, "Invalid URL"},
     };
     for (const auto& [method, options, message] : cases) {
         EXPECT_EQ(answer(method, options).result.message, message) << options.dump();
@@ -318,22 +316,6 @@ TEST_F(DownloadPluginTest, DataTasksKeepBodiesUpToTheirLimitAndNoMore) {
     }
 }
 
-// Client connections to `port` that hold a socket, idle ones a cache keeps included.
-int connectionsTo(int port) {
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    std::getline(table, line);
-    int count = 0;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        count += std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) == port &&
-                 (state == "01" || state == "08");  // established, or closed by the server
-    }
-    return count;
-}
-
 TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
     constexpr int bound = CurlURLSession::maxRunningTransfers;
     std::mutex mutex;
@@ -372,7 +354,13 @@ TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
         EXPECT_TRUE(each.result.resolved) << each.result.message;
     }
     EXPECT_EQ(most, bound);
-    EXPECT_LE(connectionsTo(gate.port()), bound);
+    // Connections that hold a socket, idle ones a cache keeps included.
+    EXPECT_LE(std::ranges::count_if(tcpSockets(),
+                                    [&](const TcpSocket& socket) {
+                                        return socket.remotePort == gate.port() &&
+                                               (socket.state == "01" || socket.state == "08");
+                                    }),
+              bound);
 }
 
 int threadCount() {

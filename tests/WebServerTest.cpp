@@ -10,15 +10,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "App/Bridge/Base64.h"
 #include "Eventually.h"
+#include "PluginRequest.h"
 #include "ShellProcess.h"
+#include "TcpSockets.h"
 #include "TemporaryDirectory.h"
 
 using namespace std::chrono_literals;
@@ -204,29 +204,15 @@ protected:
     std::string cookie_;
 };
 
-// The addresses, as the kernel writes them in hexadecimal, of the sockets listening on `port`.
-std::vector<std::string> listeningAddresses(int port) {
-    std::vector<std::string> addresses;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream lines(table);
-        std::string line;
-        std::getline(lines, line);  // the header
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            std::size_t colon = local.find(':');
-            if (state == "0A" && std::stoi(local.substr(colon + 1), nullptr, 16) == port) {
-                addresses.push_back(local.substr(0, colon));
-            }
-        }
-    }
-    return addresses;
-}
-
 TEST_F(WebServerTest, ListensOnLoopbackOnlyAndEndsWithStatusOneOnATakenPort) {
     start();
-    EXPECT_EQ(listeningAddresses(port), std::vector<std::string>{"0100007F"});
+    std::vector<std::string> listening;
+    for (const TcpSocket& socket : tcpSockets()) {
+        if (socket.state == "0A" && socket.localPort == port) {
+            listening.push_back(socket.localAddress);
+        }
+    }
+    EXPECT_EQ(listening, std::vector<std::string>{"0100007F"});
     ShellProcess second{
         {"serve", "--container", (directory / "c").string(), "--port", std::to_string(port)}};
     EXPECT_EQ(second.wait(), 1);
@@ -313,24 +299,6 @@ TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
     EXPECT_EQ(answer, R"({"id":1,"ok":true,"data":{"files":[]}})");
 }
 
-TEST_F(WebServerTest, ALargeAnswerGoesThroughWhole) {
-    start();
-    std::string data(std::size_t{64} << 20, 'A');  // base64 of 48 MiB of zero bits
-    shell->call({{"id", 1},
-                 {"plugin", "OfflineStoragePlugin"},
-                 {"method", "writeFile"},
-                 {"options", {{"filename", "big"}, {"data", data}}}});
-    auto reading = page();
-    reading->sendMessage(R"({"id":2,"plugin":"OfflineStoragePlugin","method":"readFile",)"
-                         R"("options":{"filename":"big"}})");
-    // Compared whole, not printed: the text is 64 MiB.
-    std::string answer = reading->receiveMessage();
-    EXPECT_EQ(answer.size(), data.size() + 37);
-    EXPECT_TRUE(answer == R"({"id":2,"ok":true,"data":{"data":")" + data + "\"}}")
-        << answer.substr(0, 60) << "..."
-        << answer.substr(answer.size() - std::min<std::size_t>(answer.size(), 60));
-}
-
 TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
     start();
     constexpr int refusals = 300;
@@ -352,8 +320,9 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
 }
 
 // A page's bytes reach the store exactly as sent, without base64 on the way: every byte value, a
-// line end and NUL among them. A binary message with no line end after its JSON is refused.
-TEST_F(WebServerTest, ABinaryWriteFileStoresTheExactBytes) {
+// line end and NUL among them. A 64 MiB answer comes back whole. A binary message with no line end
+// after its JSON is refused.
+TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
     start();
     std::string bytes;
     for (int i = 0; i < 600; ++i) {
@@ -369,13 +338,22 @@ TEST_F(WebServerTest, ABinaryWriteFileStoresTheExactBytes) {
               R"({"id":1,"ok":true,"data":{"path":")" +
                   (directory / "container/Library/Application Support/offline/song.bin").string() +
                   R"("}})");
-    auto read = shell->call({{"id", 2},
-                             {"plugin", "OfflineStoragePlugin"},
-                             {"method", "readFile"},
-                             {"options", {{"filename", "song.bin"}}}});
+    auto read = shell->call(
+        pluginRequest(2, "OfflineStoragePlugin", "readFile", {{"filename", "song.bin"}}));
     EXPECT_EQ(read["data"]["data"], base64::encode(bytes));
 
-    connection->sendMessage(R"({"id":3,"plugin":"OfflineStoragePlugin","method":"writeFile"})",
+    std::string data(std::size_t{64} << 20, 'A');  // base64 of 48 MiB of zero bits
+    shell->call(pluginRequest(3, "OfflineStoragePlugin", "writeFile",
+                              {{"filename", "big"}, {"data", data}}));
+    connection->sendMessage(R"({"id":4,"plugin":"OfflineStoragePlugin","method":"readFile",)"
+                            R"("options":{"filename":"big"}})");
+    // Compared whole, not printed: the text is 64 MiB.
+    std::string answer = connection->receiveMessage();
+    EXPECT_EQ(answer.size(), data.size() + 37);
+    EXPECT_TRUE(answer == R"({"id":4,"ok":true,"data":{"data":")" + data + "\"}}")
+        << answer.substr(0, 60);
+
+    connection->sendMessage(R"({"id":5,"plugin":"OfflineStoragePlugin","method":"writeFile"})",
                             true);
     EXPECT_EQ(connection->receiveMessage(),
               R"({"id":null,"ok":false,"message":"Malformed request: no line end after the call )"

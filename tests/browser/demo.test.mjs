@@ -1,5 +1,4 @@
-// The browser host end to end: the built binary serving the demo page to headless Chromium, and
-// the server's refusals seen from a plain HTTP client.
+// The built binary serving the demo page to headless Chromium.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import http from "node:http";
@@ -49,37 +48,21 @@ after(async () => {
   rmSync(container, { recursive: true, force: true });
 });
 
-test("the server lets in only its own pages", async () => {
-  assert.equal((await shell.request("/")).status, 403, "no token");
-  assert.equal((await shell.request("/?token=0123")).status, 403, "wrong token");
-  assert.equal((await shell.request("/", { Cookie: session, Host: `evil.example:${shell.port}` })).status, 403, "rebinding host");
-
-  const page = await shell.request("/", { Cookie: session });
-  assert.equal(page.status, 200);
-  assert.equal(page.headers["x-content-type-options"], "nosniff");
-  for (const path of ["/../CMakeLists.txt", "/tracks/../../musicshell-bridge.js", "/%2e%2e/x", "/tracks/"]) {
-    assert.equal((await shell.request(path, { Cookie: session })).status, 404, path);
-  }
-  const upgrade = { Cookie: session, Connection: "Upgrade", Upgrade: "websocket",
+// Host, Origin, cookie and path rules have unit tests; this shows they guard the real upgrade.
+test("the bridge lets in only the shell's own pages, and long headers are refused", async () => {
+  const upgrade = { Connection: "Upgrade", Upgrade: "websocket",
                     "Sec-WebSocket-Version": "13", "Sec-WebSocket-Key": "dGhlIHNhbXBsZSBub25jZQ==" };
-  for (const foreign of ["http://evil.example", `http://evil.example:${shell.port}`, `https://127.0.0.1:${shell.port}`]) {
-    assert.equal((await shell.request("/bridge", { ...upgrade, Origin: foreign })).status, 403, foreign);
+  const refused = [{ Cookie: session, Origin: `http://evil.example:${shell.port}` },
+                   { Cookie: session, Origin: shell.origin, Host: `evil.example:${shell.port}` },
+                   { Cookie: `musicshell-${shell.port}=wrong`, Origin: shell.origin }];
+  for (const headers of refused) {
+    assert.equal((await shell.request("/bridge", { ...upgrade, ...headers })).status, 403, JSON.stringify(headers));
   }
-  assert.equal((await shell.request("/bridge", { ...upgrade, Cookie: `musicshell-${shell.port}=wrong`, Origin: shell.origin })).status, 403);
   assert.equal((await shell.request("/x", { Cookie: session, "X-Big": "y".repeat(20000) })).status, 413);
 });
 
-test("the demo page stores, reads back and downloads through the bridge", async () => {
+test("the demo page stores and downloads through the bridge", async () => {
   const page = await openDemo();
-
-  const roundTrip = await page.evaluate(async () => {
-    const { Plugins } = await import("/musicshell-bridge.js");
-    const written = await Plugins.OfflineStoragePlugin.writeFile({ filename: "browser.txt", data: btoa("hello") });
-    const read = await Plugins.OfflineStoragePlugin.readFile({ filename: "browser.txt" });
-    return { path: written.path, text: atob(read.data) };
-  });
-  assert.equal(roundTrip.text, "hello");
-  assert.equal(roundTrip.path, join(container, "Library/Application Support/offline/browser.txt"));
 
   await page.click("#save");
   await page.waitForSelector("#files li >> text=morning.wav");
@@ -101,11 +84,6 @@ test("the demo page stores, reads back and downloads through the bridge", async 
   await page.fill("#download-url", "");
   await page.click("#download");
   await page.waitForSelector("#message.error >> text=URL is required");
-  const refused = await page.evaluate(async () => {
-    const { Plugins } = await import("/musicshell-bridge.js");
-    return Plugins.OfflineStoragePlugin.readFile({ filename: "missing" }).catch((error) => error.message);
-  });
-  assert.equal(refused, "File not found");
 
   mkdirSync(screenshots, { recursive: true });
   await page.screenshot({ path: join(screenshots, "demo.png"), fullPage: true });
@@ -152,7 +130,7 @@ test("an oversized message closes the connection and its call is rejected clearl
   // The page reconnects by itself and goes on.
   const after = await page.evaluate(async () => {
     const { Plugins } = await import("/musicshell-bridge.js");
-    return (await Plugins.OfflineStoragePlugin.fileExists({ filename: "browser.txt" })).exists;
+    return (await Plugins.OfflineStoragePlugin.fileExists({ filename: "morning.wav" })).exists;
   });
   assert.equal(after, true);
   await page.context().close();

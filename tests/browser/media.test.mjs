@@ -2,7 +2,7 @@
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { mkdtempSync, rmSync, writeFileSync, mkdirSync, symlinkSync, openSync, writeSync, closeSync, ftruncateSync } from "node:fs";
+import { mkdtempSync, rmSync, readFileSync, writeFileSync, mkdirSync, symlinkSync, openSync, writeSync, closeSync, ftruncateSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { startShell, logIn, openPage, launchChromium } from "./shell.mjs";
@@ -14,20 +14,6 @@ const downloads = join(container, "Documents/Downloads");
 let shell;
 let session;
 let browser;
-
-// A WAV file of `seconds` of silence, 8 kHz, 8-bit mono.
-function silence(seconds) {
-  const samples = 8000 * seconds;
-  const header = Buffer.alloc(44);
-  header.write("RIFF", 0);
-  header.write("WAVEfmt ", 8);
-  header.write("data", 36);
-  // Chunk sizes, then format 1 (PCM), 1 channel, the rate, bytes a second, block size, bits.
-  [[4, 36 + samples], [16, 16], [24, 8000], [28, 8000], [40, samples]]
-    .forEach(([at, value]) => header.writeUInt32LE(value, at));
-  [[20, 1], [22, 1], [32, 1], [34, 8]].forEach(([at, value]) => header.writeUInt16LE(value, at));
-  return Buffer.concat([header, Buffer.alloc(samples, 128)]);
-}
 
 before(async () => {
   // No session bus: nothing reaches the desktop the tests run on.
@@ -44,14 +30,15 @@ after(async () => {
 
 test("an offline song plays by its address, and seeks", async () => {
   const page = await openPage(browser, shell, session);
-  const song = silence(30).toString("base64");
+  // Six seconds of 8 kHz audio.
+  const song = readFileSync(new URL("../../web/demo/tracks/morning.wav", import.meta.url)).toString("base64");
   const played = await page.evaluate(async (data) => {
     const { Plugins, fileURL } = await import("/musicshell-bridge.js");
     const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "long song.wav", data });
     const audio = new Audio(fileURL(path));
     await new Promise((resolve, reject) => { audio.onloadedmetadata = resolve; audio.onerror = reject; });
     await audio.play();
-    audio.currentTime = 20;
+    audio.currentTime = 4;
     await new Promise((resolve) => { audio.onseeked = resolve; });
     audio.pause();
     let refused;
@@ -63,30 +50,20 @@ test("an offline song plays by its address, and seeks", async () => {
     return { src: audio.src, seekable: audio.seekable.end(0), time: audio.currentTime, refused, path };
   }, song);
   assert.equal(played.src, `${shell.origin}/files/offline/long%20song.wav`);
-  assert.equal(played.seekable, 30);
-  assert.ok(played.time >= 20 && played.time < 21, `currentTime ${played.time}`);
+  assert.equal(played.seekable, 6);
+  assert.ok(played.time >= 4 && played.time < 5, `currentTime ${played.time}`);
   assert.equal(played.refused, `musicshell: ${played.path.replace("offline", "offline_temp")} is ` +
     "neither a stored nor a downloaded file, so no page can load it");
   await page.context().close();
 });
 
-test("ranges, HEAD and revalidation answer from any place in a file, however large", async () => {
+test("ranges and HEAD answer from any place in a file, however large", async () => {
   mkdirSync(downloads, { recursive: true });
   writeFileSync(join(downloads, "digits.txt"), "0123456789");
   const get = (path, headers = {}, method) => shell.request(path, { Cookie: session, ...headers }, method);
 
-  const part = await get("/files/downloads/digits.txt", { Range: "bytes=2-5" });
-  assert.equal(part.status, 206);
-  assert.equal(part.body, "2345");
-  assert.equal(part.headers["content-range"], "bytes 2-5/10");
-  const whole = await get("/files/downloads/digits.txt");
-  assert.equal(whole.status, 200);
-  assert.equal(whole.headers["accept-ranges"], "bytes");
-  assert.equal(whole.headers["content-type"], "text/plain; charset=utf-8");
-  const again = await get("/files/downloads/digits.txt", { "If-None-Match": whole.headers.etag });
-  assert.equal(again.status, 304);
-  assert.equal(again.body, "");
-
+  // Ranges and validators have unit tests; here, the wiring and a file no server may read whole.
+  assert.equal((await get("/files/downloads/digits.txt", { Range: "bytes=2-5" })).body, "2345");
   // 64 GiB that hold no data: only a server that never reads a whole file answers these.
   const huge = openSync(join(offline, "huge.bin"), "w");
   ftruncateSync(huge, 64 * 2 ** 30);
