@@ -88,40 +88,38 @@ TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
 
 // Hostile and broken requests: each gets one clear answer and the host goes on.
 TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
-    const std::string notJson = R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"not json", notJson},
-        {"", notJson},
-        {R"({"id":7,"host":)", notJson},
-        {R"({"id":8,"host":"nowPlaying"} x)", notJson},
-        {"{\"id\":9,\"host\":\"\xff\xfe\"}", notJson},
-        {"[1,2]", R"({"id":null,"ok":false,"message":"Malformed request: not an object"})"},
-        {R"({"id":1})", R"({"id":1,"ok":false,"message":"Malformed request: no plugin or host"})"},
-        {R"({"id":2,"plugin":"X","host":"quit"})",
-         R"({"id":2,"ok":false,"message":"Malformed request: both plugin and host"})"},
-        {R"({"id":3,"plugin":7})",
-         R"({"id":3,"ok":false,"message":"Malformed request: plugin must be a string"})"},
-        {R"({"id":4,"plugin":"OfflineStoragePlugin"})",
-         R"({"id":4,"ok":false,"message":"Malformed request: no method"})"},
-        {R"({"id":4,"plugin":"OfflineStoragePlugin","method":"listFiles","options":[1]})",
-         R"({"id":4,"ok":false,"message":"Malformed request: options must be an object"})"},
-        {R"({"id":5,"plugin":"Nope","method":"x"})",
-         R"({"id":5,"ok":false,"message":"Unknown plugin: Nope"})"},
-        {R"({"id":5,"plugin":"PlaybackStatusPlugin","method":"nope"})",
-         R"({"id":5,"ok":false,"message":"Unknown method: PlaybackStatusPlugin.nope"})"},
-        {R"({"id":6,"host":"reboot"})",
-         R"({"id":6,"ok":false,"message":"Unknown host request: reboot"})"},
-        {R"({"id":[1],"host":"nowPlaying"})",
-         R"({"id":null,"ok":false,"message":"Malformed request: id must be a string or a number"})"},
-        // Deep enough to exhaust a recursive parser's stack.
-        {R"({"id":10,"host":"openURL","x":)" + std::string(100000, '[') + "}",
-         R"({"id":10,"ok":false,"message":"Malformed request: nested too deeply"})"},
+    auto refused = [](const std::string& id, const std::string& message) {
+        return Json{{"id", Json::parse(id)}, {"ok", false}, {"message", message}};
     };
-    for (const auto& [line, answer] : cases) {
+    const std::string notJson = "Malformed request: not JSON";
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"not json", "null", notJson},
+        {"", "null", notJson},
+        {R"({"id":7,"host":)", "null", notJson},
+        {R"({"id":8,"host":"nowPlaying"} x)", "null", notJson},
+        {"{\"id\":9,\"host\":\"\xff\xfe\"}", "null", notJson},
+        {"[1,2]", "null", "Malformed request: not an object"},
+        {R"({"id":1})", "1", "Malformed request: no plugin or host"},
+        {R"({"id":2,"plugin":"X","host":"quit"})", "2", "Malformed request: both plugin and host"},
+        {R"({"id":3,"plugin":7})", "3", "Malformed request: plugin must be a string"},
+        {R"({"id":4,"plugin":"OfflineStoragePlugin"})", "4", "Malformed request: no method"},
+        {R"({"id":4,"plugin":"OfflineStoragePlugin","method":"listFiles","options":[1]})", "4",
+         "Malformed request: options must be an object"},
+        {R"({"id":5,"plugin":"Nope","method":"x"})", "5", "Unknown plugin: Nope"},
+        {R"({"id":5,"plugin":"PlaybackStatusPlugin","method":"nope"})", "5",
+         "Unknown method: PlaybackStatusPlugin.nope"},
+        {R"({"id":6,"host":"reboot"})", "6", "Unknown host request: reboot"},
+        {R"({"id":[1],"host":"nowPlaying"})", "null",
+         "Malformed request: id must be a string or a number"},
+        // Deep enough to exhaust a recursive parser's stack.
+        {R"({"id":10,"host":"openURL","x":)" + std::string(100000, '[') + "}", "10",
+         "Malformed request: nested too deeply"},
+    };
+    for (const auto& [line, id, message] : cases) {
         shell.send(line);
         auto got = shell.next();
         ASSERT_TRUE(got) << line.substr(0, 80) << "\n" << shell.standardError();
-        EXPECT_EQ(*got, Json::parse(answer)) << line.substr(0, 80);
+        EXPECT_EQ(*got, refused(id, message)) << line.substr(0, 80);
     }
     EXPECT_EQ(shell.call({{"id", "after"}, {"host", "audioSession"}})["ok"], true);
 }
@@ -135,17 +133,9 @@ TEST_F(StdioHostTest, IdsAreEchoedExactlyAsSent) {
 }
 
 TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
-    EXPECT_EQ(shell.call({{"id", 1},
-                          {"plugin", "PlaybackStatusPlugin"},
-                          {"method", "updateStatus"},
-                          {"options",
-                           {{"state", "Playing"},
-                            {"position", 1500},
-                            {"duration", 240000},
-                            {"playbackRate", 0.1},
-                            {"title", "Song"},
-                            {"artist", "Artist"},
-                            {"album", "Album"}}}}),
+    EXPECT_EQ(shell.call(Json::parse(R"({"id":1,"plugin":"PlaybackStatusPlugin",
+        "method":"updateStatus","options":{"state":"Playing","position":1500,"duration":240000,
+        "playbackRate":0.1,"title":"Song","artist":"Artist","album":"Album"}})")),
               Json::parse(R"({"id":1,"ok":true})"));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
               Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",

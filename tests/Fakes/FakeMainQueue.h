@@ -14,30 +14,24 @@ public:
         work_.push_back(std::move(work));
     }
 
-    std::size_t pending() {
-        std::lock_guard lock(mutex_);
-        return work_.size();
-    }
-
-    // Runs everything posted so far, and whatever that posts in turn; gives how many items ran.
-    int runAll() {
-        int ran = 0;
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::lock_guard lock(mutex_);
-                if (work_.empty()) {
-                    return ran;
-                }
-                work = std::move(work_.front());
-                work_.pop_front();
-            }
+    // Runs everything posted so far, and whatever that posts in turn.
+    void runAll() {
+        for (std::function<void()> work; take(work);) {
             work();
-            ++ran;
         }
     }
 
 private:
+    bool take(std::function<void()>& work) {
+        std::lock_guard lock(mutex_);
+        if (work_.empty()) {
+            return false;
+        }
+        work = std::move(work_.front());
+        work_.pop_front();
+        return true;
+    }
+
     std::mutex mutex_;
     std::deque<std::function<void()>> work_;
 };
