@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <future>
+#include <latch>
 
 #include "FileContents.h"
 #include "HostileRoutes.h"
@@ -33,7 +33,7 @@ protected:
 
     void releaseHeld() {
         if (!released.exchange(true)) {
-            releasing.set_value();
+            release.count_down();
         }
     }
 
@@ -45,8 +45,7 @@ protected:
     fs::path container = directory / "c";
     LoopbackServer server;
     std::atomic<bool> released{false};
-    std::promise<void> releasing;
-    std::shared_future<void> release = releasing.get_future().share();
+    std::latch release{1};
 };
 
 TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {

@@ -107,17 +107,6 @@ async function reconnect(page, count) {
   }, "the page to reconnect");
 }
 
-// Drops the connection, refuses the next attempt to reconnect, and makes the call (a method of
-// the store) in between, recording its outcome as `name`.
-async function callWhileRefused(page, name, method, options) {
-  shell.refusing = true;
-  await dropConnection(page);
-  await page.evaluate(([key, called, argument]) =>
-    window.settle(key, window.Plugins.OfflineStoragePlugin[called](argument)), [name, method, options]);
-  await page.clock.runFor(500);
-  await eventually(() => page.evaluate(() => window.socketClosed()), "the refused attempt");
-}
-
 // Since the messages of one connection arrive in order, a call answered on it shows that
 // nothing sent before it is still on its way.
 async function methodsReceivedAfterReconnecting(page) {
@@ -146,7 +135,9 @@ test("a call the shell received before the drop is rejected as of unknown outcom
 test("a call that finds no connection in time is rejected unsent; one made later waits, then goes once", async () => {
   const page = await openPage();
   const count = shell.connections.length;
-  await callWhileRefused(page, "delete", "deleteFile", { filename: "a" });
+  shell.refusing = true;
+  await dropConnection(page);
+  await page.evaluate(() => window.settle("delete", window.Plugins.OfflineStoragePlugin.deleteFile({ filename: "a" })));
   await page.clock.runFor(10000);
   assert.deepEqual(await outcome(page, "delete"), {
     code: "notSent",

@@ -14,6 +14,7 @@ const downloads = join(container, "Documents/Downloads");
 let shell;
 let session;
 let browser;
+const get = (path, headers = {}, method) => shell.request(path, { Cookie: session, ...headers }, method);
 
 before(async () => {
   // No session bus: nothing reaches the desktop the tests run on.
@@ -60,7 +61,6 @@ test("an offline song plays by its address, and seeks", async () => {
 test("ranges and HEAD answer from any place in a file, however large", async () => {
   mkdirSync(downloads, { recursive: true });
   writeFileSync(join(downloads, "digits.txt"), "0123456789");
-  const get = (path, headers = {}, method) => shell.request(path, { Cookie: session, ...headers }, method);
 
   // Ranges and validators have unit tests; here, the wiring and a file no server may read whole.
   assert.equal((await get("/files/downloads/digits.txt", { Range: "bytes=2-5" })).body, "2345");
@@ -88,7 +88,6 @@ test("the files address reaches nothing but regular files in the two folders", a
   symlinkSync(join(root, "secret.txt"), join(offline, "link.txt"));
   execFileSync("mkfifo", [join(offline, "fifo")]);
   mkdirSync(join(offline, "folder"));
-  const get = (path) => shell.request(path, { Cookie: session });
   assert.equal((await get("/files/offline/kept.txt")).body, "kept");
   for (const path of [
     "/files/offline/link.txt", // a link to a file outside
