@@ -1,6 +1,7 @@
 #include "Host/SignalWatcher.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -60,9 +61,13 @@ SignalWatcher::SignalWatcher(std::function<void()> onSignal) {
     thread_ = std::thread([readEnd = pipe_[0], onSignal = std::move(onSignal)] {
         sigset_t set = watchedSet();
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        unsigned char byte = endOfWatch;
-        while (::read(readEnd, &byte, 1) < 0 && errno == EINTR) {
+        // Waiting in poll, not read: ThreadSanitizer runs a handler only inside a call it knows
+        // to block, and a read the kernel restarts after the handler would wait for ever.
+        pollfd readable{readEnd, POLLIN, 0};
+        while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
         }
+        unsigned char byte = endOfWatch;
+        [[maybe_unused]] auto got = ::read(readEnd, &byte, 1);
         if (byte != endOfWatch) {
             onSignal();
         }
