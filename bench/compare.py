@@ -21,6 +21,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 def run_timed(command, stdin_path=None, stdout_path=os.devnull):
     """Wall seconds and peak resident kilobytes of one run of `command`."""
+    # Nothing an earlier run left dirty: a sync inside this run would otherwise write it out too.
+    os.sync()
     with open(stdin_path or os.devnull, "rb") as stdin, open(stdout_path, "wb") as stdout:
         started = time.perf_counter()
         finished = subprocess.run(["/usr/bin/time", "-f", "%M", *command], stdin=stdin, stdout=stdout,
