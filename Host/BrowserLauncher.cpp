@@ -1,7 +1,6 @@
 #include "Host/BrowserLauncher.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +11,7 @@
 #include <vector>
 
 #include "Platform/Log.h"
-
-extern char** environ;
+#include "Platform/SpawnProcess.h"
 
 namespace host {
 
@@ -61,7 +59,7 @@ void startDetached(std::vector<std::string> command) {
     }
     arguments.push_back(nullptr);
     pid_t pid = 0;
-    if (int error = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, arguments.data(), environ)) {
+    if (int error = platform::spawnProcess(pid, "/bin/sh", arguments.data())) {
         platform::log(std::string("cannot start the browser: ") + std::strerror(error));
         return;
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -379,9 +380,10 @@ int childProcesses() {
 
 TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
     TemporaryDirectory directory;
-    // Marks its file started, then waits for the release.
+    // Marks its file started, notes the signals it ignores, then waits for the release.
     fs::path script = directory / "opener";
-    std::ofstream(script) << "#!/bin/sh\ntouch \"$1.started\"\nwhile [ ! -e '"
+    std::ofstream(script) << "#!/bin/sh\ngrep SigIgn /proc/$$/status > \"$1.signals\"\n"
+                             "touch \"$1.started\"\nwhile [ ! -e '"
                           << (directory / "release").string() << "' ]; do sleep 0.02; done\n";
     fs::permissions(script, fs::perms::owner_all);
     auto started = [&] {
@@ -389,6 +391,9 @@ TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
             return entry.path().extension() == ".started";
         });
     };
+
+    // As in the host; the commands must start with it back at its default.
+    std::signal(SIGPIPE, SIG_IGN);
 
     FakeServices fakes;
     // A sanitizer's runtime starts a thread of its own along with the process's first one.
@@ -410,6 +415,10 @@ TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
         return opened == requests;
     }));
     EXPECT_EQ(started(), requests);
+    std::string noted = readWhole(directory / "7.signals");
+    auto ignored = std::stoull(noted.substr(noted.find(':') + 1), nullptr, 16);
+    EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0U) << noted;
+    std::signal(SIGPIPE, SIG_DFL);
 }
 
 }  // namespace

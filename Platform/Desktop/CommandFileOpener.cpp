@@ -1,14 +1,12 @@
 #include "Platform/Desktop/CommandFileOpener.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <cstring>
 
 #include "Platform/Log.h"
-
-extern char** environ;
+#include "Platform/SpawnProcess.h"
 
 namespace {
 // Children are polled rather than blocked on, so that quitting never waits for a slow opener.
@@ -86,7 +84,7 @@ std::vector<CommandFileOpener::Request> CommandFileOpener::startWaiting() {
         waiting_.pop_front();
         char* arguments[] = {command_->data(), request.path.data(), nullptr};
         pid_t pid = 0;
-        int error = ::posix_spawnp(&pid, command_->c_str(), nullptr, nullptr, arguments, environ);
+        int error = platform::spawnProcess(pid, command_->c_str(), arguments);
         if (error != 0) {
             platform::log("cannot run the opener " + *command_ + ": " + std::strerror(error));
             failed.push_back(std::move(request));
