@@ -138,6 +138,14 @@ protected:
         return answer(&DownloadPlugin::downloadFile, std::move(options)).result;
     }
 
+    platform::DataTaskResult fetch(const std::string& url) {
+        std::promise<platform::DataTaskResult> done;
+        session->dataTask(url, [&](platform::DataTaskResult result) { done.set_value(result); });
+        auto finished = done.get_future();
+        EXPECT_EQ(finished.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        return finished.get();
+    }
+
     fs::path downloads() const { return root / "Documents/Downloads"; }
     fs::path package() const { return root / "Library/Caches/update.ipa"; }
 
@@ -305,16 +313,31 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
 // What a data task keeps in memory is bounded to the byte.
 TEST_F(DownloadPluginTest, DataTasksKeepBodiesUpToTheirLimitAndNoMore) {
     for (std::size_t size : {CurlURLSession::maxDataBytes, CurlURLSession::maxDataBytes + 1}) {
-        std::promise<platform::DataTaskResult> done;
-        session->dataTask(server.url("/bytes/" + std::to_string(size)),
-                          [&](platform::DataTaskResult result) { done.set_value(result); });
-        auto finished = done.get_future();
-        ASSERT_EQ(finished.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-        auto result = finished.get();
+        auto result = fetch(server.url("/bytes/" + std::to_string(size)));
         bool fits = size == CurlURLSession::maxDataBytes;
         EXPECT_EQ(result.data ? result.data->size() : 0, fits ? size : 0);
         EXPECT_EQ(result.error ? result.error->description : "", fits ? "" : "Response too large");
     }
+}
+
+// Without libcurl nothing is fetched: each transfer fails saying why, on the session's thread like
+// any other completion.
+TEST_F(DownloadPluginTest, WithoutTheHttpLibraryEveryTransferFailsSayingWhy) {
+    session = std::make_shared<CurlURLSession>(root / "tmp", CurlURLSession::Limits{},
+                                               "libcurl-missing.so.4");
+    makePlugin(std::nullopt);
+    const std::string why =
+        "Cannot load libcurl: libcurl-missing.so.4: cannot open shared "
+        "object file: No such file or directory";
+    for (Method method : {&DownloadPlugin::downloadFile, &DownloadPlugin::downloadAndInstall}) {
+        auto failed = answer(method, {{"url", server.url("/200/song")}});
+        EXPECT_EQ(failed.result.message, "Download failed: " + why);
+        EXPECT_FALSE(failed.onTestThread);
+    }
+    auto artwork = fetch(server.url("/200/art"));
+    EXPECT_EQ(artwork.error ? artwork.error->description : "", why);
+    EXPECT_EQ(requests.load(), 0);
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
 }
 
 TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {

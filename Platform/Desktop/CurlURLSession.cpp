@@ -11,11 +11,11 @@
 #include <optional>
 #include <utility>
 
-#include <curl/curl.h>
 #include <uriparser/Uri.h>
 
 #include "Platform/Desktop/FileDescriptor.h"
 #include "Platform/Desktop/FolderEntries.h"
+#include "Platform/Log.h"
 #include "Platform/RandomHex.h"
 
 namespace {
@@ -48,11 +48,11 @@ std::optional<std::size_t> schemeLength(std::string_view text) {
     return length;
 }
 
-bool curlParses(std::string_view text) {
-    CURLU* url = curl_url();
-    bool valid = curl_url_set(url, CURLUPART_URL, std::string(text).c_str(),
-                              CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
-    curl_url_cleanup(url);
+bool curlParses(const CurlLibrary::Functions& curl, std::string_view text) {
+    CURLU* url = curl.url();
+    bool valid = curl.urlSet(url, CURLUPART_URL, std::string(text).c_str(),
+                             CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+    curl.urlCleanup(url);
     return valid;
 }
 
@@ -81,6 +81,7 @@ int createTemporaryFile(const std::filesystem::path& folder, const std::string& 
 }  // namespace
 
 struct CurlURLSession::Transfer {
+    const CurlLibrary::Functions* curl = nullptr;
     CURL* easy = nullptr;
     std::string url;
     Limits limits;
@@ -101,7 +102,15 @@ struct CurlURLSession::Transfer {
     ~Transfer() {
         discardTemporaryFile();
         if (easy != nullptr) {
-            curl_easy_cleanup(easy);
+            curl->easyCleanup(easy);
+        }
+    }
+
+    void fail(platform::Error error) {
+        if (dataCompletion) {
+            std::exchange(dataCompletion, nullptr)({std::nullopt, 0, std::move(error)});
+        } else {
+            std::exchange(downloadCompletion, nullptr)({std::nullopt, 0, std::move(error)});
         }
     }
 
@@ -119,7 +128,7 @@ struct CurlURLSession::Transfer {
     // server announced is judged as a whole, before any of it is stored.
     std::optional<std::string> refuse(std::size_t length) {
         curl_off_t announced = -1;
-        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        curl->easyGetinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
         std::uint64_t total = std::max(
             written + length, static_cast<std::uint64_t>(std::max<curl_off_t>(announced, 0)));
         if (limits.maxDownloadBytes && total > *limits.maxDownloadBytes) {
@@ -182,25 +191,24 @@ struct CurlURLSession::Transfer {
         if (errorBuffer[0] != '\0') {
             return {errorBuffer};
         }
-        return {curl_easy_strerror(code)};
+        return {curl->easyStrerror(code)};
     }
 };
 
 CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory)
     : CurlURLSession(std::move(temporaryDirectory), Limits{}) {}
 
-CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory, Limits limits)
-    : temporaryDirectory_(std::move(temporaryDirectory)), limits_(limits) {
-    static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
-    (void)globalInit;
-    multi_ = curl_multi_init();
-    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(maxRunningTransfers));
-    worker_ = std::thread([this] { work(); });
-}
+CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory, Limits limits,
+                               std::string libraryFile)
+    : temporaryDirectory_(std::move(temporaryDirectory)),
+      limits_(limits),
+      library_(std::move(libraryFile)) {}
 
 CurlURLSession::~CurlURLSession() {
     stop();
-    curl_multi_cleanup(multi_);
+    if (multi_ != nullptr) {
+        curl_->multiCleanup(multi_);
+    }
 }
 
 bool CurlURLSession::isValidURL(std::string_view text) const {
@@ -213,9 +221,12 @@ bool CurlURLSession::isValidURL(std::string_view text) const {
     }
     // A URL with an authority (a host) is held to what a transfer of it would take; one
     // without, such as mailto:someone@example.com or an application's own scheme:path, to the
-    // generic syntax, which curl does not take.
+    // generic syntax, which curl does not take. Without curl no transfer is made at all, and the
+    // generic syntax lets a download of the URL go on to fail saying why.
     if (text.substr(*scheme).starts_with("://")) {
-        return curlParses(text);
+        if (const auto* curl = library_.functions()) {
+            return curlParses(*curl, text);
+        }
     }
     return parsesAsURI(text);
 }
@@ -238,14 +249,23 @@ void CurlURLSession::downloadTask(std::string url,
 }
 
 void CurlURLSession::enqueue(std::unique_ptr<Transfer> transfer) {
-    {
-        std::lock_guard lock(mutex_);
-        if (stopping_) {
-            return;
-        }
-        incoming_.push_back(std::move(transfer));
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+        return;
     }
-    curl_multi_wakeup(multi_);
+    incoming_.push_back(std::move(transfer));
+    if (!worker_.joinable()) {
+        worker_ = std::thread([this] { work(); });
+    }
+    wakeWorker();
+}
+
+void CurlURLSession::wakeWorker() {
+    if (multi_ != nullptr) {
+        curl_->multiWakeup(multi_);
+    } else {
+        incomingChanged_.notify_one();
+    }
 }
 
 void CurlURLSession::stop() {
@@ -255,11 +275,13 @@ void CurlURLSession::stop() {
             return;
         }
         stopping_ = true;
+        wakeWorker();
     }
-    curl_multi_wakeup(multi_);
-    worker_.join();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
     for (auto& [easy, transfer] : running_) {
-        curl_multi_remove_handle(multi_, easy);
+        curl_->multiRemoveHandle(multi_, easy);
     }
     running_.clear();
     waiting_.clear();
@@ -288,6 +310,10 @@ void CurlURLSession::removeStaleTemporaryFiles(const std::filesystem::path& temp
 }
 
 void CurlURLSession::work() {
+    if (!startCurl()) {
+        refuseTransfers();
+        return;
+    }
     for (;;) {
         std::vector<std::unique_ptr<Transfer>> arrived;
         {
@@ -300,16 +326,47 @@ void CurlURLSession::work() {
         std::move(arrived.begin(), arrived.end(), std::back_inserter(waiting_));
         beginWaiting();
         int running = 0;
-        curl_multi_perform(multi_, &running);
+        curl_->multiPerform(multi_, &running);
         int left = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        while (CURLMsg* message = curl_->multiInfoRead(multi_, &left)) {
             if (message->msg == CURLMSG_DONE) {
                 complete(message->easy_handle, message->data.result);
             }
         }
         if (waiting_.empty() || running_.size() >= maxRunningTransfers) {
-            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+            curl_->multiPoll(multi_, nullptr, 0, 1000, nullptr);
         }
+    }
+}
+
+bool CurlURLSession::startCurl() {
+    const auto* curl = library_.functions();
+    if (curl == nullptr) {
+        platform::log("no transfers: " + library_.failure());
+        return false;
+    }
+    CURLM* multi = curl->multiInit();
+    curl->multiSetopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(maxRunningTransfers));
+    std::lock_guard lock(mutex_);
+    curl_ = curl;
+    multi_ = multi;
+    return true;
+}
+
+void CurlURLSession::refuseTransfers() {
+    platform::Error failure{library_.failure()};
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        incomingChanged_.wait(lock, [this] { return stopping_ || !incoming_.empty(); });
+        if (stopping_) {
+            return;
+        }
+        auto arrived = std::exchange(incoming_, {});
+        lock.unlock();
+        for (auto& transfer : arrived) {
+            transfer->fail(failure);
+        }
+        lock.lock();
     }
 }
 
@@ -327,35 +384,36 @@ void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
             std::string(temporaryPrefix) + randomHex(8) + std::string(temporarySuffix);
         transfer->fd = createTemporaryFile(temporaryDirectory_, name);
         if (transfer->fd < 0) {
-            auto completion = std::move(transfer->downloadCompletion);
-            completion({std::nullopt, 0, errnoError(errno)});
+            transfer->fail(errnoError(errno));
             return;
         }
         transfer->temporaryFile = temporaryDirectory_ / name;
     }
-    CURL* easy = curl_easy_init();
+    const auto& curl = *curl_;
+    CURL* easy = curl.easyInit();
+    transfer->curl = curl_;
     transfer->easy = easy;
-    curl_easy_setopt(easy, CURLOPT_URL, transfer->url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl.easySetopt(easy, CURLOPT_URL, transfer->url.c_str());
+    curl.easySetopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl.easySetopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl.easySetopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     {
         std::lock_guard lock(mutex_);
         if (!ownOrigin_.empty() && transfer->url.starts_with(ownOrigin_)) {
-            curl_easy_setopt(easy, CURLOPT_COOKIE, ownCookie_.c_str());
-            curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+            curl.easySetopt(easy, CURLOPT_COOKIE, ownCookie_.c_str());
+            curl.easySetopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         }
     }
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeedBytesPerSecond);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stallWindow.count()));
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "musicshell");
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
-    curl_multi_add_handle(multi_, easy);
+    curl.easySetopt(easy, CURLOPT_MAXREDIRS, 20L);
+    curl.easySetopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl.easySetopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+    curl.easySetopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeedBytesPerSecond);
+    curl.easySetopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stallWindow.count()));
+    curl.easySetopt(easy, CURLOPT_USERAGENT, "musicshell");
+    curl.easySetopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
+    curl.easySetopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
+    curl.easySetopt(easy, CURLOPT_WRITEDATA, transfer.get());
+    curl.multiAddHandle(multi_, easy);
     running_[easy] = std::move(transfer);
 }
 
@@ -363,11 +421,11 @@ void CurlURLSession::complete(CURL* easy, int result) {
     auto found = running_.find(easy);
     std::unique_ptr<Transfer> transfer = std::move(found->second);
     running_.erase(found);
-    curl_multi_remove_handle(multi_, easy);
+    curl_->multiRemoveHandle(multi_, easy);
 
     auto code = static_cast<CURLcode>(result);
     long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_->easyGetinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     std::optional<platform::Error> error;
     if (code != CURLE_OK) {
         error = transfer->error(code);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -11,14 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/Desktop/CurlLibrary.h"
 #include "Platform/URLSession.h"
-
-typedef void CURL;
-typedef void CURLM;
 
 // HTTP and HTTPS through libcurl. Every transfer runs on one worker thread with curl's multi
 // interface; that thread is also where completions run. Only http and https are spoken, also
 // after a redirect. Download bodies stream into temporary files in `temporaryDirectory`.
+//
+// The thread starts with the first transfer and loads libcurl (see CurlLibrary); when the library
+// cannot be loaded, every transfer fails saying why.
 //
 // No server can hold the shell for long or fill its disk: a transfer that crawls fails, a
 // download body is bounded by the limits below, at most `maxRunningTransfers` run at once (later
@@ -41,7 +43,8 @@ public:
     };
 
     explicit CurlURLSession(std::filesystem::path temporaryDirectory);
-    CurlURLSession(std::filesystem::path temporaryDirectory, Limits limits);
+    CurlURLSession(std::filesystem::path temporaryDirectory, Limits limits,
+                   std::string libraryFile = CurlLibrary::defaultFile);
     ~CurlURLSession() override;
     CurlURLSession(const CurlURLSession&) = delete;
     CurlURLSession& operator=(const CurlURLSession&) = delete;
@@ -68,7 +71,12 @@ private:
     struct Transfer;
 
     void enqueue(std::unique_ptr<Transfer> transfer);
+    // With `mutex_` held.
+    void wakeWorker();
     void work();
+    bool startCurl();
+    // Fails every transfer until the session stops.
+    void refuseTransfers();
     // Begins waiting transfers while fewer than `maxRunningTransfers` run.
     void beginWaiting();
     void begin(std::unique_ptr<Transfer> transfer);
@@ -76,9 +84,15 @@ private:
 
     std::filesystem::path temporaryDirectory_;
     Limits limits_;
-    CURLM* multi_;
+    // Loaded by the first call that needs it, a const URL check too.
+    mutable CurlLibrary library_;
     std::mutex mutex_;
+    // Both set by the worker thread once it has loaded the library; read by others under `mutex_`.
+    const CurlLibrary::Functions* curl_ = nullptr;
+    CURLM* multi_ = nullptr;
     std::vector<std::unique_ptr<Transfer>> incoming_;
+    // Wakes a worker that has no library to wait in.
+    std::condition_variable incomingChanged_;
     bool stopping_ = false;
     std::deque<std::unique_ptr<Transfer>> waiting_;  // worker thread only
     std::string ownOrigin_;                          // with its trailing "/"
