@@ -32,8 +32,7 @@ bool isAsleep(pid_t thread) {
 // held until the removing thread has either returned or blocked, whatever the scheduling.
 TEST(ChangeNotifierTest, RemovingAnObserverWaitsForTheCallStillRunningIt) {
     ChangeNotifier notifier;
-    std::promise<void> entered;
-    std::promise<void> release;
+    std::promise<void> entered, release;
     std::atomic<bool> removed{false};
     bool removedWhileRunning = true;
     int calls = 0;
@@ -45,7 +44,6 @@ TEST(ChangeNotifierTest, RemovingAnObserverWaitsForTheCallStillRunningIt) {
     });
     std::thread notification([&] { notifier.notify(); });
     entered.get_future().wait();
-
     std::atomic<pid_t> remover{0};
     std::thread removal([&] {
         remover = ::gettid();
@@ -71,13 +69,14 @@ TEST(DesktopRemoteCommandCenterTest, SendsOnlyToEnabledCommandsWithHandlers) {
     auto answer = [](Status status) {
         return [status](const platform::RemoteCommandEvent&) { return status; };
     };
+    auto play = [&] { return center.send({RemoteCommand::play, {}}); };
     center.setEnabled(RemoteCommand::play, true);
-    EXPECT_EQ(center.send({RemoteCommand::play, {}}), std::nullopt);
+    EXPECT_EQ(play(), std::nullopt);
     center.addTarget(RemoteCommand::play, answer(Status::noSuchContent));
     center.addTarget(RemoteCommand::play, answer(Status::success));
-    EXPECT_EQ(center.send({RemoteCommand::play, {}}), Status::success);
+    EXPECT_EQ(play(), Status::success);
     center.setEnabled(RemoteCommand::play, false);
-    EXPECT_EQ(center.send({RemoteCommand::play, {}}), std::nullopt);
+    EXPECT_EQ(play(), std::nullopt);
     center.addTarget(RemoteCommand::pause, answer(Status::success));
     EXPECT_EQ(center.send({RemoteCommand::pause, {}}), std::nullopt);
 }

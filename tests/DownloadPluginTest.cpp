@@ -22,15 +22,22 @@
 
 namespace fs = std::filesystem;
 using Method = void (DownloadPlugin::*)(const CAPPluginCall&);
+constexpr Method file = &DownloadPlugin::downloadFile,
+                 install = &DownloadPlugin::downloadAndInstall;
 
 namespace {
+
+long entries(const fs::path& folder) {
+    std::error_code missing;
+    return std::distance(fs::directory_iterator(folder, missing), {});
+}
 
 // An answer, with what the container held and which thread gave it at that moment.
 struct Answer {
     CAPCallResult result;
-    long scratchFiles = 0;
-    bool downloadsFolder = false;
-    bool onTestThread = false;
+    long scratchFiles;
+    bool downloadsFolder;
+    bool onTestThread;
 };
 
 class AnswerRecorder : public CAPCallResponder {
@@ -38,10 +45,9 @@ public:
     explicit AnswerRecorder(fs::path root) : root_(std::move(root)) {}
 
     void respond(const std::string&, CAPCallResult result) override {
-        std::error_code missing;
-        Answer answer{
-            std::move(result), std::distance(fs::directory_iterator(root_ / "tmp", missing), {}),
-            fs::exists(root_ / "Documents/Downloads"), std::this_thread::get_id() == testThread_};
+        Answer answer{std::move(result), entries(root_ / "tmp"),
+                      fs::exists(root_ / "Documents/Downloads"),
+                      std::this_thread::get_id() == testThread_};
         std::lock_guard lock(mutex_);
         answers_.push_back(std::move(answer));
     }
@@ -68,25 +74,24 @@ protected:
             ++requests;
             return httplib::Server::HandlerResponse::Unhandled;
         });
-        // "/STATUS/BODY" answers with that status and body.
+        // "/STATUS/BODY" answers with that status and body, "/bytes/N" with N bytes.
         routes.Get(R"(/(\d+)/(\w*))",
                    [](const httplib::Request& request, httplib::Response& response) {
                        response.status = std::stoi(request.matches[1]);
                        response.set_content(request.matches[2].str(), "text/plain");
                    });
+        routes.Get(R"(/bytes/(\d+))", [](const httplib::Request& request,
+                                         httplib::Response& response) {
+            response.set_content(std::string(std::stoul(request.matches[1]), 'x'), "text/plain");
+        });
         routes.Get("/drop", [](const httplib::Request&, httplib::Response& response) {
             // Promises 100000 bytes, sends 10, then hangs up.
-            response.set_content_provider(100000, "application/octet-stream",
+            response.set_content_provider(100000, "text/plain",
                                           [](size_t, size_t, httplib::DataSink& sink) {
                                               sink.write("0123456789", 10);
                                               return false;
                                           });
         });
-        routes.Get(R"(/bytes/(\d+))",
-                   [](const httplib::Request& request, httplib::Response& response) {
-                       response.set_content(std::string(std::stoul(request.matches[1]), 'x'),
-                                            "application/octet-stream");
-                   });
         routes.Get("/redirect", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("/200/other");
         });
@@ -109,9 +114,8 @@ protected:
         services.urlSession = session;
         services.fileOpener =
             std::make_shared<CommandFileOpener>(std::move(openerCommand), fakes.mainQueue);
-        bridge = std::make_shared<FakeBridge>(services);
-        plugin = std::static_pointer_cast<DownloadPlugin>(
-            createPlugin<DownloadPlugin>(bridge, "DownloadPlugin", "DownloadPlugin"));
+        plugin = std::static_pointer_cast<DownloadPlugin>(createPlugin<DownloadPlugin>(
+            std::make_shared<FakeBridge>(services), "DownloadPlugin", "DownloadPlugin"));
     }
 
     void start(Method method, JSObject options) {
@@ -129,13 +133,12 @@ protected:
         std::size_t before = recorder->answers().size();
         start(method, std::move(options));
         EXPECT_TRUE(answeredAll(before + 1));
-        auto answers = recorder->answers();
-        EXPECT_EQ(answers.size(), before + 1);
-        return answers.back();
+        EXPECT_EQ(recorder->answers().size(), before + 1);
+        return recorder->answers().back();
     }
 
-    CAPCallResult download(JSObject options) {
-        return answer(&DownloadPlugin::downloadFile, std::move(options)).result;
+    CAPCallResult download(const std::string& path, const std::string& name = "audio.mp3") {
+        return answer(file, {{"url", server.url(path)}, {"fileName", name}}).result;
     }
 
     platform::DataTaskResult fetch(const std::string& url) {
@@ -157,21 +160,19 @@ protected:
     std::shared_ptr<FakeFileSystem> files = std::make_shared<FakeFileSystem>(root);
     std::shared_ptr<CurlURLSession> session = std::make_shared<CurlURLSession>(root / "tmp");
     std::shared_ptr<AnswerRecorder> recorder = std::make_shared<AnswerRecorder>(root);
-    std::shared_ptr<FakeBridge> bridge;
     std::shared_ptr<DownloadPlugin> plugin;
 };
 
 TEST_F(DownloadPluginTest, StoresEverySuccessAndReplacesUnderTheSameName) {
-    auto first = download({{"url", server.url("/200/song")}});
-    ASSERT_TRUE(first.resolved) << first.message;
-    EXPECT_EQ(*first.data, JSObject({{"path", (downloads() / "audio.mp3").string()}}));
+    auto first = answer(file, {{"url", server.url("/200/song")}}).result;
+    EXPECT_EQ(first.data, JSObject({{"path", (downloads() / "audio.mp3").string()}}))
+        << first.message;
     EXPECT_EQ(readWhole(downloads() / "audio.mp3"), "song");
     // Redirects between web addresses are followed.
-    EXPECT_EQ(download({{"url", server.url("/redirect")}}).data, first.data);
+    EXPECT_EQ(download("/redirect").data, first.data);
     EXPECT_EQ(readWhole(downloads() / "audio.mp3"), "other");
-    for (std::string status : {"200", "203", "299"}) {
-        EXPECT_TRUE(
-            download({{"url", server.url("/" + status + "/body")}, {"fileName", status}}).resolved);
+    for (std::string status : {"203", "299"}) {
+        EXPECT_TRUE(download("/" + status + "/body", status).resolved);
         EXPECT_EQ(readWhole(downloads() / status), "body");
     }
     EXPECT_TRUE(fs::is_empty(root / "tmp"));
@@ -179,8 +180,6 @@ TEST_F(DownloadPluginTest, StoresEverySuccessAndReplacesUnderTheSameName) {
 
 TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
     const std::string song = server.url("/200/song");
-    const Method file = &DownloadPlugin::downloadFile,
-                 install = &DownloadPlugin::downloadAndInstall;
     const std::vector<std::tuple<Method, JSObject, std::string>> cases = {
         {file, JSObject::object(), "URL is required"},
         {file, {{"url", ""}}, "URL is required"},
@@ -217,68 +216,48 @@ TEST_F(DownloadPluginTest, FailuresLeaveNothingAndKeepTheFileThatWasThere) {
         {"ftp://127.0.0.1/x", "Download failed: Protocol \"ftp\" not supported"},
     };
     for (bool stored : {false, true}) {
-        if (stored) {
-            ASSERT_TRUE(
-                download({{"url", server.url("/200/song")}, {"fileName", "keep"}}).resolved);
-        }
+        ASSERT_TRUE(!stored || download("/200/song", "keep").resolved);
         for (const auto& [url, message] : cases) {
-            SCOPED_TRACE(url);
-            auto failed =
-                answer(&DownloadPlugin::downloadFile, {{"url", url}, {"fileName", "keep"}});
-            EXPECT_FALSE(failed.result.resolved);
+            auto failed = answer(file, {{"url", url}, {"fileName", "keep"}});
             EXPECT_EQ(failed.result.message.substr(0, message.size()), message);
-            EXPECT_EQ(failed.scratchFiles, 0);
-            EXPECT_EQ(failed.downloadsFolder, stored);
+            EXPECT_EQ(
+                std::tuple(failed.result.resolved, failed.scratchFiles, failed.downloadsFolder),
+                std::tuple(false, 0, stored))
+                << url;
         }
     }
     files->fail(FakeFileSystem::Operation::replace, "Input/output error");
-    EXPECT_EQ(download({{"url", server.url("/200/other")}, {"fileName", "keep"}}).message,
-              "Download failed: Input/output error");
+    EXPECT_EQ(download("/200/other", "keep").message, "Download failed: Input/output error");
     files->heal();
     EXPECT_EQ(readWhole(downloads() / "keep"), "song");
-    EXPECT_EQ(std::distance(fs::directory_iterator(downloads()), {}), 1);
-    EXPECT_TRUE(fs::is_empty(root / "tmp"));
-}
-
-// The package is stored, then the system is asked to open it: main-queue work, never done on the
-// transfer's thread. With no opener the path is the answer.
-TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
-    struct Case {
-        std::optional<std::string> opener;
-        std::string path;
-        std::optional<JSObject> data;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {std::nullopt, "/200/song", JSObject({{"path", package().string()}}), ""},
-        {"true", "/200/other", std::nullopt, ""},
-        {"false", "/200/song", std::nullopt, "Failed to open file"},
-    };
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.opener.value_or("none"));
-        makePlugin(each.opener);
-        auto answered =
-            answer(&DownloadPlugin::downloadAndInstall, {{"url", server.url(each.path)}});
-        EXPECT_TRUE(answered.onTestThread);
-        EXPECT_EQ(answered.result.resolved, each.message.empty());
-        EXPECT_EQ(answered.result.message, each.message);
-        EXPECT_EQ(answered.result.data, each.data);
-        EXPECT_EQ(readWhole(package()), each.path == "/200/other" ? "other" : "song");
-    }
-}
-
-TEST_F(DownloadPluginTest, TheShellsOwnPackageReplacesWhateverStandsInItsPlace) {
-    fs::create_directories(package() / "inner");
-    std::ofstream(package() / "inner/file") << "x";
-    auto result = answer(&DownloadPlugin::downloadAndInstall, {{"url", server.url("/200/song")}});
-    ASSERT_TRUE(result.result.resolved) << result.result.message;
-    EXPECT_EQ(readWhole(package()), "song");
+    EXPECT_EQ(entries(downloads()), 1);
+    EXPECT_EQ(entries(root / "tmp"), 0);
 
     // A folder in the Downloads folder may be the user's: it stays, and the download is refused.
     fs::create_directories(downloads() / "album");
-    auto refused = download({{"url", server.url("/200/song")}, {"fileName", "album"}});
-    EXPECT_EQ(refused.message, "Download failed: Is a directory");
+    EXPECT_EQ(download("/200/song", "album").message, "Download failed: Is a directory");
     EXPECT_TRUE(fs::is_directory(downloads() / "album"));
+}
+
+// The package replaces whatever stands in its place, then the system is asked to open it:
+// main-queue work, never done on the transfer's thread. With no opener the path is the answer.
+TEST_F(DownloadPluginTest, APackageIsStoredThenOpenedWhenTheSystemCan) {
+    fs::create_directories(package() / "inner");
+    std::ofstream(package() / "inner/file") << "x";
+    const std::vector<std::tuple<std::optional<std::string>, std::string, CAPCallResult>> cases = {
+        {std::nullopt, "song", {true, JSObject({{"path", package().string()}}), ""}},
+        {"true", "other", {true, std::nullopt, ""}},
+        {"false", "song", {false, std::nullopt, "Failed to open file"}},
+    };
+    for (const auto& [opener, body, expected] : cases) {
+        makePlugin(opener);
+        auto answered = answer(install, {{"url", server.url("/200/" + body)}});
+        EXPECT_TRUE(answered.onTestThread);
+        EXPECT_EQ(std::tie(answered.result.resolved, answered.result.message, answered.result.data),
+                  std::tie(expected.resolved, expected.message, expected.data))
+            << opener.value_or("no opener");
+        EXPECT_EQ(readWhole(package()), body);
+    }
 }
 
 // Links planted in the container never carry a download outside it.
@@ -287,27 +266,28 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
     fs::create_directories(outside);
     std::ofstream(outside / "secret") << "outside";
     const std::vector<std::tuple<fs::path, Method, std::string>> cases = {
-        {downloads(), &DownloadPlugin::downloadFile,
+        {downloads(), file,
          "Download failed: Documents/Downloads is a symbolic link, not a folder"},
-        {root / "Library/Caches", &DownloadPlugin::downloadAndInstall,
+        {root / "Library/Caches", install,
          "Download failed: Library/Caches is a symbolic link, not a folder"},
-        {root / "tmp", &DownloadPlugin::downloadFile, "Download failed: Not a directory"},
+        {root / "tmp", file, "Download failed: Not a directory"},
     };
     for (const auto& [folder, method, message] : cases) {
         fs::create_directories(folder);
         fs::rename(folder, directory / "kept");
         fs::create_directory_symlink(outside, folder);
-        auto result = answer(method, {{"url", server.url("/200/song")}, {"fileName", "secret"}});
-        EXPECT_EQ(result.result.message, message);
+        EXPECT_EQ(answer(method, {{"url", server.url("/200/song")}, {"fileName", "secret"}})
+                      .result.message,
+                  message);
         fs::remove(folder);
         fs::rename(directory / "kept", folder);
     }
     // A link standing at the file's own place is replaced, not written through.
     fs::create_symlink(outside / "secret", downloads() / "song");
-    ASSERT_TRUE(download({{"url", server.url("/200/song")}, {"fileName", "song"}}).resolved);
+    ASSERT_TRUE(download("/200/song", "song").resolved);
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(downloads() / "song")));
     EXPECT_EQ(readWhole(outside / "secret"), "outside");
-    EXPECT_EQ(std::distance(fs::directory_iterator(outside), {}), 1);
+    EXPECT_EQ(entries(outside), 1);
 }
 
 // What a data task keeps in memory is bounded to the byte.
@@ -341,7 +321,7 @@ TEST_F(DownloadPluginTest, WithoutTheHttpLibraryEveryTransferFailsSayingWhy) {
 }
 
 TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
-    constexpr int bound = CurlURLSession::maxRunningTransfers;
+    constexpr int bound = CurlURLSession::maxRunningTransfers, burst = 3 * bound;
     std::mutex mutex;
     std::condition_variable changed;
     int inFlight = 0, most = 0;
@@ -360,11 +340,8 @@ TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
         response.set_content("gated", "text/plain");
     });
     gate.start();
-
-    constexpr int burst = 3 * bound;
     for (int i = 0; i < burst; ++i) {
-        start(&DownloadPlugin::downloadFile,
-              {{"url", gate.url("/gated")}, {"fileName", "b" + std::to_string(i)}});
+        start(file, {{"url", gate.url("/gated")}, {"fileName", "b" + std::to_string(i)}});
     }
     {
         std::unique_lock lock(mutex);
@@ -374,9 +351,9 @@ TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
     }
     changed.notify_all();
     ASSERT_TRUE(answeredAll(burst));
-    for (const auto& each : recorder->answers()) {
-        EXPECT_TRUE(each.result.resolved) << each.result.message;
-    }
+    EXPECT_EQ(std::ranges::count_if(recorder->answers(),
+                                    [](const Answer& each) { return each.result.resolved; }),
+              burst);
     EXPECT_EQ(most, bound);
     // Connections that hold a socket, idle ones a cache keeps included.
     EXPECT_LE(std::ranges::count_if(tcpSockets(),
@@ -385,10 +362,6 @@ TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
                                                (socket.state == "01" || socket.state == "08");
                                     }),
               bound);
-}
-
-int threadCount() {
-    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/task"), {}));
 }
 
 // Child processes of this process, as its threads list them.
@@ -410,25 +383,23 @@ TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
                           << (directory / "release").string() << "' ]; do sleep 0.02; done\n";
     fs::permissions(script, fs::perms::owner_all);
     auto started = [&] {
-        return std::count_if(fs::directory_iterator(directory.path()), {}, [](const auto& entry) {
-            return entry.path().extension() == ".started";
-        });
+        return std::ranges::count_if(
+            fs::directory_iterator(directory.path()),
+            [](const auto& entry) { return entry.path().extension() == ".started"; });
     };
-
     // As in the host; the commands must start with it back at its default.
     std::signal(SIGPIPE, SIG_IGN);
-
     FakeServices fakes;
     // A sanitizer's runtime starts a thread of its own along with the process's first one.
     std::thread([] {}).join();
-    int threadsBefore = threadCount();
+    long threadsBefore = entries("/proc/self/task");
     CommandFileOpener opener(script.string(), fakes.mainQueue);
     constexpr int requests = 30;
     int opened = 0;
     for (int i = 0; i < requests; ++i) {
         opener.open(directory / std::to_string(i), [&](bool success) { opened += success; });
     }
-    EXPECT_LE(threadCount() - threadsBefore, 1);
+    EXPECT_LE(entries("/proc/self/task") - threadsBefore, 1);
     ASSERT_TRUE(eventually([&] { return started() == CommandFileOpener::maxRunning; }));
     EXPECT_EQ(childProcesses(), CommandFileOpener::maxRunning);
 
@@ -439,8 +410,9 @@ TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
     }));
     EXPECT_EQ(started(), requests);
     std::string noted = readWhole(directory / "7.signals");
-    auto ignored = std::stoull(noted.substr(noted.find(':') + 1), nullptr, 16);
-    EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0U) << noted;
+    EXPECT_EQ(std::stoull(noted.substr(noted.find(':') + 1), nullptr, 16) & (1ULL << (SIGPIPE - 1)),
+              0U)
+        << noted;
     std::signal(SIGPIPE, SIG_DFL);
 }
 

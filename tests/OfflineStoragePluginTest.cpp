@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using testing::MatchesRegex;
 using P = OfflineStoragePlugin;
 using Method = void (P::*)(const CAPPluginCall&);
+using Failing = FakeFileSystem::Operation;
 
 namespace {
 
@@ -66,6 +67,10 @@ protected:
         return base64::decode(text).value_or("(not base64)");
     }
 
+    JSObject temporary(std::string_view bytes = "hi") {
+        return resolved(&P::writeTempFile, {{"data", base64::encode(bytes)}});
+    }
+
     fs::path store() const { return root / "Library/Application Support/offline"; }
     fs::path scratch() const { return root / "tmp/offline_temp"; }
     fs::path deviceIdFile() const { return root / "Library/Application Support/device_id.txt"; }
@@ -99,11 +104,9 @@ TEST_F(OfflineStoragePluginTest, RefusesBadArgumentsBeforeTouchingTheDisk) {
     const std::vector<std::string> names = {
         "", ".", "..", "../victim", "a/b", "/etc/passwd", std::string("a\0b", 3)};
     for (const std::string& name : names) {
-        for (Method method : {&P::readFile, &P::deleteFile, &P::fileExists}) {
-            cases.push_back({method, {{"filename", name}}, "Invalid filename"});
+        for (Method method : {&P::readFile, &P::deleteFile, &P::fileExists, &P::writeFile}) {
+            cases.push_back({method, {{"filename", name}, {"data", "aGk="}}, "Invalid filename"});
         }
-        cases.push_back(
-            {&P::writeFile, {{"filename", name}, {"data", "aGk="}}, "Invalid filename"});
     }
     for (const auto& [method, options, message] : cases) {
         EXPECT_EQ(rejected(method, options), message) << options.dump();
@@ -115,9 +118,9 @@ TEST_F(OfflineStoragePluginTest, RefusesBadArgumentsBeforeTouchingTheDisk) {
 // A file is read and encoded in pieces as the answer goes out: pieces join up into one text, and a
 // read that fails after the first piece ends the call rejected, never resolved with part of it.
 TEST_F(OfflineStoragePluginTest, FilesAreWrittenWholeAndReadBackWholeOrNotAtAll) {
-    std::string song;
-    for (std::size_t i = 0; i < (std::size_t{5} << 20) + 7; ++i) {
-        song += static_cast<char>(i * 131 >> 3);
+    std::string song((std::size_t{5} << 20) + 7, '\0');
+    for (std::size_t i = 0; i < song.size(); ++i) {
+        song[i] = static_cast<char>(i * 131 >> 3);
     }
     EXPECT_EQ(write("song.mp3", song)["path"], (store() / "song.mp3").string());
     EXPECT_EQ(read("song.mp3"), song);
@@ -126,42 +129,47 @@ TEST_F(OfflineStoragePluginTest, FilesAreWrittenWholeAndReadBackWholeOrNotAtAll)
     write("empty", "");
     EXPECT_EQ(resolved(&P::readFile, {{"filename", "empty"}})["data"], "");
     write("song.mp3", song);
-    files->fail(FakeFileSystem::Operation::readOnward, "Input/output error");
+    files->fail(Failing::readOnward, "Input/output error");
     EXPECT_EQ(rejected(&P::readFile, {{"filename", "song.mp3"}}),
               "Read failed: Input/output error");
 }
 
 TEST_F(OfflineStoragePluginTest, ReadDeleteExistsAndListFollowWhatIsOnDisk) {
-    EXPECT_EQ(resolved(&P::listFiles)["files"], JSObject::array());
+    auto exists = [&](const char* name) {
+        return resolved(&P::fileExists, {{"filename", name}})["exists"];
+    };
+    auto deleted = [&](const char* name) {
+        return resolved(&P::deleteFile, {{"filename", name}})["success"];
+    };
+    auto listed = [&] { return resolved(&P::listFiles)["files"].get<std::vector<std::string>>(); };
+    EXPECT_TRUE(listed().empty());
     EXPECT_EQ(rejected(&P::readFile, {{"filename", "never"}}), "File not found");
-    EXPECT_EQ(resolved(&P::fileExists, {{"filename", "never"}})["exists"], false);
+    EXPECT_EQ(exists("never"), false);
     write("gone", "x");
     write(".hidden", "x");
     fs::create_directories(store() / "folder");
-    EXPECT_EQ(resolved(&P::fileExists, {{"filename", "folder"}})["exists"], true);
-    EXPECT_THAT(resolved(&P::listFiles)["files"].get<std::vector<std::string>>(),
-                testing::UnorderedElementsAre("gone", ".hidden", "folder"));
-    EXPECT_EQ(resolved(&P::deleteFile, {{"filename", "gone"}})["success"], true);
-    EXPECT_EQ(resolved(&P::deleteFile, {{"filename", "gone"}})["success"], false);
+    EXPECT_EQ(exists("folder"), true);
+    EXPECT_THAT(listed(), testing::UnorderedElementsAre("gone", ".hidden", "folder"));
+    EXPECT_EQ(deleted("gone"), true);
+    EXPECT_EQ(deleted("gone"), false);
     EXPECT_FALSE(fs::exists(store() / "gone"));
 
-    files->fail(FakeFileSystem::Operation::remove, "Operation not permitted");
-    EXPECT_EQ(resolved(&P::deleteFile, {{"filename", ".hidden"}})["success"], false);
-    files->fail(FakeFileSystem::Operation::list, "Permission denied");
-    EXPECT_EQ(resolved(&P::listFiles)["files"], JSObject::array());
+    files->fail(Failing::remove, "Operation not permitted");
+    EXPECT_EQ(deleted(".hidden"), false);
+    files->fail(Failing::list, "Permission denied");
+    EXPECT_TRUE(listed().empty());
     files->heal();
-
     // A store removed from outside is made again.
     fs::remove_all(root / "Library/Application Support");
-    EXPECT_EQ(resolved(&P::listFiles)["files"], JSObject::array());
+    EXPECT_TRUE(listed().empty());
     write("again", "3");
     EXPECT_EQ(read("again"), "3");
 }
 
 TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolder) {
-    auto first = resolved(&P::writeTempFile, {{"data", "aGk="}});
+    auto first = temporary();
     std::string path = first["filePath"];
-    EXPECT_NE(path, resolved(&P::writeTempFile, {{"data", "aGk="}})["filePath"]);
+    EXPECT_NE(path, temporary()["filePath"]);
     EXPECT_EQ(fs::path(path).parent_path(), scratch());
     EXPECT_EQ(first["path"], "file://" + path);
     EXPECT_EQ(readWhole(path), "hi");
@@ -183,24 +191,23 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
         EXPECT_EQ(written["path"],
                   "file://" + file.substr(0, file.size() - ending.size()) + escaped);
     }
-
-    files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
+    files->fail(Failing::writeAtomically, "Read-only file system");
     EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}}),
               "Temp write failed: Read-only file system");
 }
 
 TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemovals) {
-    EXPECT_EQ(resolved(&P::cleanTempFiles)["deleted"], 0);
-    for (int i = 0; i < 3; ++i) {
-        resolved(&P::writeTempFile, {{"data", "aGk="}});
-    }
+    auto deleted = [&] { return resolved(&P::cleanTempFiles)["deleted"]; };
+    EXPECT_EQ(deleted(), 0);
+    temporary();
+    temporary();
+    temporary();
     fs::create_directories(scratch() / "nested/deeper");
-    EXPECT_EQ(resolved(&P::cleanTempFiles)["deleted"], 4);
+    EXPECT_EQ(deleted(), 4);
     EXPECT_TRUE(fs::is_empty(scratch()));
-
-    resolved(&P::writeTempFile, {{"data", "aGk="}});
-    files->fail(FakeFileSystem::Operation::remove, "Device or resource busy");
-    EXPECT_EQ(resolved(&P::cleanTempFiles)["deleted"], 0);
+    temporary();
+    files->fail(Failing::remove, "Device or resource busy");
+    EXPECT_EQ(deleted(), 0);
 }
 
 TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
@@ -209,7 +216,7 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
     EXPECT_GE(empty["total"].get<std::uint64_t>(), empty["free"].get<std::uint64_t>());
 
     write("hundred", std::string(100, 'x'));
-    resolved(&P::writeTempFile, {{"data", base64::encode(std::string(5000, 'y'))}});
+    temporary(std::string(5000, 'y'));
     resolved(&P::getDeviceId);
     fs::create_directories(store() / "sub");
     std::ofstream(store() / "sub" / "inner") << std::string(7000, 'z');
@@ -218,17 +225,17 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
               JSObject({{"total", UINT64_MAX}, {"free", 9000000000000000000u}, {"used", 100u}}));
     EXPECT_EQ(resolved(&P::getFreeSpace), JSObject({{"bytes", 9000000000000000000u}}));
 
-    files->fail(FakeFileSystem::Operation::figures, "Input/output error");
+    files->fail(Failing::figures, "Input/output error");
     EXPECT_EQ(rejected(&P::getStorageInfo), "Unable to read storage info");
     EXPECT_EQ(rejected(&P::getFreeSpace), "Unable to read free space");
 }
 
 TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
-    ASSERT_FALSE(fs::exists(deviceIdFile().parent_path()));
-    std::string identifier = resolved(&P::getDeviceId)["deviceId"];
-    EXPECT_THAT(identifier, MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"));
-    EXPECT_EQ(readWhole(deviceIdFile()), identifier);
-    EXPECT_EQ(resolved(&P::getDeviceId)["deviceId"], identifier);
+    auto identifier = [&] { return resolved(&P::getDeviceId)["deviceId"].get<std::string>(); };
+    std::string first = identifier();
+    EXPECT_THAT(first, MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"));
+    EXPECT_EQ(readWhole(deviceIdFile()), first);
+    EXPECT_EQ(identifier(), first);
 
     // What the file holds, trimmed of every kind of blank; blank text or text that is not UTF-8
     // counts as none, and a new identifier replaces it.
@@ -250,20 +257,15 @@ TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     };
     for (const auto& [content, expected] : contents) {
         std::ofstream(deviceIdFile()) << content;
-        std::string given = resolved(&P::getDeviceId)["deviceId"];
-        if (expected.empty()) {
-            EXPECT_EQ(given.size(), 36u) << content;
-            EXPECT_EQ(readWhole(deviceIdFile()), given) << content;
-        } else {
-            EXPECT_EQ(given, expected) << content;
-        }
+        std::string given = identifier();
+        EXPECT_EQ(given, expected.empty() ? readWhole(deviceIdFile()) : expected) << content;
+        EXPECT_EQ(given.size() == 36, expected.empty()) << content;
     }
 
     // When it cannot be stored it is still given, and the next call makes another.
     fs::remove(deviceIdFile());
-    files->fail(FakeFileSystem::Operation::writeAtomically, "Read-only file system");
-    std::string unsaved = resolved(&P::getDeviceId)["deviceId"];
-    EXPECT_NE(resolved(&P::getDeviceId)["deviceId"], unsaved);
+    files->fail(Failing::writeAtomically, "Read-only file system");
+    EXPECT_NE(identifier(), identifier());
 }
 
 // Whoever can write into the container can plant links and special files in it. Each threat is
@@ -303,27 +305,20 @@ TEST_F(ContainerEdgeTest, LinksAndSpecialFilesInTheStoreAreTakenForWhatTheyAre) 
     ASSERT_EQ(::mkfifo((store() / "pipe").c_str(), 0600), 0);
     fs::create_directory(store() / "folder");
     write("file", "mine");
-
-    const std::vector<std::tuple<std::string, std::string, bool>> cases = {
-        {"link", "Read failed: Not a regular file", false},      // a link to a file outside
-        {"dangling", "Read failed: Not a regular file", false},  // a link to nothing
-        {"zero", "Read failed: Not a regular file", false},      // a link to an endless device
-        {"pipe", "Read failed: Not a regular file", false},      // a pipe that nobody writes
-        {"folder", "Read failed: Is a directory", true},
-    };
-    for (const auto& [name, readAnswer, exists] : cases) {
-        EXPECT_EQ(answered(&P::readFile, {{"filename", name}}, store() / name).message, readAnswer)
-            << name;
-        EXPECT_EQ(answered(&P::fileExists, {{"filename", name}}).data->at("exists"), exists)
-            << name;
+    // A link to a file outside, to nothing, to an endless device; a pipe that nobody writes.
+    for (const char* name : {"link", "dangling", "zero", "pipe", "folder"}) {
+        bool folder = name == std::string_view("folder");
+        JSObject options = {{"filename", name}};
+        EXPECT_EQ(answered(&P::readFile, options, store() / name).message,
+                  folder ? "Read failed: Is a directory" : "Read failed: Not a regular file");
+        EXPECT_EQ(answered(&P::fileExists, options).data->at("exists"), folder) << name;
+        // Removing a link removes the link, whatever it names.
+        EXPECT_EQ(answered(&P::deleteFile, options).data->at("success"), true) << name;
+        EXPECT_EQ(fs::symlink_status(store() / name).type(), fs::file_type::not_found) << name;
     }
     // Only the regular file counts toward the store's size.
     EXPECT_EQ(resolved(&P::getStorageInfo)["used"], 4u);
-    // Removing a link removes the link, whatever it names; writing over one replaces the link.
-    for (const auto& [name, readAnswer, exists] : cases) {
-        EXPECT_EQ(answered(&P::deleteFile, {{"filename", name}}).data->at("success"), true) << name;
-        EXPECT_EQ(fs::symlink_status(store() / name).type(), fs::file_type::not_found) << name;
-    }
+    // Writing over a link replaces the link.
     fs::create_symlink(outside / "secret", store() / "link");
     write("link", "new");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(store() / "link")));
@@ -331,36 +326,32 @@ TEST_F(ContainerEdgeTest, LinksAndSpecialFilesInTheStoreAreTakenForWhatTheyAre) 
 }
 
 TEST_F(ContainerEdgeTest, ALinkWhereAFolderOfTheContainerStandsIsNeverFollowed) {
-    const JSObject name = {{"filename", "secret"}};
+    const JSObject name = {{"filename", "secret"}}, none = JSObject::object();
     const JSObject data = {{"filename", "secret"}, {"data", "aGk="}};
-    const JSObject none = JSObject::object();
     const std::string store = "Library/Application Support/offline";
-    const std::string linked = " is a symbolic link, not a folder";
     const std::vector<std::tuple<std::string, Method, JSObject, std::string>> cases = {
-        {store, &P::writeFile, data, "Write failed: " + store + linked},
-        {store, &P::readFile, name, "Read failed: " + store + linked},
-        {store, &P::deleteFile, name, store + linked},
-        {store, &P::fileExists, name, store + linked},
-        {store, &P::listFiles, none, store + linked},
-        {store, &P::getStorageInfo, none, store + linked},
-        {"tmp/offline_temp", &P::writeTempFile, data,
-         "Temp write failed: tmp/offline_temp" + linked},
-        {"tmp/offline_temp", &P::cleanTempFiles, none, "tmp/offline_temp" + linked},
-        {"tmp", &P::writeTempFile, data, "Temp write failed: tmp" + linked},
-        {"Library/Application Support", &P::getDeviceId, none,
-         "Library/Application Support" + linked},
-        {"Library/Application Support", &P::writeFile, data,
-         "Write failed: Library/Application Support" + linked},
-        {"Library", &P::readFile, name, "Read failed: Library" + linked},
+        {store, &P::writeFile, data, "Write failed: "},
+        {store, &P::readFile, name, "Read failed: "},
+        {store, &P::deleteFile, name, ""},
+        {store, &P::fileExists, name, ""},
+        {store, &P::listFiles, none, ""},
+        {store, &P::getStorageInfo, none, ""},
+        {"tmp/offline_temp", &P::writeTempFile, data, "Temp write failed: "},
+        {"tmp/offline_temp", &P::cleanTempFiles, none, ""},
+        {"tmp", &P::writeTempFile, data, "Temp write failed: "},
+        {"Library/Application Support", &P::getDeviceId, none, ""},
+        {"Library/Application Support", &P::writeFile, data, "Write failed: "},
+        {"Library", &P::readFile, name, "Read failed: "},
     };
     int fresh = 0;
-    for (const auto& [folder, method, options, message] : cases) {
+    for (const auto& [folder, method, options, prefix] : cases) {
         root = directory / ("c" + std::to_string(++fresh));
         OfflineStoragePluginTest::SetUp();
         fs::remove_all(root / folder);
         fs::create_directories((root / folder).parent_path());
         fs::create_directory_symlink(outside, root / folder);
-        EXPECT_EQ(answered(method, options).message, message) << folder;
+        EXPECT_EQ(answered(method, options).message,
+                  prefix + folder + " is a symbolic link, not a folder");
     }
 }
 

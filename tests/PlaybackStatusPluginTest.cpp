@@ -76,12 +76,8 @@ TEST_F(PlaybackStatusPluginTest, EveryCallOverwritesEveryField) {
         return std::tuple(status.playbackState, status.rate, status.title, status.artist,
                           status.album, status.artworkURL);
     };
-    update({{"state", "paused"},
-            {"playbackRate", 0.5},
-            {"title", "One"},
-            {"artist", "A"},
-            {"album", "B"},
-            {"thumbnail", "https://art.example/1.png"}});
+    update(JSObject::parse(R"({"state": "paused", "playbackRate": 0.5, "title": "One",
+        "artist": "A", "album": "B", "thumbnail": "https://art.example/1.png"})"));
     EXPECT_EQ(fields(), std::tuple(PlaybackState::paused, 0.5f, "One", "A", "B",
                                    "https://art.example/1.png"));
     update(JSObject::object());
