@@ -160,9 +160,8 @@ TEST(RequestParserTest, ReadsPluginCallsWithTheirOptions) {
         "options": {"s": "x\u00e9\"y", "big": 18446744073709551615, "n": -3, "f": 2.5,
                     "beyond": 123456789012345678901234567890, "list": [true, null]}})");
     ASSERT_TRUE(parsed.request) << parsed.error;
-    EXPECT_EQ(parsed.request->id, R"("a1")");
-    EXPECT_EQ(parsed.request->plugin, "P");
-    EXPECT_EQ(parsed.request->method, "m");
+    EXPECT_EQ(std::tie(parsed.request->id, parsed.request->plugin, parsed.request->method),
+              std::tuple(R"("a1")", "P", "m"));
     EXPECT_EQ(parsed.request->options.dump(),
               R"({"beyond":1.2345678901234568e+29,"big":18446744073709551615,"f":2.5,)"
               R"("list":[true,null],"n":-3,"s":"xé\"y"})");
@@ -192,9 +191,8 @@ TEST(RequestParserTest, RepeatedKeysKeepTheLastValueWhateverTheEarlierOneWas) {
                         c + R"(","method":"m","options":{"s":")" + b + R"("},"options":{"s":")" +
                         c + R"("},"extra":")" + a + R"("})");
     ASSERT_TRUE(parsed.request) << parsed.error;
-    EXPECT_EQ(parsed.request->id, '"' + a + '"');
-    EXPECT_EQ(parsed.request->plugin, "P");
-    EXPECT_EQ(parsed.request->method, "m");
+    EXPECT_EQ(std::tie(parsed.request->id, parsed.request->plugin, parsed.request->method),
+              std::tuple('"' + a + '"', "P", "m"));
     EXPECT_EQ(parsed.request->options, JSObject({{"s", c}}));
     EXPECT_EQ(parsed.request->members["extra"], a);
     auto host = parse(R"({"id":1,"host":")" + b + R"(","host":"reloadView"})");

@@ -12,9 +12,11 @@
 #include <thread>
 
 #include "Eventually.h"
+#include "Images.h"
 #include "Platform/Desktop/ChangeNotifier.h"
 #include "Platform/Desktop/DesktopRemoteCommandCenter.h"
 #include "Platform/Desktop/StandardOutputConsole.h"
+#include "Platform/Desktop/StbImageDecoder.h"
 #include "Platform/SerialQueue.h"
 
 namespace {
@@ -134,6 +136,18 @@ TEST(StandardOutputConsoleTest, ResumesAnInterruptedWriteWhereItEnded) {
     ::close(ends[0]);
     ::sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_TRUE(received == text + "end\n") << received.size();
+}
+
+// Pictures are refused by their pixel count, not by either side alone.
+TEST(StbImageDecoderTest, RefusesPicturesOfMoreThanTheMostPixels) {
+    auto size = [](int width, int height) -> std::optional<std::pair<int, int>> {
+        auto image = StbImageDecoder().decode(pngOf(width, height));
+        return image ? std::optional(std::pair(image->width, image->height)) : std::nullopt;
+    };
+    EXPECT_EQ(size(48, 24), std::pair(48, 24));
+    EXPECT_EQ(size(16384, 1024), std::pair(16384, 1024));
+    EXPECT_EQ(size(16384, 1025), std::nullopt);
+    EXPECT_EQ(size(1025, 16384), std::nullopt);
 }
 
 }  // namespace

@@ -65,21 +65,16 @@ public:
     }
 
 private:
-    class FailingOnward : public platform::ReadableFile {
-    public:
-        FailingOnward(std::unique_ptr<platform::ReadableFile> real, platform::Error error)
-            : real_(std::move(real)), error_(std::move(error)) {}
+    // Reads its first piece, then fails.
+    struct FailingOnward : platform::ReadableFile {
+        FailingOnward(std::unique_ptr<platform::ReadableFile> file, platform::Error failure)
+            : real(std::move(file)), error(std::move(failure)) {}
         platform::Result<std::size_t> read(char* into, std::size_t size) override {
-            if (std::exchange(first_, false)) {
-                return real_->read(into, size);
-            }
-            return error_;
+            return std::exchange(first, false) ? real->read(into, size) : error;
         }
-
-    private:
-        std::unique_ptr<platform::ReadableFile> real_;
-        platform::Error error_;
-        bool first_ = true;
+        std::unique_ptr<platform::ReadableFile> real;
+        platform::Error error;
+        bool first = true;
     };
 
     // The planted failure of `operation`, else what the real file system does.

@@ -16,22 +16,15 @@ public:
 
     // Runs everything posted so far, and whatever that posts in turn.
     void runAll() {
-        for (std::function<void()> work; take(work);) {
+        for (std::unique_lock lock(mutex_); !work_.empty(); lock.lock()) {
+            auto work = std::move(work_.front());
+            work_.pop_front();
+            lock.unlock();
             work();
         }
     }
 
 private:
-    bool take(std::function<void()>& work) {
-        std::lock_guard lock(mutex_);
-        if (work_.empty()) {
-            return false;
-        }
-        work = std::move(work_.front());
-        work_.pop_front();
-        return true;
-    }
-
     std::mutex mutex_;
     std::deque<std::function<void()>> work_;
 };
