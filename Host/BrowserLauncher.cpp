@@ -1,11 +1,9 @@
 #include "Host/BrowserLauncher.h"
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -16,55 +14,20 @@
 namespace host {
 
 namespace {
-// The program's full path when it is on the PATH.
-std::optional<std::string> findProgram(std::string_view name) {
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path ? path : "/usr/bin:/bin";
-    while (!folders.empty()) {
-        std::size_t colon = folders.find(':');
-        std::string candidate = std::string(folders.substr(0, colon)) + "/" + std::string(name);
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
-    }
-    return std::nullopt;
-}
-
 // The browser and its arguments for a page: Chromium in an app window whose media keys and
 // media session stay ours, else whatever the desktop opens pages with.
 std::optional<std::vector<std::string>> browserCommand(const std::string& url) {
     for (const char* chromium : {"chromium", "chromium-browser"}) {
-        if (auto program = findProgram(chromium)) {
+        if (auto program = platform::findProgram(chromium)) {
             return std::vector<std::string>{
                 *program, "--app=" + url,
                 "--disable-features=HardwareMediaKeyHandling,MediaSessionService"};
         }
     }
-    if (auto opener = findProgram("xdg-open")) {
+    if (auto opener = platform::findProgram("xdg-open")) {
         return std::vector<std::string>{*opener, url};
     }
     return std::nullopt;
-}
-
-// Runs the command in the background of a shell that ends at once, so the browser outlives
-// nobody's wait and holds none of the shell's standard streams.
-void startDetached(std::vector<std::string> command) {
-    std::vector<std::string> line = {"/bin/sh", "-c", "\"$@\" </dev/null >/dev/null 2>&1 &",
-                                     "musicshell-open"};
-    line.insert(line.end(), command.begin(), command.end());
-    std::vector<char*> arguments;
-    for (auto& argument : line) {
-        arguments.push_back(argument.data());
-    }
-    arguments.push_back(nullptr);
-    pid_t pid = 0;
-    if (int error = platform::spawnProcess(pid, "/bin/sh", arguments.data())) {
-        platform::log(std::string("cannot start the browser: ") + std::strerror(error));
-        return;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
 }
 
 std::string percentEncoded(const std::string& path) {
@@ -102,7 +65,11 @@ void BrowserLauncher::open(const std::string& address) {
         platform::log("no browser to open here: open the address by hand");
         return;
     }
-    starter_ = std::thread([command = std::move(*command)] { startDetached(command); });
+    starter_ = std::thread([command = std::move(*command)] {
+        if (int error = platform::startDetached(command)) {
+            platform::log(std::string("cannot start the browser: ") + std::strerror(error));
+        }
+    });
 }
 
 bool BrowserLauncher::writePage(const std::string& address) const {

@@ -2,6 +2,11 @@
 
 #include <sys/types.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace platform {
 
 // Starts `program` as a process of its own would start: nothing blocked, SIGINT, SIGTERM and
@@ -9,5 +14,13 @@ namespace platform {
 // third, and a child would otherwise inherit both. Searches $PATH when `program` has no slash.
 // Gives posix_spawn's error number, 0 once started.
 int spawnProcess(pid_t& pid, const char* program, char* const arguments[]);
+
+// The program's full path when it is on the PATH.
+std::optional<std::string> findProgram(std::string_view name);
+
+// Runs `command` in the background of a shell that ends at once, so that it outlives nobody's
+// wait and holds none of the caller's standard streams; waits for that shell alone. Gives
+// posix_spawn's error number, 0 once started.
+int startDetached(const std::vector<std::string>& command);
 
 }  // namespace platform

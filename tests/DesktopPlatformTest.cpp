@@ -12,12 +12,15 @@
 #include <thread>
 
 #include "Eventually.h"
+#include "FileContents.h"
 #include "Images.h"
 #include "Platform/Desktop/ChangeNotifier.h"
 #include "Platform/Desktop/DesktopRemoteCommandCenter.h"
 #include "Platform/Desktop/StandardOutputConsole.h"
 #include "Platform/Desktop/StbImageDecoder.h"
+#include "Platform/Desktop/XdgURLOpener.h"
 #include "Platform/SerialQueue.h"
+#include "TemporaryDirectory.h"
 
 namespace {
 
@@ -148,6 +151,29 @@ TEST(StbImageDecoderTest, RefusesPicturesOfMoreThanTheMostPixels) {
     EXPECT_EQ(size(16384, 1024), std::pair(16384, 1024));
     EXPECT_EQ(size(16384, 1025), std::nullopt);
     EXPECT_EQ(size(1025, 16384), std::nullopt);
+}
+
+// A link reaches xdg-open as one argument, whatever a shell would make of it; without xdg-open
+// on the PATH nothing is claimed.
+TEST(XdgURLOpenerTest, HandsEachLinkOverWholeAndSaysWhenItCannot) {
+    TemporaryDirectory directory;
+    std::filesystem::path received = directory / "received", ran = directory / "ran";
+    std::ofstream(directory / "xdg-open")
+        << "#!/bin/sh\nprintf '%s %s\\n' \"$#\" \"$1\" > '" << received.string() << "'\n";
+    std::filesystem::permissions(directory / "xdg-open", std::filesystem::perms::owner_all);
+    std::string path = std::getenv("PATH");
+    ::setenv("PATH", directory.path().c_str(), 1);
+    XdgURLOpener opener;
+    for (std::string link : {"https://example.com/a b?q=$(touch " + ran.string() + ")&x=`id`;",
+                             std::string("mailto:someone@example.com")}) {
+        EXPECT_TRUE(opener.open(link));
+        EXPECT_TRUE(eventually([&] { return readWhole(received) == "1 " + link + "\n"; }))
+            << readWhole(received);
+    }
+    ::setenv("PATH", (directory / "empty").c_str(), 1);
+    EXPECT_FALSE(opener.open("https://example.com/"));
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_FALSE(std::filesystem::exists(ran));
 }
 
 }  // namespace

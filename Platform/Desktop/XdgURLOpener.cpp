@@ -1,20 +1,16 @@
 #include "Platform/Desktop/XdgURLOpener.h"
 
-#include <glib.h>
+#include <cerrno>
+#include <cstring>
 
 #include "Platform/Log.h"
+#include "Platform/SpawnProcess.h"
 
 bool XdgURLOpener::open(const std::string& url) {
-    std::string program = "xdg-open";
-    std::string argument = url;
-    char* arguments[] = {program.data(), argument.data(), nullptr};
-    GError* error = nullptr;
-    // Without G_SPAWN_DO_NOT_REAP_CHILD, GLib spawns through an intermediate child it reaps
-    // itself, so nothing is left for us to wait for.
-    if (!g_spawn_async(nullptr, arguments, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                       &error)) {
-        platform::log(std::string("cannot open ") + url + ": " + error->message);
-        g_error_free(error);
+    auto program = platform::findProgram("xdg-open");
+    int error = program ? platform::startDetached({*program, url}) : ENOENT;
+    if (error != 0) {
+        platform::log("cannot open " + url + ": xdg-open: " + std::strerror(error));
         return false;
     }
     return true;
