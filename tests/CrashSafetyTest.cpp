@@ -1,3 +1,6 @@
+// The host killed outright at random moments while it replaces a file: each time, the file must
+// hold the whole old or the whole new content, and once the host has started again nothing else
+// may show beside it.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -25,16 +28,19 @@ std::vector<std::string> entries(const fs::path& folder) {
     return names;
 }
 
-// The host killed outright at random moments while it replaces a file: each time, the file must
-// hold the whole old or the whole new content, and once the host has started again nothing else
-// may show beside it.
 class CrashSafetyTest : public testing::Test {
 protected:
-    const std::string oldContent = std::string(1 << 20, 'o');
-    const std::string newContent = std::string(1 << 20, 'n');
-    TemporaryDirectory directory;
-    fs::path container = directory / "c";
-    std::mt19937 random{20261206};
+    void SetUp() override {
+        server.routes().Get(R"(/(old|new|song))",
+                            [this](const httplib::Request& request, httplib::Response& response) {
+                                const std::string& name = request.matches[1];
+                                response.set_content(name == "old"   ? oldContent
+                                                     : name == "new" ? newContent
+                                                                     : name,
+                                                     "application/octet-stream");
+                            });
+        server.start();
+    }
 
     // A host on the container, once it answers.
     std::unique_ptr<ShellProcess> startHost() const {
@@ -48,20 +54,18 @@ protected:
     // the request takes here, so the kills fall all over the work on a fast machine and a slow
     // one alike; a restarted host must then find `folder` holding song.bin whole and alone.
     void repeat(const std::function<Json(int)>& request, const fs::path& folder) {
-        std::chrono::microseconds span{};
-        {
-            auto host = startHost();
-            auto began = std::chrono::steady_clock::now();
-            ASSERT_EQ(host->call(request(0))["ok"], true);
-            span = std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::steady_clock::now() - began);
-        }
+        auto first = startHost();
+        auto began = std::chrono::steady_clock::now();
+        ASSERT_EQ(first->call(request(0))["ok"], true);
+        auto span = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - began)
+                        .count();
+        first.reset();
         for (int i = 0; i < 150; ++i) {
             {
                 auto host = startHost();
                 host->sendJson(request(i));
-                std::this_thread::sleep_for(
-                    std::chrono::microseconds(random() % (span.count() + 1)));
+                std::this_thread::sleep_for(std::chrono::microseconds(random() % (span + 1)));
                 host->signal(SIGKILL);
                 host->wait();
             }
@@ -72,27 +76,26 @@ protected:
             ASSERT_TRUE(entries(container / "tmp").empty()) << "after kill " << i;
         }
     }
+
+    const std::string oldContent = std::string(1 << 20, 'o');
+    const std::string newContent = std::string(1 << 20, 'n');
+    TemporaryDirectory directory;
+    fs::path container = directory / "c";
+    LoopbackServer server;
+    std::mt19937 random{20261206};
 };
 
 TEST_F(CrashSafetyTest, KilledFileWritesLeaveTheOldOrTheNewFileWhole) {
-    const std::string oldText = base64::encode(oldContent);
-    const std::string newText = base64::encode(newContent);
+    const std::string texts[] = {base64::encode(newContent), base64::encode(oldContent)};
     repeat(
         [&](int i) {
             return pluginRequest(1, "OfflineStoragePlugin", "writeFile",
-                                 {{"filename", "song.bin"}, {"data", i % 2 ? oldText : newText}});
+                                 {{"filename", "song.bin"}, {"data", texts[i % 2]}});
         },
         container / "Library/Application Support/offline");
 }
 
 TEST_F(CrashSafetyTest, KilledDownloadsLeaveTheOldOrTheNewFileWhole) {
-    LoopbackServer server;
-    server.routes().Get(
-        R"(/(old|new))", [&](const httplib::Request& request, httplib::Response& response) {
-            response.set_content(request.matches[1] == "old" ? oldContent : newContent,
-                                 "application/octet-stream");
-        });
-    server.start();
     repeat(
         [&](int i) {
             return pluginRequest(
@@ -103,32 +106,21 @@ TEST_F(CrashSafetyTest, KilledDownloadsLeaveTheOldOrTheNewFileWhole) {
 }
 
 TEST_F(CrashSafetyTest, TheStartUpSweepLeavesEveryNameACallerChoseAndEverythingOutside) {
-    LoopbackServer server;
-    server.routes().Get("/song", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("song", "audio/mpeg");
-    });
-    server.start();
     const std::string scratchLike = ".musicshell-write-0123456789ab";
-    {
-        auto first = startHost();
-        ASSERT_EQ(first->call(pluginRequest(1, "OfflineStoragePlugin", "writeFile",
-                                            {{"filename", scratchLike}, {"data", "aGk="}}))["ok"],
-                  true);
-        ASSERT_EQ(first->call(pluginRequest(
-                      2, "DownloadPlugin", "downloadFile",
-                      {{"url", server.url("/song")}, {"fileName", scratchLike}}))["ok"],
-                  true);
-    }
+    startHost()->call(pluginRequest(1, "OfflineStoragePlugin", "writeFile",
+                                    {{"filename", scratchLike}, {"data", "aGk="}}));
+    startHost()->call(pluginRequest(2, "DownloadPlugin", "downloadFile",
+                                    {{"url", server.url("/song")}, {"fileName", scratchLike}}));
     // Links to outside folders, where a sweep would once have looked.
     fs::path outside = directory / "outside";
     fs::create_directories(outside);
     for (const std::string& name : {scratchLike, std::string("download-0123456789abcdef.part")}) {
         std::ofstream(outside / name) << "outside";
     }
-    fs::rename(container / "tmp", directory / "old-tmp");
-    fs::create_directory_symlink(outside, container / "tmp");
-    fs::remove_all(container / "Library/.musicshell-writes");
-    fs::create_directory_symlink(outside, container / "Library/.musicshell-writes");
+    for (const char* scratch : {"tmp", "Library/.musicshell-writes"}) {
+        fs::remove_all(container / scratch);
+        fs::create_directory_symlink(outside, container / scratch);
+    }
 
     startHost();
     EXPECT_EQ(readWhole(container / "Library/Application Support/offline" / scratchLike), "hi");

@@ -37,7 +37,7 @@ protected:
         }
     }
 
-    Json download(const Json& id, const std::string& method, Json options) {
+    static Json download(const Json& id, const std::string& method, Json options) {
         return pluginRequest(id, "DownloadPlugin", method, std::move(options));
     }
 
@@ -95,10 +95,8 @@ TEST_F(DownloadOverStdioTest, QuittingAbandonsTransfersAndTheirTemporaryFiles) {
 TEST_F(DownloadOverStdioTest, TheDownloadLimitsAreSetOnTheCommandLine) {
     ShellProcess shell{{"stdio", "--container", container.string(), "--download-stall-seconds", "1",
                         "--max-download-bytes", "1000"}};
-    const std::string larger = "Download failed: Larger than the limit of 1000 bytes";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"/endless", larger},
-        {"/announced", larger},
+        {"/endless", "Download failed: Larger than the limit of 1000 bytes"},
         {"/trickle",
          "Download failed: Operation too slow. Less than 1024 bytes/sec transferred the last 1 "
          "seconds"},

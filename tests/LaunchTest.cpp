@@ -1,4 +1,5 @@
 // How the binary starts with no window: on a container in use, installed, without a display.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,24 +11,21 @@
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
+using testing::HasSubstr;
 
 namespace {
 
 // Logs in at the printed address as a browser does, then gets `path`; "" unless it comes.
 std::string fetch(const std::string& address, const std::string& path) {
-    auto hostStart = address.find("//") + 2;
-    auto pathStart = address.find('/', hostStart);
-    httplib::Client client(address.substr(0, pathStart));
-    auto login = client.Get(address.substr(pathStart));
-    if (!login || !login->has_header("Set-Cookie")) {
-        return "";
-    }
-    auto cookie = login->get_header_value("Set-Cookie");
+    std::string origin = address.substr(0, address.find('/', std::string("http://").size()));
+    httplib::Client client(origin);
+    auto login = client.Get(address.substr(origin.size()));
+    std::string cookie = login ? login->get_header_value("Set-Cookie") : "";
     auto result = client.Get(path, {{"Cookie", cookie.substr(0, cookie.find(';'))}});
     return result && result->status == 200 ? result->body : "";
 }
 
-TEST(LaunchTest, AContainerInUseIsRefused) {
+TEST(LaunchTest, AContainerInUseIsRefusedUntilItsProcessEnds) {
     TemporaryDirectory directory;
     std::string container = (directory / "c").string();
     ShellProcess first({"stdio", "--container", container});
@@ -35,15 +33,12 @@ TEST(LaunchTest, AContainerInUseIsRefused) {
     for (const char* mode : {"stdio", "serve"}) {
         ShellProcess second({mode, "--container", container});
         EXPECT_EQ(second.wait(), 1) << mode;
-        EXPECT_NE(second.standardError().find("the container " + container +
-                                              " is in use by another musicshell; give another "
-                                              "with --container"),
-                  std::string::npos)
-            << second.standardError();
+        EXPECT_THAT(second.standardError(),
+                    HasSubstr("the container " + container +
+                              " is in use by another musicshell; give another with --container"));
     }
     first.closeInput();
     EXPECT_EQ(first.wait(), 0);
-    // The claim ends with the process.
     ShellProcess third({"stdio", "--container", container});
     EXPECT_EQ(third.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
 }
@@ -61,48 +56,42 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
         EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
     }
     std::string entry = readWhole(prefix / "share/applications/musicshell.desktop");
-    EXPECT_NE(entry.find("\nExec=musicshell %u\n"), std::string::npos) << entry;
-    EXPECT_NE(entry.find("\nMimeType=x-scheme-handler/musicshell;\n"), std::string::npos);
+    EXPECT_THAT(entry, HasSubstr("\nExec=musicshell %u\n"));
+    EXPECT_THAT(entry, HasSubstr("\nMimeType=x-scheme-handler/musicshell;\n"));
 
-    // Without a display the window's own binary, found under libexec/, serves instead.
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
+    // Without a display the window's own binary, found under libexec/, serves instead; a binary
+    // without it beside it says so, and serves too.
     std::string binary = (prefix / "bin/musicshell").string();
-    ShellProcess shell({"--container", (directory / "c").string()}, "unix:path=/nonexistent",
-                       binary);
-    std::string address = shell.firstOtherLine();
-    EXPECT_TRUE(address.starts_with("http://127.0.0.1:")) << shell.standardError();
-    EXPECT_NE(shell.standardError().find("no display ($DISPLAY and $WAYLAND_DISPLAY are unset): "
-                                         "serving the web application for a browser instead"),
-              std::string::npos);
-    EXPECT_EQ(fetch(address, "/musicshell-bridge.js"),
-              readWhole(prefix / "share/musicshell/web/musicshell-bridge.js"));
-
-    // A binary without the window's beside it says so, and serves.
     fs::create_directory(directory / "alone");
     fs::copy_file(binary, directory / "alone/musicshell");
-    ::setenv("DISPLAY", ":404", 1);
-    ShellProcess alone({"--container", (directory / "e").string()}, "unix:path=/nonexistent",
-                       (directory / "alone/musicshell").string());
-    EXPECT_TRUE(alone.firstOtherLine().starts_with("http://127.0.0.1:"));
-    EXPECT_NE(
-        alone.standardError().find("cannot open a window: " +
-                                   (directory / "libexec/musicshell/musicshell-window").string() +
-                                   ": No such file or directory; serving the web "
-                                   "application for a browser instead"),
-        std::string::npos)
-        << alone.standardError();
+    const std::vector<std::tuple<const char*, std::string, std::string>> cases = {
+        {nullptr, binary,
+         "no display ($DISPLAY and $WAYLAND_DISPLAY are unset): serving the web application for "
+         "a browser instead"},
+        {":404", (directory / "alone/musicshell").string(),
+         "cannot open a window: " + (directory / "libexec/musicshell/musicshell-window").string() +
+             ": No such file or directory; serving the web application for a browser instead"},
+    };
+    ::unsetenv("WAYLAND_DISPLAY");
+    for (const auto& [display, program, logged] : cases) {
+        display ? ::setenv("DISPLAY", display, 1) : ::unsetenv("DISPLAY");
+        ShellProcess shell({"--container", (directory / "c").string()}, "unix:path=/nonexistent",
+                           program);
+        std::string address = shell.firstOtherLine();
+        EXPECT_TRUE(address.starts_with("http://127.0.0.1:")) << shell.standardError();
+        EXPECT_THAT(shell.standardError(), HasSubstr(logged));
+        EXPECT_EQ(fetch(address, "/musicshell-bridge.js"),
+                  readWhole(prefix / "share/musicshell/web/musicshell-bridge.js"));
+    }
     ::unsetenv("DISPLAY");
 
     ShellProcess missing({"serve", "--container", (directory / "d").string(), "--app",
                           (directory / "nothing").string()},
                          "unix:path=/nonexistent", binary);
     EXPECT_EQ(missing.wait(), 1);
-    EXPECT_NE(
-        missing.standardError().find("no web application at " + (directory / "nothing").string() +
-                                     ": --app must name its folder"),
-        std::string::npos)
-        << missing.standardError();
+    EXPECT_THAT(missing.standardError(),
+                HasSubstr("no web application at " + (directory / "nothing").string() +
+                          ": --app must name its folder"));
 }
 
 }  // namespace

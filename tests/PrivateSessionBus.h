@@ -15,15 +15,11 @@ public:
         std::string line = "DBUS_SESSION_BUS_ADDRESS='" + address_ + "' " + command + " 2>&1";
         FILE* pipe = ::popen(line.c_str(), "r");
         std::string output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        for (char buffer[256]; std::fgets(buffer, sizeof buffer, pipe) != nullptr;) {
             output += buffer;
         }
         ::pclose(pipe);
-        while (!output.empty() && output.back() == '\n') {
-            output.pop_back();
-        }
-        return output;
+        return output.substr(0, output.find_last_not_of('\n') + 1);
     }
 
     // The shell's media controls, as the desktop's widget reaches them.

@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
+#include <utility>
+
+#include "Eventually.h"
+#include "FileContents.h"
+
+using Clock = std::chrono::steady_clock;
 
 ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessionBus,
                            std::string binary) {
@@ -19,27 +22,27 @@ ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessi
     errorFile_ = pattern;
     int toChild[2];
     int fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
+    if (errorFd < 0 || ::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot start " + binary);
     }
+    arguments.insert(arguments.begin(), binary);
+    std::vector<char*> argv;
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
         ::dup2(toChild[0], 0);
         ::dup2(fromChild[1], 1);
         ::dup2(errorFd, 2);
         ::setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(binary.data());
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
         ::execv(binary.c_str(), argv.data());
         ::_exit(127);
     }
-    ::close(errorFd);
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
+    for (int unused : {errorFd, toChild[0], fromChild[1]}) {
+        ::close(unused);
+    }
     input_ = toChild[1];
     output_ = fromChild[0];
 }
@@ -49,17 +52,14 @@ ShellProcess::~ShellProcess() {
         ::kill(pid_, SIGKILL);
         wait();
     }
-    if (input_ >= 0) {
-        ::close(input_);
-    }
+    closeInput();
     ::close(output_);
     ::unlink(errorFile_.c_str());
 }
 
 void ShellProcess::send(const std::string& line) {
     std::string text = line + "\n";
-    std::size_t done = 0;
-    while (done < text.size()) {
+    for (std::size_t done = 0; done < text.size();) {
         ssize_t written = ::write(input_, text.data() + done, text.size() - done);
         if (written <= 0) {
             throw std::runtime_error("the shell stopped reading");
@@ -68,32 +68,17 @@ void ShellProcess::send(const std::string& line) {
     }
 }
 
-std::optional<ShellProcess::Json> ShellProcess::next(std::chrono::milliseconds timeout) {
-    auto line = nextLine(timeout);
-    return line ? std::optional(Json::parse(*line)) : std::nullopt;
-}
-
-std::optional<std::string> ShellProcess::nextLine(std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+std::optional<std::string> ShellProcess::readLine(Clock::time_point deadline) {
     for (;;) {
-        std::size_t end = pending_.find('\n');
-        if (end != std::string::npos) {
+        if (std::size_t end = pending_.find('\n'); end != std::string::npos) {
             std::string line = pending_.substr(0, end);
             pending_.erase(0, end + 1);
-            if (line.starts_with("{")) {
-                return line;
-            }
-            otherLines.push_back(line);
-            continue;
+            return line;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd ready{output_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
             return std::nullopt;
-        }
-        pollfd fd{output_, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
         }
         char buffer[1 << 16];
         ssize_t got = ::read(output_, buffer, sizeof buffer);
@@ -104,22 +89,38 @@ std::optional<std::string> ShellProcess::nextLine(std::chrono::milliseconds time
     }
 }
 
-std::string ShellProcess::firstOtherLine(std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (otherLines.empty() && std::chrono::steady_clock::now() < deadline) {
-        if (auto message = nextLine(std::chrono::milliseconds(20))) {
-            messages.push_back(Json::parse(*message));
+std::optional<std::string> ShellProcess::nextLine(std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    while (auto line = readLine(deadline)) {
+        if (line->starts_with("{")) {
+            return line;
         }
+        otherLines.push_back(*line);
     }
-    return otherLines.empty() ? "" : otherLines.front();
+    return std::nullopt;
+}
+
+std::optional<ShellProcess::Json> ShellProcess::next(std::chrono::milliseconds timeout) {
+    auto line = nextLine(timeout);
+    return line ? std::optional(Json::parse(*line)) : std::nullopt;
+}
+
+std::string ShellProcess::firstOtherLine() {
+    auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (otherLines.empty()) {
+        auto line = readLine(deadline);
+        if (!line) {
+            return "";
+        }
+        line->starts_with("{") ? messages.push_back(Json::parse(*line))
+                               : otherLines.push_back(*line);
+    }
+    return otherLines.front();
 }
 
 ShellProcess::Json ShellProcess::call(const Json& request) {
     sendJson(request);
-    return answerTo(request.value("id", Json()));
-}
-
-ShellProcess::Json ShellProcess::answerTo(const Json& id) {
+    Json id = request.value("id", Json());
     while (auto message = next()) {
         if (message->contains("ok") && (*message)["id"] == id) {
             return *message;
@@ -130,8 +131,9 @@ ShellProcess::Json ShellProcess::answerTo(const Json& id) {
 }
 
 void ShellProcess::closeInput() {
-    ::close(input_);
-    input_ = -1;
+    if (input_ >= 0) {
+        ::close(std::exchange(input_, -1));
+    }
 }
 
 void ShellProcess::signal(int number) {
@@ -139,26 +141,17 @@ void ShellProcess::signal(int number) {
 }
 
 int ShellProcess::wait(std::chrono::milliseconds timeout) {
-    if (status_) {
-        return *status_;
-    }
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
+    if (!status_) {
+        int status = 0;
+        if (!eventually([&] { return ::waitpid(pid_, &status, WNOHANG) != 0; }, timeout)) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, &status, 0);
-            break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return *status_;
 }
 
 std::string ShellProcess::standardError() const {
-    std::ifstream file(errorFile_);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return readWhole(errorFile_);
 }

@@ -26,19 +26,16 @@ public:
 
     void send(const std::string& line);
     void sendJson(const Json& request) { send(request.dump()); }
-    // The next message line (one that begins with "{"), or nothing at end of output or timeout.
-    // Other lines are kept in `otherLines`.
-    std::optional<Json> next(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    // The same line as the shell wrote it.
+    // The next message line (one that begins with "{") as the shell wrote it, or nothing at end
+    // of output or timeout. Other lines go to `otherLines`.
     std::optional<std::string> nextLine(
         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    std::optional<Json> next(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // The first line that is no message (a served address, a display's number), or "" if none
-    // comes in time.
-    std::string firstOtherLine(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    // Sends the request and gives its answer; messages before it are kept in `messages`.
+    // comes in time; messages before it go to `messages`.
+    std::string firstOtherLine();
+    // Sends the request and gives its answer; messages before it go to `messages`.
     Json call(const Json& request);
-    // The next message that answers `id`, keeping what comes before it in `messages`.
-    Json answerTo(const Json& id);
 
     void closeInput();
     void signal(int number);
@@ -50,6 +47,8 @@ public:
     std::vector<std::string> otherLines;
 
 private:
+    std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline);
+
     pid_t pid_ = -1;
     int input_ = -1;
     int output_ = -1;

@@ -39,21 +39,24 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
 // The web application hears of a pressed control before the press is answered with the
 // handler's status.
 TEST_F(StdioHostTest, RemoteCommandsRaiseTheirEventBeforeTheHandlersStatus) {
-    shell.sendJson({{"id", 1}, {"host", "remoteCommand"}, {"command", "pause"}});
-    EXPECT_EQ(*shell.next(), Json::parse(R"({"event":"pauseMusic","plugin":"PlaybackStatusPlugin",
-                                             "data":{"event":"pauseMusic"}})"));
-    EXPECT_EQ(*shell.next(), Json::parse(R"({"id":1,"ok":true,"data":{"status":0}})"));
-    EXPECT_EQ(shell.call({{"id", 2},
-                          {"host", "remoteCommand"},
-                          {"command", "changePlaybackPosition"},
-                          {"positionTime", 42.5}})["data"]["status"],
-              0);
-    EXPECT_EQ(shell.messages.at(0)["data"], Json::parse(R"({"time":42.5,"event":"iosSeek"})"));
-    EXPECT_EQ(
-        shell.call({{"id", 3}, {"host", "remoteCommand"}, {"command", "changePlaybackPosition"}}),
-        Json::parse(R"({"id":3,"ok":true,"data":{"status":200}})"));
-    EXPECT_EQ(shell.call({{"id", 4}, {"host", "remoteCommand"}, {"command", "stop"}}),
-              Json::parse(R"({"id":4,"ok":false,"message":"Unknown remote command: stop"})"));
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {R"({"id":1,"host":"remoteCommand","command":"pause"})",
+         {R"({"event":"pauseMusic","plugin":"PlaybackStatusPlugin","data":{"event":"pauseMusic"}})",
+          R"({"id":1,"ok":true,"data":{"status":0}})"}},
+        {R"({"id":2,"host":"remoteCommand","command":"changePlaybackPosition","positionTime":42.5})",
+         {R"({"event":"iosSeek","plugin":"PlaybackStatusPlugin","data":{"time":42.5,"event":"iosSeek"}})",
+          R"({"id":2,"ok":true,"data":{"status":0}})"}},
+        {R"({"id":3,"host":"remoteCommand","command":"changePlaybackPosition"})",
+         {R"({"id":3,"ok":true,"data":{"status":200}})"}},
+        {R"({"id":4,"host":"remoteCommand","command":"stop"})",
+         {R"({"id":4,"ok":false,"message":"Unknown remote command: stop"})"}},
+    };
+    for (const auto& [request, answers] : cases) {
+        shell.send(request);
+        for (const auto& answer : answers) {
+            EXPECT_EQ(shell.next(), Json::parse(answer)) << request;
+        }
+    }
 }
 
 // Any absolute URL with a scheme parses, with or without an authority; the web application
@@ -162,23 +165,18 @@ TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {
 
 TEST(StdioHostExit, EndOfInputQuitAndSignalsAllExitZero) {
     TemporaryDirectory directory;
-    std::vector<std::string> arguments = {"stdio", "--container", (directory / "c").string()};
-    {
-        ShellProcess shell{arguments};
-        shell.closeInput();
-        EXPECT_EQ(shell.wait(), 0);
-    }
-    {
-        ShellProcess shell{arguments};
-        shell.send(R"({"host":"quit"})");
-        EXPECT_EQ(shell.wait(), 0);
-        EXPECT_FALSE(shell.next());
-    }
-    for (int signal : {SIGINT, SIGTERM}) {
-        ShellProcess shell{arguments};
+    const std::vector<std::pair<std::string, std::function<void(ShellProcess&)>>> endings = {
+        {"end of input", [](ShellProcess& shell) { shell.closeInput(); }},
+        {"quit", [](ShellProcess& shell) { shell.send(R"({"host":"quit"})"); }},
+        {"SIGINT", [](ShellProcess& shell) { shell.signal(SIGINT); }},
+        {"SIGTERM", [](ShellProcess& shell) { shell.signal(SIGTERM); }},
+    };
+    for (const auto& [name, end] : endings) {
+        ShellProcess shell{{"stdio", "--container", (directory / "c").string()}};
         shell.call({{"id", 1}, {"host", "audioSession"}});
-        shell.signal(signal);
-        EXPECT_EQ(shell.wait(), 0) << signal;
+        end(shell);
+        EXPECT_EQ(shell.wait(), 0) << name;
+        EXPECT_FALSE(shell.next()) << name;
     }
 }
 

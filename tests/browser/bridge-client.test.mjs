@@ -11,14 +11,9 @@ import { eventually, launchChromium } from "./shell.mjs";
 const client = readFileSync(new URL("../../web/musicshell-bridge.js", import.meta.url));
 const START = new Date("2030-01-01T00:00:00Z").getTime();
 
-// The shell's side: every connection, every call received on each, and whether it lets pages in.
-const shell = {
-  refusing: false,
-  connections: [],
-  received: [], // [connection index, method]
-  held: new Set(["deleteFile"]), // methods it receives but never answers
-};
-
+// The shell's side: its connections, each call received as [connection index, method], and
+// whether it lets pages in. It never answers deleteFile.
+const shell = { refusing: false, connections: [], received: [] };
 let server;
 let origin;
 let browser;
@@ -26,13 +21,9 @@ let browser;
 before(async () => {
   const sockets = new WebSocketServer({ noServer: true });
   server = http.createServer((request, response) => {
-    if (request.url === "/musicshell-bridge.js") {
-      response.writeHead(200, { "Content-Type": "text/javascript" });
-      response.end(client);
-      return;
-    }
-    response.writeHead(200, { "Content-Type": "text/html" });
-    response.end("<!doctype html><title>bridge client</title>");
+    const script = request.url === "/musicshell-bridge.js";
+    response.writeHead(200, { "Content-Type": script ? "text/javascript" : "text/html" });
+    response.end(script ? client : "<!doctype html><title>bridge client</title>");
   });
   server.on("upgrade", (request, socket, head) => {
     if (shell.refusing) {
@@ -44,7 +35,7 @@ before(async () => {
       connection.on("message", (data) => {
         const { id, method } = JSON.parse(data);
         shell.received.push([index, method]);
-        if (!shell.held.has(method)) {
+        if (method !== "deleteFile") {
           connection.send(JSON.stringify({ id, ok: true, data: { method } }));
         }
       });
@@ -61,9 +52,9 @@ after(async () => {
   server?.close();
 });
 
-// A page with the client loaded and connected, its clock stopped. `settle(name, promise)` in the
-// page records how a call ended in `window.outcomes`; `socketClosed()` tells whether the
-// client's latest connection has ended (its close handler has run by then).
+// A page with the client connected and its clock stopped. In the page, `settle(method)` makes a
+// store call and records how it ended in `outcomes[method]`; `socketClosed()` tells whether the
+// latest connection has ended (its close handler has run by then).
 async function openPage() {
   shell.refusing = false;
   const connectionsBefore = shell.connections.length;
@@ -79,11 +70,9 @@ async function openPage() {
     };
     window.socketClosed = () => sockets.at(-1).readyState === WebSocket.CLOSED;
     window.outcomes = {};
-    window.settle = (name, promise) => {
-      promise.then(
-        (value) => { window.outcomes[name] = { resolved: value }; },
-        (error) => { window.outcomes[name] = { code: error.code, message: error.message }; });
-    };
+    window.settle = (method) => window.Plugins.OfflineStoragePlugin[method]({ filename: "a", data: "" }).then(
+      (value) => { window.outcomes[method] = { resolved: value }; },
+      (error) => { window.outcomes[method] = { code: error.code, message: error.message }; });
   });
   await page.goto(origin);
   await page.evaluate(async () => { window.Plugins = (await import("/musicshell-bridge.js")).Plugins; });
@@ -92,43 +81,39 @@ async function openPage() {
   return page;
 }
 
-const outcome = (page, name) => page.evaluate((key) => window.outcomes[key], name);
+const settle = (page, method) => page.evaluate((name) => { window.settle(name); }, method);
+const outcome = (page, method) => page.evaluate((name) => window.outcomes[name], method);
 
 async function dropConnection(page) {
   shell.connections.at(-1).terminate();
   await eventually(() => page.evaluate(() => window.socketClosed()), "the page to see the drop");
 }
 
-// Lets the client's reconnection timer fire until the shell has `count` connections.
-async function reconnect(page, count) {
+// Lets the client's reconnection timer fire until the shell has `count` connections, then gives
+// the methods the new connection received up to a call answered on it: since one connection's
+// messages arrive in order, nothing sent before that call is still on its way.
+async function methodsAfterReconnecting(page, count) {
   await eventually(async () => {
     await page.clock.runFor(500);
     return shell.connections.length >= count;
   }, "the page to reconnect");
-}
-
-// Since the messages of one connection arrive in order, a call answered on it shows that
-// nothing sent before it is still on its way.
-async function methodsReceivedAfterReconnecting(page) {
-  const connection = shell.connections.length - 1;
   assert.deepEqual(await page.evaluate(() => window.Plugins.OfflineStoragePlugin.fileExists({ filename: "a" })),
     { method: "fileExists" });
-  return shell.received.filter(([index]) => index === connection).map(([, method]) => method);
+  return shell.received.filter(([index]) => index === count - 1).map(([, method]) => method);
 }
 
 test("a call the shell received before the drop is rejected as of unknown outcome, and not sent again", async () => {
   const page = await openPage();
   const count = shell.connections.length;
-  await page.evaluate(() => window.settle("delete", window.Plugins.OfflineStoragePlugin.deleteFile({ filename: "a" })));
-  await eventually(() => shell.received.some(([index, method]) => index === count - 1 && method === "deleteFile"), "the call");
-
+  await settle(page, "deleteFile");
+  await eventually(() => shell.received.some(([index, method]) => index === count - 1 && method === "deleteFile"),
+    "the call");
   await dropConnection(page);
-  assert.deepEqual(await outcome(page, "delete"), {
+  assert.deepEqual(await outcome(page, "deleteFile"), {
     code: "outcomeUnknown",
     message: "musicshell: the connection to the shell was lost after the call was sent; it may or may not have been carried out",
   });
-  await reconnect(page, count + 1);
-  assert.deepEqual(await methodsReceivedAfterReconnecting(page), ["fileExists"]);
+  assert.deepEqual(await methodsAfterReconnecting(page, count + 1), ["fileExists"]);
   await page.close();
 });
 
@@ -137,21 +122,16 @@ test("a call that finds no connection in time is rejected unsent; one made later
   const count = shell.connections.length;
   shell.refusing = true;
   await dropConnection(page);
-  await page.evaluate(() => window.settle("delete", window.Plugins.OfflineStoragePlugin.deleteFile({ filename: "a" })));
+  await settle(page, "deleteFile");
   await page.clock.runFor(10000);
-  assert.deepEqual(await outcome(page, "delete"), {
-    code: "notSent",
-    message: "musicshell: no connection to the shell; the call was not sent",
-  });
-  await page.evaluate(() => window.settle("write", window.Plugins.OfflineStoragePlugin.writeFile({ filename: "a", data: "" })));
+  assert.deepEqual(await outcome(page, "deleteFile"),
+    { code: "notSent", message: "musicshell: no connection to the shell; the call was not sent" });
+  await settle(page, "writeFile");
   await page.clock.runFor(500);
-  // A failed attempt to reconnect leaves the call waiting, neither sent nor rejected.
-  assert.equal(await outcome(page, "write"), undefined);
+  assert.equal(await outcome(page, "writeFile"), undefined, "a failed reconnection leaves the call waiting");
 
   shell.refusing = false;
-  await reconnect(page, count + 1);
-  await eventually(async () => (await outcome(page, "write")) !== undefined, "the answer");
-  assert.deepEqual(await outcome(page, "write"), { resolved: { method: "writeFile" } });
-  assert.deepEqual(await methodsReceivedAfterReconnecting(page), ["writeFile", "fileExists"]);
+  assert.deepEqual(await methodsAfterReconnecting(page, count + 1), ["writeFile", "fileExists"]);
+  assert.deepEqual(await outcome(page, "writeFile"), { resolved: { method: "writeFile" } });
   await page.close();
 });

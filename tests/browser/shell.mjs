@@ -4,8 +4,6 @@ import { createInterface } from "node:readline";
 import http from "node:http";
 import { chromium } from "playwright-core";
 
-const binary = process.env.MUSICSHELL_BINARY;
-
 // Resolves with what `condition` gives once it is truthy, polling; rejects after the deadline.
 export async function eventually(condition, what, timeoutMs = 10000) {
   const deadline = Date.now() + timeoutMs;
@@ -21,27 +19,28 @@ export async function eventually(condition, what, timeoutMs = 10000) {
   }
 }
 
-// Starts `musicshell serve ARGS` and resolves once it has printed its address. Host requests go
-// to its standard input; its answers and events come back on standard output.
-export async function startShell(args, env = {}) {
-  const child = spawn(binary, ["serve", ...args], {
-    stdio: ["pipe", "pipe", "inherit"],
-    env: { ...process.env, ...env },
-  });
-  const lines = createInterface({ input: child.stdout });
-  const address = await new Promise((resolve, reject) => {
+// The first of these lines a program prints, or a rejection if it ends first.
+function firstLine(lines, child) {
+  return new Promise((resolve, reject) => {
     lines.once("line", resolve);
-    child.once("exit", () => reject(new Error("the shell ended before printing its address")));
+    child.once("exit", () => reject(new Error(`${child.spawnfile} ended before printing a line`)));
   });
+}
+
+// Starts `musicshell serve ARGS` and resolves once it has printed its address. Host requests go
+// to its standard input; its answers come back on standard output.
+export async function startShell(args, env = {}) {
+  const child = spawn(process.env.MUSICSHELL_BINARY, ["serve", ...args],
+    { stdio: ["pipe", "pipe", "inherit"], env: { ...process.env, ...env } });
+  const lines = createInterface({ input: child.stdout });
+  const address = await firstLine(lines, child);
   const messages = [];
   lines.on("line", (line) => { if (line.startsWith("{")) messages.push(JSON.parse(line)); });
   const url = new URL(address);
-  const port = Number(url.port);
   return {
     address,
-    port,
+    port: Number(url.port),
     origin: url.origin,
-    messages,
     hostRequest(request, timeoutMs) {
       child.stdin.write(JSON.stringify(request) + "\n");
       return eventually(() => messages.find((message) => message.id === request.id),
@@ -49,35 +48,31 @@ export async function startShell(args, env = {}) {
     },
     // SIGTERM, and SIGKILL if that has not ended it within the deadline.
     async stop() {
-      const exited = new Promise((resolve) => child.once("exit", resolve));
-      child.kill("SIGTERM");
-      const deadline = setTimeout(() => child.kill("SIGKILL"), 10000);
       if (child.exitCode === null && child.signalCode === null) {
+        const exited = new Promise((resolve) => child.once("exit", resolve));
+        child.kill("SIGTERM");
+        const deadline = setTimeout(() => child.kill("SIGKILL"), 10000);
         await exited;
+        clearTimeout(deadline);
       }
-      clearTimeout(deadline);
     },
     // A plain HTTP request to this shell, Host header set as a browser would.
     request(path, headers = {}, method = "GET") {
       return new Promise((resolve, reject) => {
-        const request = http.request({ host: "127.0.0.1", port, path, method,
-          headers: { Host: `127.0.0.1:${port}`, ...headers } }, (response) => {
-          const chunks = [];
-          response.on("data", (chunk) => chunks.push(chunk));
-          response.on("end", () => resolve({ status: response.statusCode, headers: response.headers,
-            body: Buffer.concat(chunks).toString() }));
-        });
-        request.on("error", reject);
-        request.end();
+        http.request({ host: "127.0.0.1", port: url.port, path, method, headers: { Host: url.host, ...headers } },
+          (response) => {
+            const chunks = [];
+            response.on("data", (chunk) => chunks.push(chunk));
+            response.on("end", () => resolve({ status: response.statusCode, headers: response.headers,
+              body: Buffer.concat(chunks).toString() }));
+          }).on("error", reject).end();
       });
     },
   };
 }
 
 // The session cookie a login answer sets, as a Cookie header gives it back.
-export function sessionCookie(response) {
-  return response.headers["set-cookie"][0].split(";")[0];
-}
+export const sessionCookie = (response) => response.headers["set-cookie"][0].split(";")[0];
 
 // Logs in with the printed address, which works once, and gives the session's Cookie header.
 export async function logIn(shell) {
@@ -85,12 +80,12 @@ export async function logIn(shell) {
 }
 
 // A page of the shell in a browser context of its own, logged in with the session cookie.
-export async function openPage(browser, shell, cookie, path = "/") {
+export async function openPage(browser, shell, cookie) {
   const context = await browser.newContext();
   const [name, value] = cookie.split("=");
   await context.addCookies([{ name, value, url: shell.origin }]);
   const page = await context.newPage();
-  await page.goto(shell.origin + path);
+  await page.goto(shell.origin);
   return page;
 }
 
@@ -108,20 +103,14 @@ export function launchChromium() {
 export async function startSessionBus() {
   const daemon = spawn("dbus-daemon", ["--session", "--nofork", "--print-address=1"],
     { stdio: ["ignore", "pipe", "ignore"] });
-  const address = (await new Promise((resolve) =>
-    createInterface({ input: daemon.stdout }).once("line", resolve))).trim();
+  const address = (await firstLine(createInterface({ input: daemon.stdout }), daemon)).trim();
   const playerctl = (...args) => execFileSync("playerctl", ["-p", "musicshell", ...args],
     { env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: address }, encoding: "utf8" }).trim();
   return {
     address,
     playerctl,
-    // What the widget shows, once it shows `expected` or the deadline has passed.
-    async statusBecomes(expected) {
-      let status;
-      await eventually(() => (status = playerctl("status")) === expected, `status ${expected}`)
-        .catch(() => {});
-      return status;
-    },
+    // Resolves once the widget shows `status`; rejects after the deadline.
+    showsStatus: (status) => eventually(() => playerctl("status") === status, `the widget to show ${status}`),
     stop: () => daemon.kill("SIGTERM"),
   };
 }

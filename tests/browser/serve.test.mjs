@@ -1,0 +1,226 @@
+// The built binary serving over loopback: logging in, then the demo page and the container's
+// media in headless Chromium, with the desktop's media widget on a session bus of the test's own.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import http from "node:http";
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, rmSync, readFileSync, writeFileSync, mkdirSync, symlinkSync, statSync, existsSync, chmodSync,
+  openSync, writeSync, closeSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { startShell, eventually, logIn, sessionCookie, openPage, launchChromium, startSessionBus } from "./shell.mjs";
+
+const root = mkdtempSync(join(tmpdir(), "musicshell-browser-"));
+const container = join(root, "container");
+const offline = join(container, "Library/Application Support/offline");
+let shell;
+let session; // the printed address logs in once: every page here shares that login
+let browser;
+let songServer;
+let bus;
+let releaseSong;
+const get = (path, headers = {}, method) => shell.request(path, { Cookie: session, ...headers }, method);
+
+async function openDemo() {
+  const page = await openPage(browser, shell, session);
+  await page.waitForFunction(() => document.body.dataset.ready === "yes");
+  return page;
+}
+
+before(async () => {
+  // The song is held back until the test has seen the page show the download under way.
+  songServer = http.createServer(async (request, response) => {
+    await new Promise((resolve) => { releaseSong = resolve; });
+    response.end("downloaded song");
+  });
+  await new Promise((resolve) => songServer.listen(0, "127.0.0.1", resolve));
+  bus = await startSessionBus();
+  shell = await startShell(["--container", container, "--max-request-bytes", "200000"],
+    { DBUS_SESSION_BUS_ADDRESS: bus.address });
+  session = await logIn(shell);
+  browser = await launchChromium();
+});
+
+after(async () => {
+  await browser?.close();
+  await shell?.stop();
+  songServer?.close();
+  bus?.stop();
+  rmSync(root, { recursive: true, force: true });
+});
+
+// A shell of its own, for a test that logs in itself.
+async function withShell(args, env, body) {
+  const container = mkdtempSync(join(tmpdir(), "musicshell-login-"));
+  const shell = await startShell(["--container", container, ...args], env);
+  try {
+    await body(shell);
+  } finally {
+    await shell.stop();
+    rmSync(container, { recursive: true, force: true });
+  }
+}
+
+test("an address logs in once, onto a path of the server's own", async () => {
+  await withShell([], {}, async (shell) => {
+    const token = new URL(shell.address).searchParams.get("token");
+    const login = await shell.request(`//evil.example/?token=${token}`);
+    assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
+    // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
+    assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
+    assert.equal((await shell.request(`/?token=${token}`)).status, 403, "the address again");
+    const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
+    assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
+  });
+});
+
+test("--open hands the browser a private page, and nothing waits for the browser", async () => {
+  const folder = mkdtempSync(join(tmpdir(), "musicshell-launcher-"));
+  // Stands in for the browser: notes its arguments, then stays until the test lets it go.
+  const launcher = `#!/bin/sh\nprintf '%s\\n' "$@" > "${folder}/arguments"\n` +
+    `while [ -d "${folder}" ] && [ ! -e "${folder}/release" ]; do sleep 0.05; done\n`;
+  for (const name of ["chromium", "xdg-open"]) {
+    writeFileSync(join(folder, name), launcher);
+    chmodSync(join(folder, name), 0o755);
+  }
+  try {
+    await withShell(["--open"], { PATH: `${folder}:${process.env.PATH}` }, async (shell) => {
+      await eventually(() => existsSync(join(folder, "arguments")), "the browser to start");
+      assert.equal((await shell.hostRequest({ id: "while-opening", host: "audioSession" }, 5000)).ok, true);
+      const [app, flags, ...rest] = readFileSync(join(folder, "arguments"), "utf8").trim().split("\n");
+      assert.deepEqual([flags, rest], ["--disable-features=HardwareMediaKeyHandling,MediaSessionService", []]);
+      const page = decodeURIComponent(new URL(app.replace(/^--app=/, "")).pathname);
+      assert.equal(statSync(page).mode & 0o777, 0o600);
+      const address = new URL(readFileSync(page, "utf8").match(/url=([^"]+)"/)[1]);
+      assert.notEqual(address.href, shell.address, "the page's address is not the printed one");
+      assert.equal((await shell.request(address.pathname + address.search)).status, 302);
+    });
+  } finally {
+    writeFileSync(join(folder, "release"), "");
+    rmSync(folder, { recursive: true, force: true });
+  }
+});
+
+test("the demo page stores and downloads through the bridge", async () => {
+  const page = await openDemo();
+  await page.click("#save");
+  await page.waitForSelector("#files li >> text=morning.wav");
+  assert.equal(readFileSync(join(offline, "morning.wav")).length, 48044);
+
+  await page.fill("#download-url", `http://127.0.0.1:${songServer.address().port}/song.mp3`);
+  await page.fill("#download-name", "typed.mp3");
+  await page.click("#download");
+  await page.waitForSelector("#download:disabled >> text=Downloading…");
+  await page.waitForSelector("#message >> text=Downloading typed.mp3…");
+  (await eventually(() => releaseSong, "the download to reach the server"))();
+  await page.waitForSelector("#message >> text=Downloaded typed.mp3");
+  assert.equal(readFileSync(join(container, "Documents/Downloads/typed.mp3"), "utf8"), "downloaded song");
+  await page.waitForSelector("#downloads li >> text=typed.mp3");
+  assert.equal(await page.evaluate(() => [...document.querySelectorAll("#tracks li")].at(-1).textContent),
+    "typed.mp3downloadsPlay", "the download joins the track list");
+
+  await page.fill("#download-url", "");
+  await page.click("#download");
+  await page.waitForSelector("#message.error >> text=URL is required");
+  const screenshots = process.env.SCREENSHOT_DIR ?? tmpdir();
+  mkdirSync(screenshots, { recursive: true });
+  await page.screenshot({ path: join(screenshots, "demo.png"), fullPage: true });
+  await page.context().close();
+});
+
+test("the media widget drives every page, shows what the page reports, and stopped once no page is left", async () => {
+  const pages = [await openDemo(), await openDemo()];
+  for (const page of pages) {
+    await page.evaluate(async () => {
+      const { Plugins } = await import("/musicshell-bridge.js");
+      window.heard = [];
+      Plugins.PlaybackStatusPlugin.addListener("changeTrack", (data) => window.heard.push(data));
+    });
+  }
+  const [first] = pages;
+  await first.click("#play");
+  await first.waitForFunction(() => document.getElementById("state").textContent === "playing");
+  // The page reports asynchronously: wait for the widget to show each report.
+  await bus.showsStatus("Playing");
+  bus.playerctl("pause");
+  await first.waitForFunction(() => document.getElementById("audio").paused);
+  await bus.showsStatus("Paused");
+  assert.equal(bus.playerctl("metadata", "title"), "Morning");
+
+  bus.playerctl("next");
+  for (const page of pages) {
+    await page.waitForFunction(() => window.heard.length === 1);
+    assert.deepEqual(await page.evaluate(() => window.heard[0]), { dir: 1, event: "changeTrack" });
+    await page.context().close();
+  }
+  await bus.showsStatus("Stopped");
+});
+
+test("an oversized message closes the connection, its call is rejected, and the page goes on", async () => {
+  const page = await openDemo();
+  const [refused, stored] = await page.evaluate(async () => {
+    const { OfflineStoragePlugin: storage } = (await import("/musicshell-bridge.js")).Plugins;
+    const refusal = await storage.writeFile({ filename: "big", data: btoa("x".repeat(300000)) })
+      .catch((error) => error.message);
+    return [refusal, (await storage.fileExists({ filename: "big" })).exists];
+  });
+  assert.match(refused, /connection to the shell was lost/);
+  assert.equal(stored, false);
+  await page.context().close();
+});
+
+test("an offline song plays by its address, and seeks", async () => {
+  const page = await openPage(browser, shell, session);
+  // Six seconds of 8 kHz audio.
+  const song = readFileSync(new URL("../../web/demo/tracks/morning.wav", import.meta.url)).toString("base64");
+  const played = await page.evaluate(async (data) => {
+    const { Plugins, fileURL } = await import("/musicshell-bridge.js");
+    const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "long song.wav", data });
+    const audio = new Audio(fileURL(path));
+    await new Promise((resolve, reject) => { audio.onloadedmetadata = resolve; audio.onerror = reject; });
+    await audio.play();
+    audio.currentTime = 4;
+    await new Promise((resolve) => { audio.onseeked = resolve; });
+    audio.pause();
+    const elsewhere = path.replace("offline", "offline_temp");
+    const refused = (() => { try { fileURL(elsewhere); } catch (error) { return error.message; } })();
+    return { src: audio.src, seekable: audio.seekable.end(0), time: audio.currentTime, refused, elsewhere };
+  }, song);
+  assert.equal(played.src, `${shell.origin}/files/offline/long%20song.wav`);
+  assert.equal(played.seekable, 6);
+  assert.ok(played.time >= 4 && played.time < 5, `currentTime ${played.time}`);
+  assert.equal(played.refused,
+    `musicshell: ${played.elsewhere} is neither a stored nor a downloaded file, so no page can load it`);
+  await page.context().close();
+});
+
+// Ranges have unit tests; here, a file no server may read whole, and what the path may reach.
+test("the files address serves any part of a large file, and nothing but regular files in its two folders", async () => {
+  // 64 GiB that hold no data, but for their last three bytes.
+  const huge = openSync(join(offline, "huge.bin"), "w");
+  writeSync(huge, "end", 64 * 2 ** 30 - 3);
+  closeSync(huge);
+  const head = await get("/files/offline/huge.bin", {}, "HEAD");
+  assert.deepEqual([head.status, head.headers["content-length"], head.body], [200, String(64 * 2 ** 30), ""]);
+  const tail = await get("/files/offline/huge.bin", { Range: "bytes=-3" });
+  assert.deepEqual([tail.status, tail.body], [206, "end"]);
+
+  writeFileSync(join(root, "secret.txt"), "secret");
+  writeFileSync(join(offline, "kept.txt"), "kept");
+  symlinkSync(join(root, "secret.txt"), join(offline, "link.txt"));
+  execFileSync("mkfifo", [join(offline, "fifo")]);
+  mkdirSync(join(offline, "folder"));
+  assert.equal((await get("/files/offline/kept.txt")).body, "kept");
+  for (const path of [
+    "/files/offline/link.txt", // a link to a file outside
+    "/files/offline/fifo", // a special file: must not block the server either
+    "/files/offline/folder", "/files/offline/", "/files/offline/..", "/files/offline/../../../secret.txt",
+    "/files/offline/%2e%2e%2f..%2fsecret.txt", "/files/offline/folder%2f..%2fkept.txt", "/files/tmp/kept.txt",
+  ]) {
+    assert.equal((await get(path)).status, 404, path);
+  }
+  // A downloads folder that is a link to another folder is no way out either.
+  rmSync(join(container, "Documents/Downloads"), { recursive: true });
+  symlinkSync(root, join(container, "Documents/Downloads"));
+  assert.equal((await get("/files/downloads/secret.txt")).status, 404);
+});
