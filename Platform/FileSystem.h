@@ -38,6 +38,21 @@ public:
     virtual Result<std::size_t> read(char* into, std::size_t size) = 0;
 };
 
+// Bytes written a piece at a time into a new file where no caller's name can reach, until they
+// are placed over a target the way `FileSystem::writeAtomically` places bytes: so a large file can
+// be stored as it arrives, never held whole. A file never placed goes away with this object. Used
+// by one thread at a time.
+class StagedFile {
+public:
+    virtual ~StagedFile() = default;
+    [[nodiscard]] virtual std::optional<Error> append(std::string_view bytes) = 0;
+    // Everything appended so far.
+    [[nodiscard]] virtual Result<std::string> content() const = 0;
+    // Syncs the bytes, renames them over `target` and syncs its folder, which must exist. Once
+    // placed, the staged file is gone from here.
+    [[nodiscard]] virtual std::optional<Error> placeAt(const std::filesystem::path& target) = 0;
+};
+
 // True for a name that stands for one entry directly inside a folder: not empty, not "." or
 // "..", and without "/" or NUL. Joined to a folder, such a name cannot reach outside it.
 bool isPlainFileName(std::string_view name);
@@ -82,6 +97,8 @@ public:
     // also after a crash, a power cut or a full disk. The target's folder must exist.
     [[nodiscard]] virtual std::optional<Error> writeAtomically(const std::filesystem::path& file,
                                                                std::string_view bytes) = 0;
+    // An empty staged file, to be filled and placed later (see `StagedFile`).
+    [[nodiscard]] virtual Result<std::unique_ptr<StagedFile>> stage() = 0;
     // Moves the regular file `from` to `to`, atomically and durably replacing whatever file or
     // link `to` names (a folder there fails it with `notRegularFile`).
     [[nodiscard]] virtual std::optional<Error> replace(const std::filesystem::path& from,

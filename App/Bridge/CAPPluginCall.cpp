@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "App/Bridge/Base64.h"
 #include "Platform/Log.h"
 
 CAPCallResult CAPStreamedResult::gathered() const {
@@ -23,6 +24,8 @@ struct CAPPluginCall::State {
     std::atomic<bool> finished{false};
     std::string bytesKey;
     std::optional<std::string> bytes;
+    std::string stagedKey;
+    std::unique_ptr<platform::StagedFile> staged;
 
     ~State() {
         if (!finished.load()) {
@@ -50,6 +53,7 @@ const std::string& CAPPluginCall::methodName() const {
 }
 
 const JSObject& CAPPluginCall::options() const {
+    restoreStagedText(state_->stagedKey);
     return state_->options;
 }
 
@@ -64,6 +68,7 @@ constexpr double twoToThe63 = 9223372036854775808.0;
 }  // namespace
 
 std::optional<std::string_view> CAPPluginCall::getString(std::string_view key) const {
+    restoreStagedText(key);
     const JSObject* value = member(state_->options, key);
     if (value == nullptr || !value->is_string()) {
         return std::nullopt;
@@ -105,6 +110,7 @@ std::optional<double> CAPPluginCall::getDouble(std::string_view key) const {
 }
 
 std::optional<std::string> CAPPluginCall::takeString(std::string_view key) const {
+    restoreStagedText(key);
     auto found = state_->options.find(key);
     if (found == state_->options.end() || !found->is_string()) {
         return std::nullopt;
@@ -124,6 +130,32 @@ std::optional<std::string> CAPPluginCall::takeBytes(std::string_view key) const 
 void CAPPluginCall::attachBytes(std::string key, std::string bytes) {
     state_->bytesKey = std::move(key);
     state_->bytes = std::move(bytes);
+}
+
+std::unique_ptr<platform::StagedFile> CAPPluginCall::takeStaged(std::string_view key) const {
+    if (state_->stagedKey != key) {
+        return nullptr;
+    }
+    return std::move(state_->staged);
+}
+
+void CAPPluginCall::attachStaged(std::string key, std::unique_ptr<platform::StagedFile> bytes) {
+    state_->stagedKey = std::move(key);
+    state_->staged = std::move(bytes);
+}
+
+void CAPPluginCall::restoreStagedText(std::string_view key) const {
+    if (!state_->staged || state_->stagedKey != key) {
+        return;
+    }
+    auto staged = std::move(state_->staged);
+    auto bytes = staged->content();
+    if (!bytes.ok()) {
+        platform::log("call " + state_->callbackId + ": staged " + state_->stagedKey +
+                      " unreadable: " + bytes.error().description);
+        return;
+    }
+    state_->options[state_->stagedKey] = base64::encode(bytes.value());
 }
 
 void CAPPluginCall::resolve() const {

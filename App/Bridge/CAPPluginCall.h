@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "App/Bridge/JSObject.h"
+#include "Platform/FileSystem.h"
 
 // How a call ends: resolved with optional data, or rejected with a message.
 struct CAPCallResult {
@@ -74,6 +75,13 @@ public:
     std::optional<std::string> takeBytes(std::string_view key) const;
     // For the transport, before the call is delivered.
     void attachBytes(std::string key, std::string bytes);
+    // The bytes of an argument's base64 text, decoded by the transport as the text arrived and
+    // staged on disk, so a large file is stored without ever being held. The argument reads as
+    // that text all the same, encoded again when first asked for. Moved out of the call by
+    // `takeStaged`, only for the method that runs the call.
+    std::unique_ptr<platform::StagedFile> takeStaged(std::string_view key) const;
+    // For the transport, before the call is delivered.
+    void attachStaged(std::string key, std::unique_ptr<platform::StagedFile> bytes);
 
     void resolve() const;
     void resolve(JSObject data) const;
@@ -88,6 +96,8 @@ private:
     void finish(CAPCallResult result) const;
     // True for the first finish only.
     bool claimFinish() const;
+    // Puts the text of staged bytes among the options, for a method that reads it as text.
+    void restoreStagedText(std::string_view key) const;
 
     std::shared_ptr<State> state_;
 };

@@ -152,24 +152,35 @@ std::optional<fs::path> OfflineStoragePlugin::storedFile(const CAPPluginCall& ca
     return offlineDirectory() / *name;
 }
 
-std::optional<std::string> OfflineStoragePlugin::decodedData(const CAPPluginCall& call) {
-    if (auto bytes = call.takeBytes("data")) {
-        return bytes;
+std::optional<OfflineStoragePlugin::Data> OfflineStoragePlugin::decodedData(
+    const CAPPluginCall& call) {
+    if (auto staged = call.takeStaged("data")) {
+        return Data{std::move(staged), {}};
     }
-    auto data = call.takeString("data");
-    if (!data || !base64::decodeInPlace(*data)) {
+    if (auto bytes = call.takeBytes("data")) {
+        return Data{nullptr, std::move(*bytes)};
+    }
+    auto text = call.takeString("data");
+    if (!text || !base64::decodeInPlace(*text)) {
         return std::nullopt;
     }
-    return data;
+    return Data{nullptr, std::move(*text)};
+}
+
+std::optional<platform::Error> OfflineStoragePlugin::store(Data& data, const fs::path& file) const {
+    if (data.staged) {
+        return data.staged->placeAt(file);
+    }
+    return platform().fileSystem->writeAtomically(file, data.bytes);
 }
 
 void OfflineStoragePlugin::writeFile(const CAPPluginCall& call) {
     auto name = call.getString("filename");
-    std::optional<std::string> bytes;
+    std::optional<Data> data;
     if (name) {
-        bytes = decodedData(call);
+        data = decodedData(call);
     }
-    if (!bytes) {
+    if (!data) {
         call.reject("filename and data required");
         return;
     }
@@ -178,7 +189,7 @@ void OfflineStoragePlugin::writeFile(const CAPPluginCall& call) {
         return;
     }
     fs::path file = offlineDirectory() / *name;
-    if (auto error = platform().fileSystem->writeAtomically(file, *bytes)) {
+    if (auto error = store(*data, file)) {
         call.reject("Write failed: " + error->description);
         return;
     }
@@ -307,8 +318,8 @@ void OfflineStoragePlugin::getDeviceId(const CAPPluginCall& call) {
 }
 
 void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
-    auto bytes = decodedData(call);
-    if (!bytes) {
+    auto data = decodedData(call);
+    if (!data) {
         call.reject("data required");
         return;
     }
@@ -321,7 +332,7 @@ void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
     std::string name = "temp_" + files.makeUUID() + "." + extension;
     fs::path file = offlineTempDirectory() / name;
     // Written whole or not at all, so a full disk leaves no truncated scratch file.
-    if (auto error = files.writeAtomically(file, *bytes)) {
+    if (auto error = store(*data, file)) {
         call.reject("Temp write failed: " + error->description);
         return;
     }

@@ -158,6 +158,117 @@ private:
 };
 }  // namespace
 
+// A new file in the scratch folder, removed again unless it is renamed into place.
+class DesktopFileSystem::ScratchFile {
+public:
+    static platform::Result<ScratchFile> open(const fs::path& root) {
+        auto folder = openBeneath(root, scratchFolder, true);
+        if (!folder.ok()) {
+            return folder.error();
+        }
+        std::string name = randomHex(8);
+        FileDescriptor fd(::openat(folder.value().get(), name.c_str(),
+                                   O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd.valid()) {
+            return systemError(errno, root / scratchFolder / name);
+        }
+        return ScratchFile(std::move(folder.value()), std::move(name), std::move(fd));
+    }
+
+    ScratchFile(ScratchFile&&) noexcept = default;
+    ~ScratchFile() {
+        if (fd_.valid()) {
+            ::unlinkat(folder_.get(), name_.c_str(), 0);
+        }
+    }
+
+    int fd() const { return fd_.get(); }
+
+    // The content reaches the disk before its name takes the target's place, and the rename
+    // before the call returns.
+    std::optional<Error> placeAt(const Place& target) {
+        std::optional<Error> error;
+        if (::fsync(fd_.get()) != 0) {
+            error = systemError(errno);
+        }
+        if (!error) {
+            error = fd_.close();
+        }
+        if (!error && ::renameat(folder_.get(), name_.c_str(), target.folder.get(),
+                                 target.name.c_str()) != 0) {
+            error = systemError(errno);
+        }
+        if (error) {
+            ::unlinkat(folder_.get(), name_.c_str(), 0);
+            error->path = target.path;
+            return error;
+        }
+        return syncFolder(target.folder.get(), target.path);
+    }
+
+private:
+    ScratchFile(FileDescriptor folder, std::string name, FileDescriptor fd)
+        : folder_(std::move(folder)), name_(std::move(name)), fd_(std::move(fd)) {}
+
+    FileDescriptor folder_;
+    std::string name_;
+    FileDescriptor fd_;  // invalid once closed for placing
+};
+
+class DesktopFileSystem::StagedScratchFile : public platform::StagedFile {
+public:
+    StagedScratchFile(const DesktopFileSystem& files, ScratchFile scratch)
+        : files_(files), scratch_(std::move(scratch)) {}
+
+    std::optional<Error> append(std::string_view bytes) override {
+        if (placed_) {
+            return alreadyPlaced();
+        }
+        return writeAll(scratch_.fd(), bytes);
+    }
+
+    platform::Result<std::string> content() const override {
+        if (placed_) {
+            return alreadyPlaced();
+        }
+        std::string bytes;
+        char piece[1 << 16];
+        for (off_t offset = 0;;) {
+            ssize_t got = ::pread(scratch_.fd(), piece, sizeof piece, offset);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                return systemError(errno);
+            }
+            if (got == 0) {
+                return bytes;
+            }
+            bytes.append(piece, static_cast<std::size_t>(got));
+            offset += got;
+        }
+    }
+
+    std::optional<Error> placeAt(const fs::path& target) override {
+        if (placed_) {
+            return alreadyPlaced();
+        }
+        auto place = files_.locate(target);
+        if (!place.ok()) {
+            return place.error();
+        }
+        placed_ = true;
+        return scratch_.placeAt(place.value());
+    }
+
+private:
+    static Error alreadyPlaced() { return Error{"The staged file was placed already"}; }
+
+    const DesktopFileSystem& files_;
+    ScratchFile scratch_;
+    bool placed_ = false;
+};
+
 DesktopFileSystem::DesktopFileSystem(const fs::path& containerRoot) {
     std::error_code ignored;
     root_ = fs::absolute(containerRoot, ignored).lexically_normal();
@@ -426,34 +537,23 @@ std::optional<Error> DesktopFileSystem::replace(const fs::path& from, const fs::
 
 std::optional<Error> DesktopFileSystem::placeAtomically(const Place& target,
                                                         const Filler& fill) const {
-    auto scratch = openBeneath(root_, scratchFolder, true);
+    auto scratch = ScratchFile::open(root_);
+    if (!scratch.ok()) {
+        Error error = scratch.error();
+        error.path = target.path;
+        return error;
+    }
+    std::optional<Error> error = fill(scratch.value().fd());
+    return error ? error : scratch.value().placeAt(target);
+}
+
+platform::Result<std::unique_ptr<platform::StagedFile>> DesktopFileSystem::stage() {
+    auto scratch = ScratchFile::open(root_);
     if (!scratch.ok()) {
         return scratch.error();
     }
-    int folder = scratch.value().get();
-    std::string name = randomHex(8);
-    FileDescriptor fd(
-        ::openat(folder, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd.valid()) {
-        return systemError(errno, target.path);
-    }
-    std::optional<Error> error = fill(fd.get());
-    // The content reaches the disk before its name takes the target's place.
-    if (!error && ::fsync(fd.get()) != 0) {
-        error = systemError(errno);
-    }
-    if (!error) {
-        error = fd.close();
-    }
-    if (!error && ::renameat(folder, name.c_str(), target.folder.get(), target.name.c_str()) != 0) {
-        error = systemError(errno);
-    }
-    if (error) {
-        ::unlinkat(folder, name.c_str(), 0);
-        error->path = target.path;
-        return error;
-    }
-    return syncFolder(target.folder.get(), target.path);
+    return std::unique_ptr<platform::StagedFile>(
+        std::make_unique<StagedScratchFile>(*this, std::move(scratch.value())));
 }
 
 platform::Result<platform::FileSystemFigures> DesktopFileSystem::figures(

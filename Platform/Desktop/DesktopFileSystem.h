@@ -44,6 +44,7 @@ public:
         const std::filesystem::path& file) const override;
     [[nodiscard]] std::optional<platform::Error> writeAtomically(const std::filesystem::path& file,
                                                                  std::string_view bytes) override;
+    [[nodiscard]] platform::Result<std::unique_ptr<platform::StagedFile>> stage() override;
     [[nodiscard]] std::optional<platform::Error> replace(const std::filesystem::path& from,
                                                          const std::filesystem::path& to) override;
     [[nodiscard]] platform::Result<platform::FileSystemFigures> figures(
@@ -51,6 +52,9 @@ public:
     std::string makeUUID() override;
 
 private:
+    class ScratchFile;
+    class StagedScratchFile;
+
     // An entry named by its folder's descriptor and its name there.
     struct Place {
         FileDescriptor folder;
