@@ -65,6 +65,7 @@ int ApplicationHost::runWithoutWindow() {
     }
     auto& mainQueue = desktop->mainQueue();
     auto& console = *desktop->services().console;
+    const auto& fileSystem = desktop->services().fileSystem;
     auto application = HostedApplication::assemble(desktop->services(), mainQueue,
                                                    delegateClassName_, configuration_);
     if (!application) {
@@ -82,9 +83,10 @@ int ApplicationHost::runWithoutWindow() {
         // Standard input carries requests in both modes; serving, its end does not stop the
         // server, and it lets a terminal or a test stand in for the operating system.
         bool serving = configuration_.transport == HostConfiguration::Transport::serve;
-        stdio = std::make_shared<StdioHost>(bridge, application->hostRequests(), console, quit,
-                                            StdioHost::Options{0, configuration_.maxRequestBytes,
-                                                               std::chrono::seconds(30), !serving});
+        stdio = std::make_shared<StdioHost>(
+            bridge, application->hostRequests(), console, quit,
+            StdioHost::Options{0, configuration_.maxRequestBytes, std::chrono::seconds(30),
+                               !serving, fileSystem.get()});
         bridge->addEventSink(stdio);
         if (!serving) {
             stdio->start();

@@ -49,28 +49,38 @@ void LineReader::stop() {
     [[maybe_unused]] ssize_t ignored = ::write(wakeWrite_, &byte, 1);
 }
 
-LineReader::Status LineReader::next(std::string& line) {
+LineReader::Status LineReader::next(std::string& line, const Pieces& pieces) {
     bool skipping = false;
+    std::size_t handedOver = 0;  // bytes of this line already given to `pieces`
     for (;;) {
         const char* base = buffer_ + start_;
         std::size_t available = end_ - start_;
         const void* found = std::memchr(base + scanned_, '\n', available - scanned_);
         if (found != nullptr) {
             std::size_t length = static_cast<const char*>(found) - base;
-            if (skipping || length > limit_) {
+            if (skipping || handedOver + length > limit_) {
                 start_ += length + 1;
                 scanned_ = 0;
                 return Status::tooLarge;
+            }
+            if (handedOver > 0) {
+                pieces(std::string_view(base, length));
+                consume(length + 1);
+                return Status::pieces;
             }
             take(line, length, 1);
             return Status::line;
         }
         scanned_ = available;
-        if (available > limit_) {
+        if (handedOver + available > limit_) {
             // Keep nothing of an oversized line; only its end is still wanted.
             skipping = true;
             release(0, end_ + pageSize());
             start_ = end_ = scanned_ = 0;
+        } else if (pieces && available >= chunkSize) {
+            pieces(std::string_view(base, available));
+            handedOver += available;
+            consume(available);
         }
         if (!fill()) {
             if (stopped_) {
@@ -79,12 +89,25 @@ LineReader::Status LineReader::next(std::string& line) {
             if (skipping) {
                 return Status::tooLarge;
             }
+            if (handedOver > 0) {
+                pieces(std::string_view(buffer_ + start_, end_ - start_));
+                consume(end_ - start_);
+                return Status::pieces;
+            }
             if (end_ == start_) {
                 return Status::end;
             }
             take(line, end_ - start_, 0);
             return Status::line;
         }
+    }
+}
+
+void LineReader::consume(std::size_t length) {
+    start_ += length;
+    scanned_ = 0;
+    if (start_ == end_) {
+        start_ = end_ = 0;
     }
 }
 
@@ -102,11 +125,7 @@ void LineReader::take(std::string& line, std::size_t length, std::size_t termina
             releasedTo = release(releasedTo, start_ + copied);
         }
     }
-    start_ += length + terminator;
-    scanned_ = 0;
-    if (start_ == end_) {
-        start_ = end_ = 0;
-    }
+    consume(length + terminator);
 }
 
 std::size_t LineReader::release(std::size_t from, std::size_t to) {

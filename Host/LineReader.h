@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace host {
 
@@ -10,7 +12,9 @@ namespace host {
 // `next` runs on one thread; `stop` may be called from any other to end a blocked `next`.
 class LineReader {
 public:
-    enum class Status { line, tooLarge, end, stopped };
+    enum class Status { line, pieces, tooLarge, end, stopped };
+    // Takes a long line's pieces in order, its end excluded.
+    using Pieces = std::function<void(std::string_view)>;
 
     LineReader(int fd, std::size_t limit, std::size_t padding);
     ~LineReader();
@@ -19,7 +23,9 @@ public:
 
     // Gives the next line without its line end. A line over the limit is skipped up to its end
     // and reported as `tooLarge`. A last line without a line end still counts as a line.
-    Status next(std::string& line);
+    // With `pieces`, a line longer than a read's worth goes to it as it arrives instead, in the
+    // same memory piece after piece, and ends as `pieces` (or `tooLarge`, after some pieces).
+    Status next(std::string& line, const Pieces& pieces = {});
     void stop();
 
 private:
@@ -27,6 +33,7 @@ private:
     bool fill();
     // Moves the next `length` bytes into `line`, and skips `terminator` bytes after them.
     void take(std::string& line, std::size_t length, std::size_t terminator);
+    void consume(std::size_t length);
     // Gives back the memory of the whole pages in [from, to), whose bytes are no longer wanted;
     // returns where the pages given back end (`from` when there were none).
     std::size_t release(std::size_t from, std::size_t to);

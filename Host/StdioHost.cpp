@@ -4,6 +4,11 @@
 
 namespace host {
 
+namespace {
+// Strings in a long line from this length on are staged when they are an option in base64.
+constexpr std::size_t stagingThreshold = std::size_t{1} << 20;
+}  // namespace
+
 StdioHost::StdioHost(std::shared_ptr<Bridge> bridge, HostRequests& hostRequests,
                      platform::Console& console, std::function<void()> quit, Options options)
     : bridge_(std::move(bridge)),
@@ -30,13 +35,20 @@ void StdioHost::stop() {
 
 void StdioHost::readLoop() {
     std::string line;
+    LineReader::Pieces pieces;
+    if (options_.staging != nullptr) {
+        pieces = [this](std::string_view piece) { stagePiece(piece); };
+    }
     for (;;) {
-        switch (reader_.next(line)) {
+        auto status = reader_.next(line, pieces);
+        auto stager = std::move(stager_);  // what the line staged, if it came in pieces
+        bool going = true;
+        switch (status) {
             case LineReader::Status::line:
-                if (!handle(std::move(line))) {
-                    quit_();
-                    return;
-                }
+                going = handle(std::move(line));
+                break;
+            case LineReader::Status::pieces:
+                going = handle(stager->takeLine(), stager.get());
                 break;
             case LineReader::Status::tooLarge:
                 MessageLine::printAnswer(console_, "null",
@@ -51,18 +63,33 @@ void StdioHost::readLoop() {
             case LineReader::Status::stopped:
                 return;
         }
+        if (!going) {
+            quit_();
+            return;
+        }
     }
 }
 
-bool StdioHost::handle(std::string line) {
+void StdioHost::stagePiece(std::string_view piece) {
+    if (!stager_) {
+        stager_ = std::make_unique<LineStager>(*options_.staging, stagingThreshold);
+    }
+    stager_->add(piece);
+}
+
+bool StdioHost::handle(std::string line, LineStager* stager) {
     // The line may be a whole file in base64: the parser takes it, so it is gone before the call
     // runs.
+    line.reserve(line.size() + RequestParser::padding());
     ParsedRequest parsed = parser_.parse(std::move(line));
     if (!parsed.request) {
         MessageLine::printAnswer(console_, parsed.id, {false, std::nullopt, parsed.error});
         return true;
     }
     Request& request = *parsed.request;
+    if (stager != nullptr) {
+        stager->settle(request);
+    }
     if (request.host == "quit") {
         return false;
     }
@@ -71,17 +98,20 @@ bool StdioHost::handle(std::string line) {
         MessageLine::printAnswer(console_, request.id, result);
         return true;
     }
-    call(std::move(request));
+    call(std::move(request), stager);
     return true;
 }
 
-void StdioHost::call(Request request) {
+void StdioHost::call(Request request, LineStager* stager) {
     {
         std::lock_guard lock(mutex_);
         ++pending_;
     }
     CAPPluginCall pluginCall(std::move(request.id), std::move(request.method),
                              std::move(request.options), shared_from_this());
+    if (stager != nullptr) {
+        stager->attachTo(pluginCall);
+    }
     bridge_->deliver(request.plugin, pluginCall);
 }
 

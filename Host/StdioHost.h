@@ -11,6 +11,7 @@
 #include "Host/Bridge.h"
 #include "Host/HostRequests.h"
 #include "Host/LineReader.h"
+#include "Host/LineStager.h"
 #include "Host/MessageCodec.h"
 
 namespace host {
@@ -30,6 +31,9 @@ public:
         std::chrono::milliseconds drainTimeout = std::chrono::seconds(30);
         // Whether the end of input ends the application, or only the reading.
         bool quitAtEndOfInput = true;
+        // Where long base64 options (a file to store) are staged while their line is read; with
+        // none, every line is held whole before it is parsed.
+        platform::FileSystem* staging = nullptr;
     };
 
     // `quit` is called once, from the reader thread, after "quit" or at the end of input (when
@@ -51,9 +55,10 @@ public:
 
 private:
     void readLoop();
-    // Gives false for "quit".
-    bool handle(std::string line);
-    void call(Request request);
+    void stagePiece(std::string_view piece);
+    // Gives false for "quit". `stager` holds what a long line staged.
+    bool handle(std::string line, LineStager* stager = nullptr);
+    void call(Request request, LineStager* stager);
     void waitForPendingCalls();
     void settleOne();
 
@@ -64,6 +69,7 @@ private:
     Options options_;
     LineReader reader_;
     RequestParser parser_;
+    std::unique_ptr<LineStager> stager_;  // the line being read in pieces
     std::mutex mutex_;
     std::condition_variable settled_;
     std::size_t pending_ = 0;

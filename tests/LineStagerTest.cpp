@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "App/Bridge/Base64.h"
+#include "FileContents.h"
+#include "Host/LineStager.h"
+#include "Platform/Desktop/DesktopFileSystem.h"
+#include "PluginRequest.h"
+#include "ShellProcess.h"
+#include "TemporaryDirectory.h"
+
+namespace fs = std::filesystem;
+using host::LineStager;
+
+namespace {
+
+constexpr std::size_t threshold = 64;
+
+struct NoResponder : CAPCallResponder {
+    void respond(const std::string&, CAPCallResult) override {}
+};
+
+std::string randomBytes(std::size_t size) {
+    std::mt19937 generator(static_cast<unsigned>(size));
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator());
+    }
+    return bytes;
+}
+
+std::string writeLine(const std::string& data) {
+    return R"({"id":1,"plugin":"P","method":"m","options":{"filename":"a","data":")" + data +
+           R"("}})";
+}
+
+// Staging that fails at its second piece, as a disk that fills up would.
+class FillingFileSystem : public DesktopFileSystem {
+public:
+    using DesktopFileSystem::DesktopFileSystem;
+
+    platform::Result<std::unique_ptr<platform::StagedFile>> stage() override {
+        auto staged = DesktopFileSystem::stage();
+        if (!staged.ok()) {
+            return staged;
+        }
+        return std::unique_ptr<platform::StagedFile>(
+            std::make_unique<Filling>(std::move(staged.value())));
+    }
+
+private:
+    struct Filling : platform::StagedFile {
+        explicit Filling(std::unique_ptr<platform::StagedFile> staged) : real(std::move(staged)) {}
+        std::optional<platform::Error> append(std::string_view bytes) override {
+            if (++appends > 1) {
+                return platform::Error{"No space left on device"};
+            }
+            return real->append(bytes);
+        }
+        platform::Result<std::string> content() const override { return real->content(); }
+        std::optional<platform::Error> placeAt(const fs::path& target) override {
+            return real->placeAt(target);
+        }
+        std::unique_ptr<platform::StagedFile> real;
+        int appends = 0;
+    };
+};
+
+class LineStagerTest : public testing::Test {
+protected:
+    // The stager after `line`, given `pieceSize` bytes at a time.
+    std::unique_ptr<LineStager> fed(std::string_view line, std::size_t pieceSize,
+                                    platform::FileSystem& staging) {
+        auto stager = std::make_unique<LineStager>(staging, threshold);
+        for (std::size_t at = 0; at < line.size(); at += pieceSize) {
+            stager->add(line.substr(at, pieceSize));
+        }
+        return stager;
+    }
+    std::unique_ptr<LineStager> fed(std::string_view line, std::size_t pieceSize) {
+        return fed(line, pieceSize, files);
+    }
+
+    host::Request parsed(std::string line) {
+        line.reserve(line.size() + host::RequestParser::padding());
+        auto result = host::RequestParser().parse(std::move(line));
+        EXPECT_TRUE(result.request) << result.error;
+        return result.request.value_or(host::Request{});
+    }
+
+    CAPPluginCall callFor(host::Request& request) {
+        return CAPPluginCall("1", request.method, request.options, std::make_shared<NoResponder>());
+    }
+
+    bool scratchIsEmpty() const { return fs::is_empty(container / "Library/.musicshell-writes"); }
+
+    TemporaryDirectory container;
+    DesktopFileSystem files{container.path()};
+};
+
+TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsItsText) {
+    for (std::size_t size : {300, 299, 298}) {
+        std::string bytes = randomBytes(size);
+        std::string text = base64::encode(bytes);
+        for (std::size_t pieceSize : {1, 2, 3, 5, 64}) {
+            SCOPED_TRACE(std::to_string(size) + " bytes in pieces of " + std::to_string(pieceSize));
+            auto stager = fed(writeLine(text), pieceSize);
+            std::string kept = stager->takeLine();
+            EXPECT_EQ(kept.find(text.substr(0, 8)), std::string::npos) << kept;
+            auto request = parsed(kept);
+            stager->settle(request);
+            EXPECT_EQ(request.options, (JSObject{{"filename", "a"}}));
+            auto call = callFor(request);
+            stager->attachTo(call);
+            auto staged = call.takeStaged("data");
+            ASSERT_TRUE(staged);
+            EXPECT_EQ(staged->content().value(), bytes);
+        }
+    }
+    std::string bytes = randomBytes(3000);
+    std::string text = base64::encode(bytes);
+    auto stager = fed(writeLine(text), 100);
+    auto request = parsed(stager->takeLine());
+    stager->settle(request);
+    auto call = callFor(request);
+    stager->attachTo(call);
+    EXPECT_EQ(call.getString("data"), text);
+    EXPECT_EQ(call.takeStaged("data"), nullptr);
+    EXPECT_TRUE(scratchIsEmpty());
+
+    stager = fed(writeLine(text), 100);
+    request = parsed(stager->takeLine());
+    stager->settle(request);
+    call = callFor(request);
+    stager->attachTo(call);
+    fs::create_directories(container / "Documents");
+    ASSERT_FALSE(call.takeStaged("data")->placeAt(container / "Documents/a"));
+    EXPECT_EQ(readWhole(container / "Documents/a"), bytes);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(LineStagerTest, EverythingElseIsKeptExactlyAsItCame) {
+    std::string text = base64::encode(randomBytes(300));
+    std::string head = text.substr(0, 200);
+    std::string noFill = text.substr(0, 396) + "AB==";
+    const std::vector<std::string> lines = {
+        R"({"id":")" + text + R"(","plugin":"P","method":"m","options":{}})",
+        R"({"plugin":"P","method":"m","options":{")" + text + R"(":1}})",
+        R"({"plugin":"P","method":"m","options":{"list":[")" + text + R"("]}})",
+        R"({"plugin":"P","method":"m","options":{"a":{"b":")" + text + R"("}}})",
+        writeLine(R"(\/)" + text),
+        writeLine(text + R"(\/AAA)"),
+        writeLine(text + R"(\"AAAA)"),
+        writeLine(text + R"(\\)"),
+        writeLine(head + "=" + head),
+        writeLine(noFill),
+        writeLine(text + "A"),
+        writeLine(text + "*AAA"),
+        R"({"plugin":"P","method":"m","options":{"data":")" + text,
+    };
+    for (const auto& line : lines) {
+        for (std::size_t pieceSize : {1, 7, 4096}) {
+            SCOPED_TRACE(line.substr(0, 80) + " in pieces of " + std::to_string(pieceSize));
+            EXPECT_EQ(fed(line, pieceSize)->takeLine(), line);
+        }
+    }
+    FillingFileSystem filling(container.path());
+    EXPECT_EQ(fed(writeLine(text), 100, filling)->takeLine(), writeLine(text));
+    EXPECT_TRUE(scratchIsEmpty());
+    fs::remove_all(container / "Library");
+    fs::create_symlink(container.path(), container / "Library");
+    EXPECT_EQ(fed(writeLine(text), 100)->takeLine(), writeLine(text));
+}
+
+TEST_F(LineStagerTest, AStagedValueThatIsNoOptionGetsItsTextBackAndAReplacedOneIsDropped) {
+    std::string bytes = randomBytes(300);
+    std::string text = base64::encode(bytes);
+    std::string hostLine = R"({"host":"h","a":{"b":")" + text + R"("}})";
+    auto stager = fed(hostLine, 10);
+    auto request = parsed(stager->takeLine());
+    stager->settle(request);
+    EXPECT_EQ(request.members, parsed(hostLine).members);
+
+    std::string repeated =
+        writeLine(text).substr(0, writeLine(text).size() - 2) + R"(,"data":"x"}})";
+    stager = fed(repeated, 10);
+    request = parsed(stager->takeLine());
+    stager->settle(request);
+    auto call = callFor(request);
+    stager->attachTo(call);
+    EXPECT_EQ(call.takeStaged("data"), nullptr);
+    EXPECT_EQ(call.getString("data"), "x");
+    stager.reset();
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+// The real path: a file sent to the built shell through a pipe, longer than a read's worth.
+TEST(LongLineOverStdio, AFileInBase64IsStoredWholeAndBrokenTextIsRefusedAsBefore) {
+    TemporaryDirectory container;
+    ShellProcess shell{{"stdio", "--container", container.path().string()}};
+    std::string bytes = randomBytes(3 << 20);
+    std::string text = base64::encode(bytes);
+    auto answer = shell.call(pluginRequest(1, "OfflineStoragePlugin", "writeFile",
+                                           {{"filename", "song.mp3"}, {"data", text}}));
+    EXPECT_EQ(answer["ok"], true) << answer.dump();
+    fs::path store = container / "Library/Application Support/offline";
+    EXPECT_EQ(readWhole(store / "song.mp3"), bytes);
+    text[text.size() / 2] = '*';
+    answer =
+        shell.call(pluginRequest(2, "OfflineStoragePlugin", "writeTempFile", {{"data", text}}));
+    EXPECT_EQ(answer["message"], "data required") << answer.dump();
+    EXPECT_TRUE(fs::is_empty(container / "Library/.musicshell-writes"));
+    shell.closeInput();
+    EXPECT_EQ(shell.wait(), 0);
+}
+
+}  // namespace
