@@ -128,13 +128,4 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
     EXPECT_TRUE(std::filesystem::is_regular_file(next));
 }
 
-TEST(MediaControlsWithoutBus, TheShellStartsAndAnswersAllTheSame) {
-    TemporaryDirectory directory;
-    ShellProcess shell{{"stdio", "--container", (directory / "c").string()}};
-    EXPECT_EQ(
-        shell.call({{"id", 1}, {"host", "remoteCommand"}, {"command", "play"}})["data"]["status"],
-        0);
-    EXPECT_NE(shell.standardError().find("no media controls"), std::string::npos);
-}
-
 }  // namespace

@@ -28,8 +28,6 @@ TEST(PageRequestsTest, CallsGoToTheBridgeAndAnythingElseIsAnsweredAtOnce) {
         // A page is no operating system: it cannot stand in for the media keys or quit.
         {R"({"id":1,"host":"quit"})",
          R"({"id":1,"ok":false,"message":"Host requests are not accepted over the bridge"})"},
-        {R"({"id":2,"plugin":"Nope","method":"x"})",
-         R"({"id":2,"ok":false,"message":"Unknown plugin: Nope"})"},
         {R"({"id":"3","plugin":"OfflineStoragePlugin","method":"readFile","options":{"filename":"../x"}})",
          R"({"id":"3","ok":false,"message":"Invalid filename"})"},
     };

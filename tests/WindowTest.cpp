@@ -1,6 +1,7 @@
 // The application in its own window, driven for real: an X display and a session bus of the
 // test's own, and a test page loaded with --app that reports what it did through the bridge
 // itself (a file in the offline store).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -98,8 +99,6 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
     EXPECT_GE(media["data"]["afterSeek"], 2.0);
     EXPECT_LT(media["data"]["afterSeek"], 2.5);
 
-    bus.playerctl("pause");
-    expectHeard({{"event", "pauseMusic"}});
     bus.playerctl("position 1");
     expectHeard({{"event", "iosSeek"}, {"time", 1.0}});
     // Later launches on the same container hand their URL over and end.
@@ -118,16 +117,12 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
     reportWhen([](const Json& r) { return r.value("reloaded", false) && r.contains("media"); });
     EXPECT_EQ(bus.playerctl("status"), "Stopped");
 
-    for (const auto& [property, value] :
-         std::vector<std::pair<std::string, std::string>>{{"CanRaise", "boolean true"},
-                                                          {"CanQuit", "boolean true"},
-                                                          {"DesktopEntry", "\"musicshell\""}}) {
-        EXPECT_NE(
-            bus.mpris("org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2 string:" +
-                      property)
-                .find(value),
-            std::string::npos)
-            << property;
+    std::string root =
+        bus.mpris("org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2");
+    for (const char* property :
+         {R"("CanRaise"\s+variant\s+boolean true)", R"("CanQuit"\s+variant\s+boolean true)",
+          R"("DesktopEntry"\s+variant\s+string "musicshell")"}) {
+        EXPECT_THAT(root, testing::ContainsRegex(property));
     }
     EXPECT_EQ(bus.mpris("org.mpris.MediaPlayer2.Raise").find("Error"), std::string::npos);
     // While the window runs, no other process may use its container.
