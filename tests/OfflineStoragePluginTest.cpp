@@ -211,10 +211,7 @@ TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemoval
 }
 
 TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
-    auto empty = resolved(&P::getStorageInfo);
-    EXPECT_EQ(empty["used"], 0u);
-    EXPECT_GE(empty["total"].get<std::uint64_t>(), empty["free"].get<std::uint64_t>());
-
+    EXPECT_EQ(resolved(&P::getStorageInfo)["used"], 0u);
     write("hundred", std::string(100, 'x'));
     temporary(std::string(5000, 'y'));
     resolved(&P::getDeviceId);

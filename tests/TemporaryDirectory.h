@@ -8,8 +8,7 @@
 class TemporaryDirectory {
 public:
     TemporaryDirectory() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "musicshell-test-XXXXXX").string();
+        std::string pattern = std::filesystem::temp_directory_path() / "musicshell-test-XXXXXX";
         path_ = ::mkdtemp(pattern.data());
     }
     ~TemporaryDirectory() {

@@ -3,13 +3,15 @@
 // refused requests.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/websocket.hpp>
 #include <optional>
 #include <regex>
 #include <thread>
@@ -22,92 +24,88 @@
 #include "TemporaryDirectory.h"
 
 using namespace std::chrono_literals;
+namespace asio = boost::asio;
+namespace websocket = boost::beast::websocket;
 
 namespace {
 
-// A plain TCP client of the server, in the test's own hands.
+// A client of the server in the test's own hands: plain HTTP, or a page's WebSocket once upgraded.
+// Each wait throws after 30 s, which only a broken server lets pass.
 class Connection {
 public:
-    explicit Connection(int port, int receiveBufferBytes = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit Connection(int port, int receiveBufferBytes = 0) : port_(port) {
+        socket_.open(asio::ip::tcp::v4());
         if (receiveBufferBytes > 0) {
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes,
-                         sizeof receiveBufferBytes);
+            socket_.set_option(asio::socket_base::receive_buffer_size(receiveBufferBytes));
         }
-        sockaddr_in address{.sin_family = AF_INET,
-                            .sin_port = htons(static_cast<std::uint16_t>(port)),
-                            .sin_addr = {htonl(INADDR_LOOPBACK)},
-                            .sin_zero = {}};
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            throw std::runtime_error("cannot connect");
-        }
-    }
-    ~Connection() { ::close(fd_); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    void send(std::string_view text) {
-        for (ssize_t sent = 0; !text.empty(); text.remove_prefix(static_cast<std::size_t>(sent))) {
-            if ((sent = ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL)) <= 0) {
-                throw std::runtime_error("send failed");
-            }
-        }
+        socket_.connect({asio::ip::address_v4::loopback(), static_cast<std::uint16_t>(port)});
     }
 
-    // What arrives until `bytes` have or `marker` has, or the server closed. Throws when nothing
-    // comes for 30 s, which only a broken server lets happen.
-    std::string read(std::size_t bytes, std::string_view marker = {}) {
+    void send(std::string_view text) { asio::write(socket_, asio::buffer(text)); }
+
+    // What arrives up to the end of a head, or until the server closes.
+    std::string readHead() {
         std::string text;
-        while (text.size() < bytes && (marker.empty() || text.find(marker) == std::string::npos)) {
-            pollfd ready{fd_, POLLIN, 0};
-            if (::poll(&ready, 1, 30000) == 0) {
-                throw std::runtime_error("nothing from the server in time");
-            }
-            std::string buffer(std::min<std::size_t>(bytes - text.size(), 1 << 16), '\0');
-            ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
-            if (got <= 0) {
-                break;
-            }
-            text.append(buffer.data(), static_cast<std::size_t>(got));
-        }
+        await(
+            [&](auto done) {
+                asio::async_read_until(socket_, asio::dynamic_buffer(text), "\r\n\r\n", done);
+            },
+            true);
         return text;
     }
-    std::string readHead() { return read(SIZE_MAX, "\r\n\r\n"); }
-    void waitUntilClosed() { read(SIZE_MAX); }
 
-    // A WebSocket message as a page sends it (masked, with a zero key), text or binary.
-    void sendMessage(std::string_view text, bool binary = false) {
-        std::string frame = binary ? "\x82" : "\x81";
-        if (text.size() < 126) {
-            frame += static_cast<char>(0x80 | text.size());
-        } else {
-            frame += {static_cast<char>(0x80 | 126), static_cast<char>(text.size() >> 8),
-                      static_cast<char>(text.size() & 0xff)};
-        }
-        send(frame.append(4, '\0').append(text));
+    void waitUntilClosed() {
+        std::string dropped;
+        await([&](auto done) { asio::async_read(socket_, asio::dynamic_buffer(dropped), done); },
+              true);
     }
 
-    // The next WebSocket message from the server (unmasked, perhaps in fragments).
+    // Upgrades to the bridge as a page that logged in does.
+    void upgrade(const std::string& cookie) {
+        page_.emplace(socket_);
+        page_->set_option(websocket::stream_base::decorator(
+            [cookie, origin = "http://127.0.0.1:" + std::to_string(port_)](auto& request) {
+                request.set(boost::beast::http::field::cookie, cookie);
+                request.set(boost::beast::http::field::origin, origin);
+            }));
+        page_->read_message_max(0);
+        await([&](auto done) {
+            page_->async_handshake("127.0.0.1:" + std::to_string(port_), "/bridge", done);
+        });
+    }
+
+    void sendMessage(std::string_view text, bool binary = false) {
+        page_->binary(binary);
+        await([&](auto done) { page_->async_write(asio::buffer(text), done); });
+    }
+
     std::string receiveMessage() {
-        std::string message;
-        for (bool last = false; !last;) {
-            std::string header = read(2);
-            last = (static_cast<unsigned char>(header.at(0)) & 0x80) != 0;
-            std::uint64_t length = static_cast<unsigned char>(header.at(1)) & 0x7f;
-            if (length >= 126) {
-                std::string extended = read(length == 126 ? 2 : 8);
-                length = 0;
-                for (unsigned char byte : extended) {
-                    length = length << 8 | byte;
-                }
-            }
-            message += read(length);
-        }
-        return message;
+        boost::beast::flat_buffer message;
+        await([&](auto done) { page_->async_read(message, done); });
+        return boost::beast::buffers_to_string(message.data());
     }
 
 private:
-    int fd_ = -1;
+    // Runs the operation `start` begins to its end. Only an operation that may end with the
+    // connection closed or reset takes that for an end.
+    template <class Start>
+    void await(Start start, bool mayEndClosed = false) {
+        std::optional<boost::system::error_code> ended;
+        start([&](boost::system::error_code error, auto...) { ended = error; });
+        io_.restart();
+        io_.run_for(30s);
+        if (!ended) {
+            throw std::runtime_error("nothing from the server in time");
+        }
+        if (*ended && !mayEndClosed) {
+            throw boost::system::system_error(*ended);
+        }
+    }
+
+    int port_;
+    asio::io_context io_;
+    asio::ip::tcp::socket socket_{io_};
+    std::optional<websocket::stream<asio::ip::tcp::socket&>> page_;
 };
 
 class WebServerTest : public testing::Test {
@@ -145,14 +143,7 @@ protected:
             cookie = match[1];
         }
         auto connection = std::make_unique<Connection>(port, receiveBufferBytes);
-        connection->send(request("/bridge", "Cookie: " + cookie + "\r\nOrigin: http://127.0.0.1:" +
-                                                std::to_string(port) +
-                                                "\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
-                                                "Sec-WebSocket-Version: 13\r\n"
-                                                "Sec-WebSocket-Key: AAAAAAAAAAAAAAAAAAAAAA==\r\n"));
-        if (std::string upgraded = connection->readHead(); !upgraded.starts_with("HTTP/1.1 101")) {
-            throw std::runtime_error("no upgrade: " + upgraded);
-        }
+        connection->upgrade(cookie);
         return connection;
     }
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "App/Bridge/CAPBridgeProtocol.h"
@@ -10,15 +11,8 @@
 // A bridge that records the events plugins send, and a responder that records their answers.
 class FakeBridge : public CAPBridgeProtocol, public CAPCallResponder {
 public:
-    struct Event {
-        std::string plugin;
-        std::string name;
-        JSObject data;
-        bool operator==(const Event&) const = default;
-        friend void PrintTo(const Event& event, std::ostream* out) {
-            *out << event.plugin << " " << event.name << " " << event.data.dump();
-        }
-    };
+    // The plugin's name, the event's name, and its data.
+    using Event = std::tuple<std::string, std::string, JSObject>;
 
     explicit FakeBridge(platform::Services services) : services_(std::move(services)) {}
 
