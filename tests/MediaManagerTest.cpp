@@ -78,6 +78,8 @@ TEST_F(MediaManagerTest, HandlersRunTheirCallbacksAndReportStatus) {
     // The handlers outlive the manager and then do nothing.
     manager.reset();
     EXPECT_EQ(send(RemoteCommand::play), RemoteCommandHandlerStatus::success);
+    EXPECT_EQ(send(RemoteCommand::changePlaybackPosition, 3.0),
+              RemoteCommandHandlerStatus::commandFailed);
     EXPECT_EQ(heard.size(), 5u);
 }
 

@@ -5,6 +5,10 @@
 
 #include <sys/resource.h>
 
+#include <optional>
+#include <regex>
+#include <thread>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/read_until.hpp>
@@ -12,9 +16,6 @@
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/websocket.hpp>
-#include <optional>
-#include <regex>
-#include <thread>
 
 #include "App/Bridge/Base64.h"
 #include "Eventually.h"
