@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 BINARY = build/$(PRESET)/musicshell
 
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = Base64Fuzz StdioRequestFuzz PlaylistRecordFuzz ArtworkFuzz
+FUZZ_TARGETS = Base64Fuzz StdioRequestFuzz PlaylistRecordFuzz ArtworkFuzz LineStagerFuzz
 
 .PHONY: setup configure build run test test-asan test-tsan fuzz bench format format-check clean
 
