@@ -230,8 +230,8 @@ void LineStager::settle(Request& request) {
 }
 
 void LineStager::attachTo(CAPPluginCall& call) {
-    if (!stagedKey_.empty()) {
-        call.attachStaged(std::move(stagedKey_), std::move(staged_));
+    if (stagedKey_) {
+        call.attachStaged(std::move(*stagedKey_), std::move(staged_));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,9 +57,9 @@ private:
     bool diverting_ = false;
     std::string pending_;  // base64 text not yet decoded
     std::unique_ptr<platform::StagedFile> staged_;
-    std::size_t stagedSize_ = 0;  // bytes appended without error
-    bool placed_ = false;         // the placeholder is in the line
-    std::string stagedKey_;
+    std::size_t stagedSize_ = 0;            // bytes appended without error
+    bool placed_ = false;                   // the placeholder is in the line
+    std::optional<std::string> stagedKey_;  // the option the staged bytes stand for
     std::string placeholder_;
 };
 

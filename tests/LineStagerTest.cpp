@@ -129,6 +129,17 @@ TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsI
     EXPECT_EQ(call.takeStaged("data"), nullptr);
     EXPECT_TRUE(scratchIsEmpty());
 
+    // Even an option named by the empty string.
+    stager = fed(R"({"plugin":"P","method":"m","options":{"":")" + text + R"("}})", 100);
+    request = parsed(stager->takeLine());
+    stager->settle(request);
+    call = callFor(request);
+    stager->attachTo(call);
+    auto staged = call.takeStaged("");
+    ASSERT_TRUE(staged);
+    EXPECT_EQ(staged->content().value(), bytes);
+    staged.reset();
+
     stager = fed(writeLine(text), 100);
     request = parsed(stager->takeLine());
     stager->settle(request);
