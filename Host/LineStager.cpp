@@ -1,6 +1,7 @@
 #include "Host/LineStager.h"
 
 #include <cstring>
+#include <new>
 
 #include "App/Bridge/Base64.h"
 #include "Platform/Log.h"
@@ -27,8 +28,14 @@ void replacePlaceholder(JSObject& value, const std::string& placeholder, const s
 }
 }  // namespace
 
-LineStager::LineStager(platform::FileSystem& files, std::size_t threshold)
-    : files_(files), threshold_(threshold) {}
+LineStager::LineStager(platform::FileSystem& files, std::size_t threshold, std::size_t longest)
+    : files_(files), threshold_(threshold) {
+    try {
+        line_.reserve(longest);
+    } catch (const std::bad_alloc&) {
+        // Where the system grants no such room, the line grows as it comes.
+    }
+}
 
 void LineStager::add(std::string_view piece) {
     while (!piece.empty()) {
@@ -73,34 +80,35 @@ std::string_view LineStager::keepStructure(std::string_view piece) {
 }
 
 std::string_view LineStager::keepString(std::string_view piece) {
-    std::size_t at = 0;
-    if (escaped_) {
-        escaped_ = false;
-        at = 1;
-    }
-    while (at < piece.size()) {
-        const char* rest = piece.data() + at;
-        std::size_t left = piece.size() - at;
-        const void* quote = std::memchr(rest, '"', left);
-        std::size_t span = quote ? static_cast<const char*>(quote) - rest : left;
-        const void* backslash = std::memchr(rest, '\\', span);
-        if (backslash != nullptr) {
-            hasEscape_ = true;
-            at += static_cast<const char*>(backslash) - rest + 2;
-            escaped_ = at > piece.size();
-            continue;
-        }
-        if (quote == nullptr) {
+    std::size_t at = escaped_ ? 1 : 0;
+    escaped_ = false;
+    std::size_t quote = piece.find('"', at);
+    // Each escape skips the character after its backslash, which may be a quote.
+    for (;;) {
+        std::size_t end = std::min(quote, piece.size());
+        const void* backslash = at < end ? std::memchr(piece.data() + at, '\\', end - at) : nullptr;
+        if (backslash == nullptr) {
             break;
         }
-        std::size_t end = at + span + 1;
-        line_.append(piece.substr(0, end));
-        inString_ = false;
-        lastMark_ = '"';
-        return piece.substr(end);
+        hasEscape_ = true;
+        at = static_cast<std::size_t>(static_cast<const char*>(backslash) - piece.data()) + 2;
+        if (at >= piece.size()) {
+            escaped_ = at > piece.size();
+            quote = std::string_view::npos;
+            break;
+        }
+        if (quote < at) {
+            quote = piece.find('"', at);
+        }
     }
-    line_.append(piece);
-    return {};
+    if (quote == std::string_view::npos) {
+        line_.append(piece);
+        return {};
+    }
+    line_.append(piece.substr(0, quote + 1));
+    inString_ = false;
+    lastMark_ = '"';
+    return piece.substr(quote + 1);
 }
 
 void LineStager::startDiverting() {

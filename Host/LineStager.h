@@ -19,8 +19,10 @@ namespace host {
 // and so is one that cannot be staged.
 class LineStager {
 public:
-    // Strings shorter than `threshold` bytes are always kept.
-    LineStager(platform::FileSystem& files, std::size_t threshold);
+    // Strings shorter than `threshold` bytes are always kept. Room for `longest` bytes of kept
+    // line is reserved up front, as address space only: a long line kept whole is then never
+    // copied into a larger buffer while the old one is still held.
+    LineStager(platform::FileSystem& files, std::size_t threshold, std::size_t longest = 0);
 
     void add(std::string_view piece);
     // Ends the line: the line as kept, placeholder included.

@@ -72,7 +72,8 @@ void StdioHost::readLoop() {
 
 void StdioHost::stagePiece(std::string_view piece) {
     if (!stager_) {
-        stager_ = std::make_unique<LineStager>(*options_.staging, stagingThreshold);
+        stager_ = std::make_unique<LineStager>(*options_.staging, stagingThreshold,
+                                               options_.lineLimit + RequestParser::padding());
     }
     stager_->add(piece);
 }
