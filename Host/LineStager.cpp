@@ -140,7 +140,7 @@ std::string_view LineStager::divert(std::string_view piece) {
         return {};
     }
     if (!decodeEnd()) {
-        // The kept string goes on from the quote, which ends it.
+        // Kept from here on: the quote ends the string, unless the kept text escapes it.
         keepStagedText();
         return piece.substr(span);
     }
