@@ -126,6 +126,37 @@ std::optional<Error> copyAll(int to, int from) {
     }
 }
 
+// The whole content of an open file, from its start wherever its offset stands.
+platform::Result<std::string> readWhole(int fd, const fs::path& path) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return systemError(errno, path);
+    }
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            // The file may have grown since it was measured.
+            bytes.resize(bytes.size() + 65536);
+        }
+        ssize_t got =
+            ::pread(fd, bytes.data() + filled, bytes.size() - filled, static_cast<off_t>(filled));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return systemError(errno, path);
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
 // Makes a rename in the folder last through a power cut.
 std::optional<Error> syncFolder(int folder, const fs::path& path) {
     if (::fsync(folder) != 0) {
@@ -231,22 +262,7 @@ public:
         if (placed_) {
             return alreadyPlaced();
         }
-        std::string bytes;
-        char piece[1 << 16];
-        for (off_t offset = 0;;) {
-            ssize_t got = ::pread(scratch_.fd(), piece, sizeof piece, offset);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                return systemError(errno);
-            }
-            if (got == 0) {
-                return bytes;
-            }
-            bytes.append(piece, static_cast<std::size_t>(got));
-            offset += got;
-        }
+        return readWhole(scratch_.fd(), {});
     }
 
     std::optional<Error> placeAt(const fs::path& target) override {
@@ -451,33 +467,7 @@ platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) cons
     if (!opened.ok()) {
         return opened.error();
     }
-    FileDescriptor fd = std::move(opened.value());
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        return systemError(errno, file);
-    }
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            // The file may have grown since it was measured.
-            bytes.resize(bytes.size() + 65536);
-        }
-        ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return systemError(errno, file);
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-    return bytes;
+    return readWhole(opened.value().get(), file);
 }
 
 platform::Result<std::unique_ptr<platform::ReadableFile>> DesktopFileSystem::openForReading(
