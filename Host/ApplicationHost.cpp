@@ -1,13 +1,9 @@
 #include "Host/ApplicationHost.h"
 
-#include "Host/BrowserLauncher.h"
-#include "Host/ContainerLock.h"
-#include "Host/DesktopPlatform.h"
-#include "Host/HostedApplication.h"
-#include "Host/SignalWatcher.h"
-#include "Host/StdioHost.h"
-#include "Host/WebServer.h"
-#include "Host/WindowBinary.h"
+#include "Host/Process/BrowserLauncher.h"
+#include "Host/Process/RunningHost.h"
+#include "Host/Process/SignalWatcher.h"
+#include "Host/Process/WindowBinary.h"
 #include "Platform/Log.h"
 
 int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
@@ -50,90 +46,53 @@ int ApplicationHost::run(int argc, char** argv) {
         configuration_.transport = HostConfiguration::Transport::serve;
     }
     SignalWatcher::blockSignals();
-    auto lock = ContainerLock::acquire(configuration_.container);
-    if (!lock) {
-        return 1;
-    }
     return runWithoutWindow();
 }
 
 int ApplicationHost::runWithoutWindow() {
-    int exitStatus = 0;
-    auto desktop = DesktopPlatform::install(configuration_);
-    if (!desktop) {
+    auto host = RunningHost::start(configuration_, delegateClassName_);
+    if (!host) {
         return 1;
     }
-    auto& mainQueue = desktop->mainQueue();
-    auto& console = *desktop->services().console;
-    const auto& fileSystem = desktop->services().fileSystem;
-    auto application = HostedApplication::assemble(desktop->services(), mainQueue,
-                                                   delegateClassName_, configuration_);
-    if (!application) {
-        return 1;
-    }
-    const auto& bridge = application->bridge();
+    auto& mainQueue = host->mainQueue();
     auto quit = [&mainQueue] { mainQueue.stop(); };
-    std::shared_ptr<StdioHost> stdio;
-    std::unique_ptr<WebServer> web;
+    int exitStatus = 0;
     std::unique_ptr<BrowserLauncher> launcher;
     SignalWatcher signals(quit);
 
     mainQueue.async([&] {
-        application->launch();
+        host->application().launch();
         // Standard input carries requests in both modes; serving, its end does not stop the
         // server, and it lets a terminal or a test stand in for the operating system.
         bool serving = configuration_.transport == HostConfiguration::Transport::serve;
-        stdio = std::make_shared<StdioHost>(
-            bridge, application->hostRequests(), console, quit,
-            StdioHost::Options{0, configuration_.maxRequestBytes, std::chrono::seconds(30),
-                               !serving, fileSystem.get()});
-        bridge->addEventSink(stdio);
-        if (!serving) {
-            stdio->start();
-            return;
-        }
-        try {
-            web = std::make_unique<WebServer>(
-                bridge,
+        host->listenOnStandardInput(!serving, quit);
+        if (serving) {
+            auto* web = host->serve(
                 WebServer::Options{
                     configuration_.appDirectory, configuration_.clientDirectory,
                     configuration_.container, configuration_.port, configuration_.maxRequestBytes,
                     configuration_.maxConnections,
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(configuration_.headerTimeoutSeconds))});
-        } catch (const std::exception& error) {
-            platform::log(std::string("cannot serve: ") + error.what());
-            exitStatus = 1;
-            quit();
-            return;
+                        std::chrono::duration<double>(configuration_.headerTimeoutSeconds))},
+                "cannot serve");
+            if (web == nullptr) {
+                exitStatus = 1;
+                quit();
+                return;
+            }
+            host->platform().services().console->printLine(web->newAddress());
+            if (configuration_.openBrowser) {
+                launcher = std::make_unique<BrowserLauncher>(
+                    host->platform().services().fileSystem->directory(
+                        platform::Directory::temporary),
+                    web->port());
+                launcher->open(web->newAddress());
+            }
         }
-        // Artwork and songs the pages name by their own server's address, the shell fetches too.
-        desktop->allowOrigin(web->origin(), web->sessionCookie());
-        console.printLine(web->newAddress());
-        if (configuration_.openBrowser) {
-            launcher = std::make_unique<BrowserLauncher>(
-                desktop->services().fileSystem->directory(platform::Directory::temporary),
-                web->port());
-            launcher->open(web->newAddress());
-        }
-        stdio->start();
+        host->readStandardInput();
     });
     mainQueue.run();
-
-    // Quitting abandons whatever is in flight: nothing more is written, transfers stop and
-    // their temporary files go.
-    desktop->closeConsole();
-    if (stdio) {
-        stdio->stop();
-    }
-    if (web) {
-        web->stop();
-    }
-    desktop->stopTransfers();
-    bridge->stop();
-    // Last: until now a plugin call or an artwork completion could still publish, and the
-    // media controls observe every publication.
-    desktop.reset();
+    host->stop();
     return exitStatus;
 }
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string_view>
 
-#include "Host/HostConfiguration.h"
+#include "Host/Core/HostConfiguration.h"
 
 namespace host {
 

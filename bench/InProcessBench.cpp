@@ -8,7 +8,8 @@
 #include <random>
 
 #include "App/Bridge/Base64.h"
-#include "Host/MessageCodec.h"
+#include "Host/Core/MessageLine.h"
+#include "Host/Core/RequestParser.h"
 #include "Platform/Desktop/StandardOutputConsole.h"
 
 using host::MessageLine;

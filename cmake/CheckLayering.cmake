@@ -3,10 +3,11 @@
 #   App/                 App/ and the Platform/ interfaces
 #   Platform/            the Platform/ interfaces
 #   Platform/Desktop/    the Platform/ interfaces and Platform/Desktop/
-#   Host/                Host/, App/Bridge/ and the Platform/ interfaces; its one wiring place
-#                        also Platform/Desktop/
+#   Host/Core/           Host/Core/, App/Bridge/ and the Platform/ interfaces: the bridge knows no
+#                        transport; its one wiring place also Platform/Desktop/
+#   Host/ elsewhere      Host/, App/Bridge/ and the Platform/ interfaces
 set(interfaces "Platform/[^/]+$")
-set(wiring "Host/DesktopPlatform.cpp")
+set(wiring "Host/Core/PlatformWiring.cpp")
 
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}"
     "${SOURCE_DIR}/App/*.h" "${SOURCE_DIR}/App/*.cpp"
@@ -22,7 +23,9 @@ foreach(source IN LISTS sources)
     elseif(source MATCHES "^Platform/")
         set(allowed "^${interfaces}")
     elseif(source STREQUAL wiring)
-        set(allowed "^(Host/|App/Bridge/|Platform/Desktop/|${interfaces})")
+        set(allowed "^(Host/Core/|App/Bridge/|Platform/Desktop/|${interfaces})")
+    elseif(source MATCHES "^Host/Core/")
+        set(allowed "^(Host/Core/|App/Bridge/|${interfaces})")
     else()
         set(allowed "^(Host/|App/Bridge/|${interfaces})")
     endif()

@@ -1,11 +1,11 @@
 // A long line read in pieces: whatever the stager keeps and stages, the request the parser reads
-// from it, once its staged option is attached, must be the one the whole line makes.
+// from it, once its staged option is given back as text, must be the one the whole line makes.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "Host/LineStager.h"
+#include "Host/Stdio/LineStager.h"
 #include "Platform/Desktop/DesktopFileSystem.h"
 #include "TemporaryDirectory.h"
 
@@ -43,7 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     stager.settle(*kept.request);
     CAPPluginCall call("1", "m", kept.request->options, std::make_shared<NoResponder>());
-    stager.attachTo(call);
+    if (auto carried = stager.takeCarried()) {
+        call.attachPayload(std::move(carried->key), std::move(carried->payload));
+    }
+    call.settlePayload(std::nullopt);  // a method that takes no bytes reads its options as text
     if (call.options() != whole.request->options ||
         kept.request->members != whole.request->members) {
         std::abort();

@@ -13,15 +13,15 @@
 
 #include "App/AppDelegate.h"
 #include "Fakes/FakeServices.h"
-#include "Host/HostConfiguration.h"
-#include "Host/HostedApplication.h"
-#include "Host/StdioHost.h"
+#include "Host/Core/AssembledApplication.h"
+#include "Host/Core/HostConfiguration.h"
+#include "Host/Stdio/StdioHost.h"
 #include "Platform/Desktop/CommandFileOpener.h"
 #include "Platform/Desktop/DesktopFileSystem.h"
 #include "Platform/SerialQueue.h"
 
+using host::AssembledApplication;
 using host::HostConfiguration;
-using host::HostedApplication;
 using host::StdioHost;
 
 namespace {
@@ -54,7 +54,7 @@ struct Host {
         services.fileOpener = std::make_shared<CommandFileOpener>(std::nullopt, mainQueue);
         services.console = console;
         mainThread = std::thread([this] { mainQueue->run(); });
-        application = HostedApplication::assemble(
+        application = AssembledApplication::assemble(
             services, *mainQueue, AppDelegate::runtimeClass.name(), HostConfiguration());
         mainQueue->sync([&] { application->launch(); });
     }
@@ -88,7 +88,7 @@ struct Host {
     std::shared_ptr<NullConsole> console = std::make_shared<NullConsole>();
     platform::Services services;
     std::thread mainThread;
-    std::unique_ptr<HostedApplication> application;
+    std::unique_ptr<AssembledApplication> application;
 };
 
 }  // namespace

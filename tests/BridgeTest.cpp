@@ -6,7 +6,8 @@
 
 #include "App/Bridge/CAPPluginCall.h"
 #include "Fakes/FakeConsole.h"
-#include "Host/MessageCodec.h"
+#include "Host/Core/MessageLine.h"
+#include "Host/Core/RequestParser.h"
 
 using host::MessageLine;
 using testing::ElementsAre;

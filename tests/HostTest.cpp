@@ -4,8 +4,8 @@
 
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeServices.h"
-#include "Host/Bridge.h"
-#include "Host/HostConfiguration.h"
+#include "Host/Core/Bridge.h"
+#include "Host/Core/HostConfiguration.h"
 
 namespace {
 

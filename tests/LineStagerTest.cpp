@@ -4,7 +4,7 @@
 
 #include "App/Bridge/Base64.h"
 #include "FileContents.h"
-#include "Host/LineStager.h"
+#include "Host/Stdio/LineStager.h"
 #include "Platform/Desktop/DesktopFileSystem.h"
 #include "PluginRequest.h"
 #include "ShellProcess.h"
@@ -111,11 +111,10 @@ TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsI
             auto request = parsed(kept);
             stager->settle(request);
             EXPECT_EQ(request.options, (JSObject{{"filename", "a"}}));
-            auto call = callFor(request);
-            stager->attachTo(call);
-            auto staged = call.takeStaged("data");
-            ASSERT_TRUE(staged);
-            EXPECT_EQ(staged->content().value(), bytes);
+            auto carried = stager->takeCarried();
+            ASSERT_TRUE(carried);
+            EXPECT_EQ(carried->key, "data");
+            EXPECT_EQ(carried->payload.base64Text().value(), text);
         }
     }
     std::string bytes = randomBytes(3000);
@@ -123,30 +122,31 @@ TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsI
     auto stager = fed(writeLine(text), 100);
     auto request = parsed(stager->takeLine());
     stager->settle(request);
+    // A method that takes no bytes reads the option as its text.
     auto call = callFor(request);
-    stager->attachTo(call);
+    auto carried = stager->takeCarried();
+    ASSERT_TRUE(carried);
+    call.attachPayload(std::move(carried->key), std::move(carried->payload));
+    call.settlePayload(std::nullopt);
     EXPECT_EQ(call.getString("data"), text);
-    EXPECT_EQ(call.takeStaged("data"), nullptr);
+    EXPECT_FALSE(call.takePayload("data"));
     EXPECT_TRUE(scratchIsEmpty());
 
     // Even an option named by the empty string.
     stager = fed(R"({"plugin":"P","method":"m","options":{"":")" + text + R"("}})", 100);
     request = parsed(stager->takeLine());
     stager->settle(request);
-    call = callFor(request);
-    stager->attachTo(call);
-    auto staged = call.takeStaged("");
-    ASSERT_TRUE(staged);
-    EXPECT_EQ(staged->content().value(), bytes);
-    staged.reset();
+    carried = stager->takeCarried();
+    ASSERT_TRUE(carried);
+    EXPECT_EQ(carried->key, "");
+    EXPECT_EQ(carried->payload.base64Text().value(), text);
+    carried.reset();
 
     stager = fed(writeLine(text), 100);
     request = parsed(stager->takeLine());
     stager->settle(request);
-    call = callFor(request);
-    stager->attachTo(call);
     fs::create_directories(container / "Documents");
-    ASSERT_FALSE(call.takeStaged("data")->placeAt(container / "Documents/a"));
+    ASSERT_FALSE(stager->takeCarried()->payload.placeAt(files, container / "Documents/a"));
     EXPECT_EQ(readWhole(container / "Documents/a"), bytes);
     EXPECT_TRUE(scratchIsEmpty());
 }
@@ -198,10 +198,8 @@ TEST_F(LineStagerTest, AStagedValueThatIsNoOptionGetsItsTextBackAndAReplacedOneI
     stager = fed(repeated, 10);
     request = parsed(stager->takeLine());
     stager->settle(request);
-    auto call = callFor(request);
-    stager->attachTo(call);
-    EXPECT_EQ(call.takeStaged("data"), nullptr);
-    EXPECT_EQ(call.getString("data"), "x");
+    EXPECT_FALSE(stager->takeCarried());
+    EXPECT_EQ(request.options["data"], "x");
     stager.reset();
     EXPECT_TRUE(scratchIsEmpty());
 }

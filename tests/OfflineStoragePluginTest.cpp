@@ -40,7 +40,12 @@ protected:
 
     CAPCallResult call(Method method, JSObject options = JSObject::object()) {
         std::size_t before = bridge->answers().size();
-        ((*plugin).*method)(CAPPluginCall("1", "m", std::move(options), bridge));
+        CAPPluginCall pluginCall("1", "m", std::move(options), bridge);
+        // As the bridge does before these methods run: their "data" is a payload.
+        bool takesBytes = method == &P::writeFile || method == &P::writeTempFile;
+        pluginCall.settlePayload(takesBytes ? std::optional<std::string_view>("data")
+                                            : std::nullopt);
+        ((*plugin).*method)(pluginCall);
         auto answers = bridge->answers();
         EXPECT_EQ(answers.size(), before + 1) << "answered exactly once";
         return answers.back().second;

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "Host/FileReply.h"
-#include "Host/LogThrottle.h"
-#include "Host/WebAccess.h"
+#include "Host/Web/FileReply.h"
+#include "Host/Web/LogThrottle.h"
+#include "Host/Web/WebAccess.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;

@@ -8,21 +8,21 @@
 #include "Eventually.h"
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeServices.h"
-#include "Host/GlibMainQueue.h"
-#include "Host/MessageCodec.h"
-#include "Host/PageRequests.h"
+#include "Host/Core/MessageLine.h"
+#include "Host/Core/RequestRouter.h"
+#include "Host/Window/GlibMainQueue.h"
 
 using testing::ElementsAre;
 
 namespace {
 
-TEST(PageRequestsTest, CallsGoToTheBridgeAndAnythingElseIsAnsweredAtOnce) {
+TEST(RequestRouterTest, CallsGoToTheBridgeAndAnythingElseIsAnsweredAtOnce) {
     host::RuntimeClassTable classes;
     FakeServices fakes;
     auto bridge = std::make_shared<host::Bridge>(classes, fakes.services(),
                                                  std::vector<std::string>{"OfflineStoragePlugin"});
     bridge->loadWebApplication();
-    host::PageRequests requests(bridge);
+    host::RequestRouter requests(bridge, nullptr);
     const std::vector<std::pair<std::string, std::string>> table = {
         {"not json", R"({"id":null,"ok":false,"message":"Malformed request: not JSON"})"},
         // A page is no operating system: it cannot stand in for the media keys or quit.

@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
 #ifdef MUSICSHELL_SANITIZED
         GTEST_SKIP() << "GTK and WebKit are not built for the sanitizers; the bridge glue is "
-                        "covered by PageRequestsTest and GlibMainQueueTest";
+                        "covered by RequestRouterTest and GlibMainQueueTest";
 #endif
         fs::copy(fs::path(MUSICSHELL_SOURCE_DIR) / "tests/window-page", app);
         fs::copy_file(fs::path(MUSICSHELL_SOURCE_DIR) / "web/demo/tracks/morning.wav",

@@ -22,10 +22,8 @@ struct CAPPluginCall::State {
     JSObject options;
     std::shared_ptr<CAPCallResponder> responder;
     std::atomic<bool> finished{false};
-    std::string bytesKey;
-    std::optional<std::string> bytes;
-    std::string stagedKey;
-    std::unique_ptr<platform::StagedFile> staged;
+    std::optional<std::string> payloadKey;
+    std::optional<CAPPayload> payload;
 
     ~State() {
         if (!finished.load()) {
@@ -53,7 +51,6 @@ const std::string& CAPPluginCall::methodName() const {
 }
 
 const JSObject& CAPPluginCall::options() const {
-    restoreStagedText(state_->stagedKey);
     return state_->options;
 }
 
@@ -68,7 +65,6 @@ constexpr double twoToThe63 = 9223372036854775808.0;
 }  // namespace
 
 std::optional<std::string_view> CAPPluginCall::getString(std::string_view key) const {
-    restoreStagedText(key);
     const JSObject* value = member(state_->options, key);
     if (value == nullptr || !value->is_string()) {
         return std::nullopt;
@@ -109,53 +105,57 @@ std::optional<double> CAPPluginCall::getDouble(std::string_view key) const {
     return value->get<double>();
 }
 
-std::optional<std::string> CAPPluginCall::takeString(std::string_view key) const {
-    restoreStagedText(key);
+std::optional<CAPPayload> CAPPluginCall::takePayload(std::string_view key) const {
+    if (state_->payloadKey != key) {
+        return std::nullopt;
+    }
+    return std::exchange(state_->payload, std::nullopt);
+}
+
+void CAPPluginCall::attachPayload(std::optional<std::string> key, CAPPayload payload) {
+    state_->payloadKey = std::move(key);
+    state_->payload = std::move(payload);
+}
+
+void CAPPluginCall::settlePayload(std::optional<std::string_view> key) const {
+    auto& state = *state_;
+    if (state.payload && !state.payloadKey) {
+        if (!key) {
+            state.payload.reset();  // bytes for a method that takes none
+            return;
+        }
+        state.payloadKey = *key;
+    }
+    if (state.payload && state.payloadKey != key) {
+        restorePayloadText();
+    } else if (!state.payload && key) {
+        decodePayloadText(*key);
+    }
+}
+
+void CAPPluginCall::restorePayloadText() const {
+    auto text = state_->payload->base64Text();
+    state_->payload.reset();
+    if (!text.ok()) {
+        platform::log("call " + state_->callbackId + ": staged " + *state_->payloadKey +
+                      " unreadable: " + text.error().description);
+        return;
+    }
+    state_->options[*state_->payloadKey] = std::move(text.value());
+}
+
+void CAPPluginCall::decodePayloadText(std::string_view key) const {
     auto found = state_->options.find(key);
     if (found == state_->options.end() || !found->is_string()) {
-        return std::nullopt;
+        return;
     }
+    // Decoded where it lies: a file in base64 is the largest text a call carries.
     std::string text = std::move(found->get_ref<std::string&>());
     state_->options.erase(found);
-    return text;
-}
-
-std::optional<std::string> CAPPluginCall::takeBytes(std::string_view key) const {
-    if (state_->bytesKey != key) {
-        return std::nullopt;
+    if (base64::decodeInPlace(text)) {
+        state_->payloadKey = key;
+        state_->payload.emplace(std::move(text));
     }
-    return std::exchange(state_->bytes, std::nullopt);
-}
-
-void CAPPluginCall::attachBytes(std::string key, std::string bytes) {
-    state_->bytesKey = std::move(key);
-    state_->bytes = std::move(bytes);
-}
-
-std::unique_ptr<platform::StagedFile> CAPPluginCall::takeStaged(std::string_view key) const {
-    if (state_->stagedKey != key) {
-        return nullptr;
-    }
-    return std::move(state_->staged);
-}
-
-void CAPPluginCall::attachStaged(std::string key, std::unique_ptr<platform::StagedFile> bytes) {
-    state_->stagedKey = std::move(key);
-    state_->staged = std::move(bytes);
-}
-
-void CAPPluginCall::restoreStagedText(std::string_view key) const {
-    if (!state_->staged || state_->stagedKey != key) {
-        return;
-    }
-    auto staged = std::move(state_->staged);
-    auto bytes = staged->content();
-    if (!bytes.ok()) {
-        platform::log("call " + state_->callbackId + ": staged " + state_->stagedKey +
-                      " unreadable: " + bytes.error().description);
-        return;
-    }
-    state_->options[state_->stagedKey] = base64::encode(bytes.value());
 }
 
 void CAPPluginCall::resolve() const {

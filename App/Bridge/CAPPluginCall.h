@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "App/Bridge/CAPPayload.h"
 #include "App/Bridge/JSObject.h"
 #include "Platform/FileSystem.h"
 
@@ -67,21 +68,16 @@ public:
     std::optional<std::int64_t> getInt(std::string_view key) const;
     // Any number.
     std::optional<double> getDouble(std::string_view key) const;
-    // Text only, moved out of the call, so a method can work on a large argument in place;
-    // the key reads as absent afterwards. Only for the method that runs the call.
-    std::optional<std::string> takeString(std::string_view key) const;
-    // Raw bytes a transport handed over for an argument instead of its base64 text (a page's
-    // binary message); moved out of the call. Only for the method that runs the call.
-    std::optional<std::string> takeBytes(std::string_view key) const;
-    // For the transport, before the call is delivered.
-    void attachBytes(std::string key, std::string bytes);
-    // The bytes of an argument's base64 text, decoded by the transport as the text arrived and
-    // staged on disk, so a large file is stored without ever being held. The argument reads as
-    // that text all the same, encoded again when first asked for. Moved out of the call by
-    // `takeStaged`, only for the method that runs the call.
-    std::unique_ptr<platform::StagedFile> takeStaged(std::string_view key) const;
-    // For the transport, before the call is delivered.
-    void attachStaged(std::string key, std::unique_ptr<platform::StagedFile> bytes);
+    // The bytes of the method's payload argument (see CAPPayload), moved out of the call; nothing
+    // when the argument is missing or is not valid base64. Only for the method that runs the call.
+    std::optional<CAPPayload> takePayload(std::string_view key) const;
+    // For the transport, before the call is delivered: bytes it carried for argument `key`
+    // (nothing: the method's payload argument, whatever its name) instead of base64 text.
+    void attachPayload(std::optional<std::string> key, CAPPayload payload);
+    // For the bridge, before the method runs, `key` naming the method's payload argument, if it
+    // takes one: base64 text there becomes the payload's bytes, and bytes a transport attached
+    // for any other argument become its text again.
+    void settlePayload(std::optional<std::string_view> key) const;
 
     void resolve() const;
     void resolve(JSObject data) const;
@@ -96,8 +92,10 @@ private:
     void finish(CAPCallResult result) const;
     // True for the first finish only.
     bool claimFinish() const;
-    // Puts the text of staged bytes among the options, for a method that reads it as text.
-    void restoreStagedText(std::string_view key) const;
+    // The attached bytes become their argument's base64 text again.
+    void restorePayloadText() const;
+    // The argument's base64 text becomes the payload's bytes; invalid text is dropped.
+    void decodePayloadText(std::string_view key) const;
 
     std::shared_ptr<State> state_;
 };

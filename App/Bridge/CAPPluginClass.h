@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,16 +10,21 @@
 #include "App/Bridge/CAPPluginCall.h"
 #include "Platform/RuntimeClass.h"
 
-// A method the web application may call, by its plain name.
+// A method the web application may call, by its plain name, and the name of its payload
+// argument, if it takes bytes (see CAPPayload).
 struct CAPPluginMethod {
     std::string_view name;
     void (*invoke)(CAPPlugin& plugin, const CAPPluginCall& call);
+    std::optional<std::string_view> payload;
 
     template <class Plugin, void (Plugin::*Method)(const CAPPluginCall&)>
-    static CAPPluginMethod of(std::string_view name) {
-        return {name, [](CAPPlugin& plugin, const CAPPluginCall& call) {
+    static CAPPluginMethod of(std::string_view name,
+                              std::optional<std::string_view> payload = std::nullopt) {
+        return {name,
+                [](CAPPlugin& plugin, const CAPPluginCall& call) {
                     (static_cast<Plugin&>(plugin).*Method)(call);
-                }};
+                },
+                payload};
     }
 };
 

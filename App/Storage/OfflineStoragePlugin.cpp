@@ -13,7 +13,8 @@ namespace {
 const CAPPluginClass runtimeClass(
     "OfflineStoragePlugin", &createPlugin<OfflineStoragePlugin>,
     {
-        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::writeFile>("writeFile"),
+        CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::writeFile>("writeFile",
+                                                                                    "data"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::readFile>("readFile"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::deleteFile>("deleteFile"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::fileExists>("fileExists"),
@@ -22,7 +23,7 @@ const CAPPluginClass runtimeClass(
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getDeviceId>(
             "getDeviceId"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::writeTempFile>(
-            "writeTempFile"),
+            "writeTempFile", "data"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::cleanTempFiles>(
             "cleanTempFiles"),
         CAPPluginMethod::of<OfflineStoragePlugin, &OfflineStoragePlugin::getFreeSpace>(
@@ -152,35 +153,10 @@ std::optional<fs::path> OfflineStoragePlugin::storedFile(const CAPPluginCall& ca
     return offlineDirectory() / *name;
 }
 
-std::optional<OfflineStoragePlugin::Data> OfflineStoragePlugin::decodedData(
-    const CAPPluginCall& call) {
-    if (auto staged = call.takeStaged("data")) {
-        return Data{std::move(staged), {}};
-    }
-    if (auto bytes = call.takeBytes("data")) {
-        return Data{nullptr, std::move(*bytes)};
-    }
-    auto text = call.takeString("data");
-    if (!text || !base64::decodeInPlace(*text)) {
-        return std::nullopt;
-    }
-    return Data{nullptr, std::move(*text)};
-}
-
-std::optional<platform::Error> OfflineStoragePlugin::store(Data& data, const fs::path& file) const {
-    if (data.staged) {
-        return data.staged->placeAt(file);
-    }
-    return platform().fileSystem->writeAtomically(file, data.bytes);
-}
-
 void OfflineStoragePlugin::writeFile(const CAPPluginCall& call) {
     auto name = call.getString("filename");
-    std::optional<Data> data;
-    if (name) {
-        data = decodedData(call);
-    }
-    if (!data) {
+    auto data = call.takePayload("data");
+    if (!name || !data) {
         call.reject("filename and data required");
         return;
     }
@@ -189,7 +165,7 @@ void OfflineStoragePlugin::writeFile(const CAPPluginCall& call) {
         return;
     }
     fs::path file = offlineDirectory() / *name;
-    if (auto error = store(*data, file)) {
+    if (auto error = data->placeAt(*platform().fileSystem, file)) {
         call.reject("Write failed: " + error->description);
         return;
     }
@@ -318,7 +294,7 @@ void OfflineStoragePlugin::getDeviceId(const CAPPluginCall& call) {
 }
 
 void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
-    auto data = decodedData(call);
+    auto data = call.takePayload("data");
     if (!data) {
         call.reject("data required");
         return;
@@ -332,7 +308,7 @@ void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
     std::string name = "temp_" + files.makeUUID() + "." + extension;
     fs::path file = offlineTempDirectory() / name;
     // Written whole or not at all, so a full disk leaves no truncated scratch file.
-    if (auto error = store(*data, file)) {
+    if (auto error = data->placeAt(*platform().fileSystem, file)) {
         call.reject("Temp write failed: " + error->description);
         return;
     }

@@ -32,18 +32,6 @@ private:
     // The store and scratch folders, worked out anew on every use and made again when missing.
     std::filesystem::path offlineDirectory() const;
     std::filesystem::path offlineTempDirectory() const;
-    // A call's "data" as bytes: staged on disk by the transport as they arrived, or in memory.
-    struct Data {
-        std::unique_ptr<platform::StagedFile> staged;
-        std::string bytes;
-    };
-    // The call's "data": the bytes the transport staged, the bytes a page sent as they are, or its
-    // text decoded where it lies, so a large file is held once at most; nothing when it is absent
-    // or not strict base64.
-    static std::optional<Data> decodedData(const CAPPluginCall& call);
-    // Stores the data as `file`, whole or not at all.
-    [[nodiscard]] std::optional<platform::Error> store(Data& data,
-                                                       const std::filesystem::path& file) const;
     // The stored file a call names, or nothing after rejecting the call.
     std::optional<std::filesystem::path> storedFile(const CAPPluginCall& call) const;
 };

@@ -1,0 +1,140 @@
+#include "Host/Core/HostConfiguration.h"
+
+#include <cstdlib>
+
+#include <CLI/CLI.hpp>
+
+namespace host {
+
+std::filesystem::path HostConfiguration::defaultContainer() {
+    if (const char* container = std::getenv("MUSICSHELL_CONTAINER"); container && *container) {
+        return container;
+    }
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
+        return std::filesystem::path(data) / "musicshell";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : ".") / ".local" / "share" / "musicshell";
+}
+
+std::filesystem::path HostConfiguration::webDirectory() {
+    std::error_code error;
+    auto binary = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        // From bin/musicshell, or from the window's libexec/musicshell/musicshell-window.
+        for (const auto& prefix : {binary.parent_path().parent_path(),
+                                   binary.parent_path().parent_path().parent_path()}) {
+            auto installed = prefix / "share/musicshell/web";
+            if (std::filesystem::is_regular_file(installed / "musicshell-bridge.js", error)) {
+                return installed;
+            }
+        }
+    }
+    return MUSICSHELL_WEB_DIRECTORY;
+}
+
+std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& exitStatus) {
+    CLI::App app{"musicshell: the native shell of a hybrid music player"};
+    app.set_version_flag("--version", MUSICSHELL_VERSION);
+    app.require_subcommand(0, 1);
+
+    HostConfiguration configuration;
+    configuration.transport = HostConfiguration::Transport::window;
+    configuration.clientDirectory = HostConfiguration::webDirectory();
+    std::string container;
+    std::string opener;
+    std::string url;
+    std::string appDirectory = (configuration.clientDirectory / "demo").string();
+    long stallSeconds = configuration.downloadStallWindow.count();
+    std::uint64_t maxDownloadBytes = 0;
+    auto addAppOption = [&](CLI::App* command) {
+        command->add_option("--app", appDirectory,
+                            "The web application's folder (default: the bundled demo)");
+    };
+    auto addWindowOptions = [&](CLI::App* command) {
+        addAppOption(command);
+        command->add_flag("--inspect", configuration.inspector,
+                          "Offer the web inspector in the window");
+    };
+    auto addCommonOptions = [&](CLI::App* command) {
+        command->add_option("--container", container,
+                            "The application container (default: $MUSICSHELL_CONTAINER, else "
+                            "$XDG_DATA_HOME/musicshell)");
+        command->add_option("--opener", opener,
+                            "Command that opens downloaded update packages, run as CMD PATH");
+        command
+            ->add_option("--max-request-bytes", configuration.maxRequestBytes,
+                         "Largest request accepted")
+            // Standard input reserves address space for the largest request.
+            ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 36))
+            ->capture_default_str();
+        command
+            ->add_option("--download-stall-seconds", stallSeconds,
+                         "Fail a download that averages under 1 KiB a second for this long")
+            ->capture_default_str()
+            ->check(CLI::PositiveNumber);
+        command->add_option("--max-download-bytes", maxDownloadBytes,
+                            "Largest download accepted (default: as free space allows)");
+    };
+    app.footer(
+        "Without a subcommand the web application opens in a window of its own (one per "
+        "container: a second launch hands its URL to the first).");
+    addCommonOptions(&app);
+    addWindowOptions(&app);
+    app.add_option("url", url, "A URL to hand to the application, e.g. musicshell://album/7");
+    auto* open = app.add_subcommand("open", "Hand a URL to the application in its window");
+    addCommonOptions(open);
+    addWindowOptions(open);
+    open->add_option("url", url, "The URL")->required();
+    auto* stdio = app.add_subcommand(
+        "stdio",
+        "Read requests on standard input and answer on standard output, a JSON object a line");
+    addCommonOptions(stdio);
+    auto* serve = app.add_subcommand(
+        "serve",
+        "Serve the web application on 127.0.0.1 and bridge its plugin calls over a WebSocket");
+    addCommonOptions(serve);
+    addAppOption(serve);
+    serve->add_option("--port", configuration.port, "Port to listen on (default: any free port)");
+    serve->add_flag("--open", configuration.openBrowser,
+                    "Open the address in the desktop's browser");
+    serve
+        ->add_option("--max-connections", configuration.maxConnections,
+                     "Connections served at once; more wait until one closes")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    serve
+        ->add_option("--header-timeout", configuration.headerTimeoutSeconds,
+                     "Seconds a connection has to send a request's headers")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        exitStatus = app.exit(error);
+        return std::nullopt;
+    }
+    if (serve->parsed()) {
+        configuration.transport = HostConfiguration::Transport::serve;
+    } else if (stdio->parsed()) {
+        configuration.transport = HostConfiguration::Transport::stdio;
+    }
+    if (!url.empty()) {
+        configuration.url = url;
+    }
+    configuration.appDirectory = std::filesystem::absolute(appDirectory);
+    configuration.container = container.empty() ? HostConfiguration::defaultContainer()
+                                                : std::filesystem::path(container);
+    configuration.container = std::filesystem::absolute(configuration.container);
+    if (!opener.empty()) {
+        configuration.opener = opener;
+    }
+    configuration.downloadStallWindow = std::chrono::seconds(stallSeconds);
+    if (maxDownloadBytes > 0) {
+        configuration.maxDownloadBytes = maxDownloadBytes;
+    }
+    return configuration;
+}
+
+}  // namespace host

@@ -1,0 +1,102 @@
+#include "Host/Process/BrowserLauncher.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "Platform/Log.h"
+#include "Platform/SpawnProcess.h"
+
+namespace host {
+
+namespace {
+// The browser and its arguments for a page: Chromium in an app window whose media keys and
+// media session stay ours, else whatever the desktop opens pages with.
+std::optional<std::vector<std::string>> browserCommand(const std::string& url) {
+    for (const char* chromium : {"chromium", "chromium-browser"}) {
+        if (auto program = platform::findProgram(chromium)) {
+            return std::vector<std::string>{
+                *program, "--app=" + url,
+                "--disable-features=HardwareMediaKeyHandling,MediaSessionService"};
+        }
+    }
+    if (auto opener = platform::findProgram("xdg-open")) {
+        return std::vector<std::string>{*opener, url};
+    }
+    return std::nullopt;
+}
+
+std::string percentEncoded(const std::string& path) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += digits[c >> 4];
+            encoded += digits[c & 15];
+        }
+    }
+    return encoded;
+}
+}  // namespace
+
+BrowserLauncher::BrowserLauncher(std::filesystem::path pageDirectory, unsigned short port)
+    : page_(std::move(pageDirectory) / ("open-" + std::to_string(port) + ".html")) {}
+
+BrowserLauncher::~BrowserLauncher() {
+    if (starter_.joinable()) {
+        starter_.join();
+    }
+    ::unlink(page_.c_str());
+}
+
+void BrowserLauncher::open(const std::string& address) {
+    if (!writePage(address)) {
+        return;
+    }
+    auto command = browserCommand(pageURL());
+    if (!command) {
+        platform::log("no browser to open here: open the address by hand");
+        return;
+    }
+    starter_ = std::thread([command = std::move(*command)] {
+        if (int error = platform::startDetached(command)) {
+            platform::log(std::string("cannot start the browser: ") + std::strerror(error));
+        }
+    });
+}
+
+bool BrowserLauncher::writePage(const std::string& address) const {
+    // A page left by a killed run, or anything planted in its place, goes first: the new one is
+    // made afresh, readable by the user alone.
+    ::unlink(page_.c_str());
+    int fd = ::open(page_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        platform::log("cannot write the page that opens the browser: " +
+                      std::string(std::strerror(errno)));
+        return false;
+    }
+    std::string page =
+        "<!doctype html><meta charset=\"utf-8\"><title>musicshell</title>"
+        "<meta name=\"referrer\" content=\"no-referrer\">"
+        "<meta http-equiv=\"refresh\" content=\"0; url=" +
+        address + "\"><script>location.replace(\"" + address + "\")</script>";
+    bool written = ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+    ::close(fd);
+    if (!written) {
+        platform::log("cannot write the page that opens the browser");
+    }
+    return written;
+}
+
+std::string BrowserLauncher::pageURL() const {
+    return "file://" + percentEncoded(page_.string());
+}
+
+}  // namespace host

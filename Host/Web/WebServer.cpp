@@ -1,0 +1,144 @@
+#include "Host/Web/WebServer.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "Host/Web/WebAccess.h"
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+namespace host {
+
+namespace {
+// After a failed accept, most likely for want of descriptors: long enough not to spin, short
+// enough that a page hardly notices once one is free.
+constexpr auto acceptRetryDelay = std::chrono::milliseconds(100);
+
+// Lines a stranger can make the server log: a few a second, however many the causes.
+constexpr std::size_t strangerLogLines = 10;
+constexpr auto strangerLogInterval = std::chrono::seconds(1);
+// Long enough for a page to reload, short enough that the widget soon stops its clock.
+constexpr auto pageGrace = std::chrono::seconds(3);
+}  // namespace
+
+struct WebServer::Listener : std::enable_shared_from_this<Listener> {
+    Listener(asio::io_context& context, std::shared_ptr<const WebServerSettings> serverSettings,
+             unsigned short port, std::size_t connectionLimit)
+        : acceptor(context, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)),
+          retryTimer(context),
+          settings(std::move(serverSettings)),
+          maxConnections(connectionLimit) {}
+
+    void accept() {
+        if (openConnections >= maxConnections) {
+            // Accepting again is up to the connection that closes next.
+            waitingForSlot = true;
+            log.log("web: " + std::to_string(openConnections) +
+                    " connections open, the most allowed; new ones wait until one closes");
+            return;
+        }
+        acceptor.async_accept(
+            [self = shared_from_this()](boost::system::error_code error, tcp::socket socket) {
+                if (error == asio::error::operation_aborted) {
+                    return;
+                }
+                if (error) {
+                    self->retryLater(error);
+                    return;
+                }
+                // Calls and answers are small messages that should not wait for more to send.
+                boost::system::error_code ignored;
+                socket.set_option(tcp::no_delay(true), ignored);
+                std::make_shared<HttpSession>(std::move(socket), self->settings, self->takeSlot())
+                    ->run();
+                self->accept();
+            });
+    }
+
+    // The pending connection stays queued in the kernel until then.
+    void retryLater(boost::system::error_code error) {
+        log.log("web: cannot accept a connection (" + error.message() + "); trying again shortly");
+        retryTimer.expires_after(acceptRetryDelay);
+        retryTimer.async_wait([self = shared_from_this()](boost::system::error_code timerError) {
+            if (!timerError) {
+                self->accept();
+            }
+        });
+    }
+
+    ConnectionSlot takeSlot() {
+        ++openConnections;
+        return ConnectionSlot(nullptr, [weak = weak_from_this()](void*) {
+            if (auto self = weak.lock()) {
+                self->releaseSlot();
+            }
+        });
+    }
+
+    void releaseSlot() {
+        --openConnections;
+        if (waitingForSlot) {
+            waitingForSlot = false;
+            accept();
+        }
+    }
+
+    tcp::acceptor acceptor;
+    asio::steady_timer retryTimer;
+    std::shared_ptr<const WebServerSettings> settings;
+    std::size_t maxConnections;
+    std::size_t openConnections = 0;
+    bool waitingForSlot = false;
+    LogThrottle log{strangerLogLines, strangerLogInterval};
+};
+
+WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
+    : settings_(std::make_shared<WebServerSettings>()),
+      context_(std::make_unique<asio::io_context>(1)) {
+    settings_->appDirectory = std::move(options.appDirectory);
+    settings_->clientDirectory = std::move(options.clientDirectory);
+    settings_->container = std::move(options.container);
+    settings_->tokens = std::make_shared<LoginTokens>();
+    settings_->sessionSecret = web_access::randomToken();
+    settings_->maxMessageBytes = options.maxMessageBytes;
+    settings_->headerTimeout = options.headerTimeout;
+    presence_ = std::make_shared<PagePresence>(context_->get_executor(), bridge, pageGrace);
+    settings_->presence = presence_;
+    settings_->bridge = std::move(bridge);
+    settings_->refusalLog = std::make_shared<LogThrottle>(strangerLogLines, strangerLogInterval);
+    listener_ =
+        std::make_shared<Listener>(*context_, settings_, options.port, options.maxConnections);
+    settings_->port = listener_->acceptor.local_endpoint().port();
+    settings_->cookieName = "musicshell-" + std::to_string(settings_->port);
+    listener_->accept();
+    thread_ = std::thread([this] { context_->run(); });
+}
+
+WebServer::~WebServer() {
+    stop();
+    // Its timer belongs to the I/O context, which must outlive it.
+    presence_.reset();
+}
+
+std::string WebServer::newAddress() {
+    return origin() + "/?token=" + settings_->tokens->issue();
+}
+
+std::string WebServer::origin() const {
+    return "http://127.0.0.1:" + std::to_string(settings_->port);
+}
+
+std::string WebServer::sessionCookie() const {
+    return settings_->cookie();
+}
+
+void WebServer::stop() {
+    context_->stop();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+}  // namespace host

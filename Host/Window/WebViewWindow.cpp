@@ -1,0 +1,194 @@
+#include "Host/Window/WebViewWindow.h"
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include "Host/Core/MessageLine.h"
+#include "Host/Core/RequestParser.h"
+#include "Host/Window/ScriptMessageReply.h"
+#include "Platform/Log.h"
+
+namespace host {
+
+namespace {
+constexpr const char* channelName = "musicshell";
+// The bridge client defines this function when it finds the script-message channel.
+constexpr const char* receiveScript = "window.__musicshellReceive(message)";
+
+bool hasScheme(const std::string& uri, std::string_view scheme) {
+    return uri.size() > scheme.size() && uri.compare(0, scheme.size(), scheme) == 0 &&
+           uri[scheme.size()] == ':';
+}
+
+// Links that the desktop hands to the user's browser or mail program.
+bool opensOutside(const std::string& uri) {
+    return hasScheme(uri, "http") || hasScheme(uri, "https") || hasScheme(uri, "mailto");
+}
+}  // namespace
+
+WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge> bridge,
+                             std::shared_ptr<platform::MainQueue> mainQueue,
+                             std::shared_ptr<platform::LinkOpener> links, Options options,
+                             Handlers handlers)
+    : mainQueue_(std::move(mainQueue)),
+      options_(std::move(options)),
+      handlers_(std::move(handlers)),
+      requests_(std::move(bridge), nullptr),
+      links_(std::move(links)) {
+    // Nothing of the web view is kept on disk: the application keeps its data in its container.
+    WebKitNetworkSession* session = webkit_network_session_new_ephemeral();
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    webkit_user_content_manager_register_script_message_handler_with_reply(content, channelName,
+                                                                           nullptr);
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_developer_extras(settings, options_.inspector);
+    // A music player starts playing when its user asks, from the media keys too.
+    WebKitWebsitePolicies* policies =
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    webView_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session,
+                                            "user-content-manager", content, "settings", settings,
+                                            "website-policies", policies, nullptr));
+    g_object_unref(session);
+    g_object_unref(content);
+    g_object_unref(settings);
+    g_object_unref(policies);
+
+    g_signal_connect(content, "script-message-with-reply-received::musicshell",
+                     G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* message,
+                                    WebKitScriptMessageReply* reply, gpointer self) -> gboolean {
+                         static_cast<WebViewWindow*>(self)->receive(message, reply);
+                         return TRUE;
+                     }),
+                     this);
+    g_signal_connect(
+        webView_, "decide-policy",
+        G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
+                       WebKitPolicyDecisionType type, gpointer self) -> gboolean {
+            if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+                return FALSE;
+            }
+            auto* action = webkit_navigation_policy_decision_get_navigation_action(
+                WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+            std::string uri =
+                webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+            bool byUser = webkit_navigation_action_is_user_gesture(action);
+            bool allowed = static_cast<WebViewWindow*>(self)->allowNavigation(uri, byUser);
+            if (allowed && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+                webkit_policy_decision_use(decision);
+            } else {
+                webkit_policy_decision_ignore(decision);
+            }
+            return TRUE;
+        }),
+        this);
+    g_signal_connect(webView_, "load-changed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+                         static_cast<WebViewWindow*>(self)->loadChanged(event);
+                     }),
+                     this);
+
+    window_ = GTK_WINDOW(gtk_application_window_new(application));
+    gtk_window_set_title(window_, "musicshell");
+    gtk_window_set_default_size(window_, 1024, 720);
+    gtk_window_set_child(window_, GTK_WIDGET(webView_));
+    g_object_bind_property(webView_, "title", window_, "title", G_BINDING_DEFAULT);
+    g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer self) {
+                         static_cast<WebViewWindow*>(self)->webView_ = nullptr;
+                         static_cast<WebViewWindow*>(self)->window_ = nullptr;
+                     }),
+                     this);
+}
+
+WebViewWindow::~WebViewWindow() {
+    if (window_ != nullptr) {
+        g_signal_handlers_disconnect_by_data(window_, this);
+        g_signal_handlers_disconnect_by_data(webView_, this);
+        g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_),
+                                             this);
+        gtk_window_destroy(window_);
+    }
+}
+
+void WebViewWindow::load(const std::string& address) {
+    if (webView_ != nullptr) {
+        webkit_web_view_load_uri(webView_, address.c_str());
+    }
+}
+
+void WebViewWindow::present() {
+    if (window_ != nullptr) {
+        gtk_window_present(window_);
+    }
+}
+
+void WebViewWindow::receive(JSCValue* message, WebKitScriptMessageReply* reply) {
+    if (!jsc_value_is_string(message)) {
+        webkit_script_message_reply_return_error_message(reply, "Malformed request: not text");
+        return;
+    }
+    GBytes* bytes = jsc_value_to_string_as_bytes(message);
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    if (size > options_.maxMessageBytes) {
+        g_bytes_unref(bytes);
+        webkit_script_message_reply_return_error_message(reply, "Request too large");
+        return;
+    }
+    std::string text;
+    text.reserve(size + RequestParser::padding());
+    text.assign(data, size);
+    g_bytes_unref(bytes);
+    requests_.handle(
+        std::move(text), std::nullopt,
+        std::make_shared<ScriptMessageReply>(reply, jsc_value_get_context(message), mainQueue_));
+}
+
+bool WebViewWindow::allowNavigation(const std::string& uri, bool byUser) {
+    if (uri.compare(0, options_.origin.size(), options_.origin) == 0) {
+        return true;
+    }
+    if (!opensOutside(uri)) {
+        platform::log("the window does not go to " + uri);
+    } else if (byUser) {
+        links_->open(uri);
+    } else {
+        platform::log("the page tried to leave for " + uri + " on its own; refused");
+    }
+    return false;
+}
+
+void WebViewWindow::loadChanged(int event) {
+    if (event == WEBKIT_LOAD_STARTED && loadedOnce_ && handlers_.departed) {
+        handlers_.departed();
+    }
+    if (event == WEBKIT_LOAD_FINISHED && !std::exchange(loadedOnce_, true) &&
+        handlers_.firstLoaded) {
+        handlers_.firstLoaded();
+    }
+}
+
+void WebViewWindow::deliverEvent(std::string_view pluginName, std::string_view eventName,
+                                 const JSObject& data) {
+    post(MessageLine::eventText(pluginName, eventName, data));
+}
+
+void WebViewWindow::post(std::string message) {
+    mainQueue_->async([weak = weak_from_this(), message = std::move(message)] {
+        auto self = weak.lock();
+        if (!self || self->webView_ == nullptr) {
+            return;
+        }
+        if (!g_utf8_validate(message.data(), static_cast<gssize>(message.size()), nullptr)) {
+            platform::log("an event that is not UTF-8 text was not delivered");
+            return;
+        }
+        GVariantDict arguments;
+        g_variant_dict_init(&arguments, nullptr);
+        g_variant_dict_insert_value(&arguments, "message", g_variant_new_string(message.c_str()));
+        webkit_web_view_call_async_javascript_function(self->webView_, receiveScript, -1,
+                                                       g_variant_dict_end(&arguments), nullptr,
+                                                       nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
+}  // namespace host

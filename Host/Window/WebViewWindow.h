@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Host/Core/Bridge.h"
+#include "Host/Core/RequestRouter.h"
+#include "Platform/LinkOpener.h"
+#include "Platform/MainQueue.h"
+
+typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkWindow GtkWindow;
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _WebKitScriptMessageReply WebKitScriptMessageReply;
+typedef struct _JSCValue JSCValue;
+
+namespace host {
+
+// The application's window: a web view that shows only the web application. Its plugin calls
+// come through the web view's script-message channel (no port, no token) and each is answered
+// through the promise its message gave; events are handed to the page's bridge client. Links
+// out of the application open in the user's browser, new windows are refused.
+//
+// Made and used on the main thread, but for `deliverEvent`, which is safe from any thread.
+class WebViewWindow : public EventSink, public std::enable_shared_from_this<WebViewWindow> {
+public:
+    struct Options {
+        // Where the application is served; the window goes nowhere else.
+        std::string origin;
+        std::size_t maxMessageBytes = 0;
+        bool inspector = false;
+    };
+    struct Handlers {
+        // The page finished loading, the first time.
+        std::function<void()> firstLoaded;
+        // The page that was shown is going away (a reload or a navigation).
+        std::function<void()> departed;
+    };
+
+    // `mainQueue` runs on GTK's thread; `links` opens what the window does not follow.
+    WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge> bridge,
+                  std::shared_ptr<platform::MainQueue> mainQueue,
+                  std::shared_ptr<platform::LinkOpener> links, Options options, Handlers handlers);
+    // Destroys the window if the user has not closed it.
+    ~WebViewWindow() override;
+    WebViewWindow(const WebViewWindow&) = delete;
+    WebViewWindow& operator=(const WebViewWindow&) = delete;
+
+    void load(const std::string& address);
+    // Brings the window to the front.
+    void present();
+
+    void deliverEvent(std::string_view pluginName, std::string_view eventName,
+                      const JSObject& data) override;
+
+private:
+    void receive(JSCValue* message, WebKitScriptMessageReply* reply);
+    // Whether the web view may go to `uri`; outside links go to the user's browser instead.
+    bool allowNavigation(const std::string& uri, bool byUser);
+    void loadChanged(int event);
+    void post(std::string message);
+
+    GtkWindow* window_ = nullptr;
+    WebKitWebView* webView_ = nullptr;  // null once the window is gone
+    std::shared_ptr<platform::MainQueue> mainQueue_;
+    Options options_;
+    Handlers handlers_;
+    RequestRouter requests_;
+    std::shared_ptr<platform::LinkOpener> links_;
+    bool loadedOnce_ = false;
+};
+
+}  // namespace host
