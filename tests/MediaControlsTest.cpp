@@ -91,12 +91,19 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
          "Playing|Song|Artist|Album|245000000"},
         {R"({"state":"buffering"})", "Stopped||||0"},
         {R"({"state":"paused","title":"Song","position":12000})", "Paused|Song|||0"},
+        // Text the bus refuses (noncharacters, NUL) is shown replaced, and kept as it came.
+        {R"({"state":"paused","title":"A\uffffB\ufdd0","artist":"\ud83f\udffe","album":"x\u0000y",
+             "position":12000})",
+         "Paused|A\uFFFDB\uFFFD|\uFFFD|x\uFFFDy|0"},
     };
     for (const auto& [status, widget] : cases) {
         report(Json::parse(status));
         EXPECT_EQ(bus.playerctl(shown), widget) << status;
     }
     EXPECT_EQ(bus.playerctl("position"), "12.000000");
+    auto kept = shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"];
+    EXPECT_EQ(kept["title"], "A\uFFFFB\uFDD0");
+    EXPECT_EQ(kept["albumTitle"], std::string("x\0y", 3));
 }
 
 TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt) {

@@ -6,6 +6,7 @@
 #include <sdbus-c++/sdbus-c++.h>
 #include <cmath>
 
+#include "Platform/Desktop/BusText.h"
 #include "Platform/Log.h"
 
 namespace {
@@ -195,13 +196,14 @@ void MprisService::registerInterfaces() {
         std::map<std::string, sdbus::Variant> metadata;
         metadata["mpris:trackid"] = sdbus::Variant(sdbus::ObjectPath(trackId()));
         if (const auto& info = published_.info) {
-            metadata["xesam:title"] = sdbus::Variant(info->title);
-            metadata["xesam:artist"] = sdbus::Variant(std::vector<std::string>{info->artist});
-            metadata["xesam:album"] = sdbus::Variant(info->albumTitle);
+            metadata["xesam:title"] = sdbus::Variant(busText(info->title));
+            metadata["xesam:artist"] =
+                sdbus::Variant(std::vector<std::string>{busText(info->artist)});
+            metadata["xesam:album"] = sdbus::Variant(busText(info->albumTitle));
             metadata["mpris:length"] = sdbus::Variant(microseconds(info->playbackDuration));
         }
         if (!published_.artURL.empty()) {
-            metadata["mpris:artUrl"] = sdbus::Variant(published_.artURL);
+            metadata["mpris:artUrl"] = sdbus::Variant(busText(published_.artURL));
         }
         return metadata;
     });
@@ -238,7 +240,11 @@ void MprisService::run() {
             work.swap(work_);
         }
         for (auto& item : work) {
-            item();
+            try {
+                item();
+            } catch (const std::exception& error) {
+                platform::log(std::string("media controls: cannot publish (") + error.what() + ")");
+            }
         }
         if (!work.empty() || connection_->processPendingRequest()) {
             continue;

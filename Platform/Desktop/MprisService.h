@@ -25,6 +25,7 @@ class IObject;
 // and the widget's buttons run the remote command center's handlers.
 //
 // All D-Bus work, and so every command handler it runs, happens on the service's own thread.
+// Nothing the bus does ends the process: a publication it refuses is a log line.
 class MprisService {
 public:
     // What the widget may do to the application's window, when it has one: bring it to the
