@@ -106,6 +106,22 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
     EXPECT_EQ(kept["albumTitle"], std::string("x\0y", 3));
 }
 
+// Losing the bus ends the media controls, said once, and not the shell.
+TEST_F(MediaControlsTest, TheShellOutlivesTheBus) {
+    bus.stop();
+    for (const char* title : {"One", "Two", "Three"}) {
+        report({{"state", "playing"}, {"title", title}});
+        EXPECT_EQ(shell.call({{"id", title}, {"host", "nowPlaying"}})["data"]["info"]["title"],
+                  title);
+    }
+    const std::string said = "no media controls any more: the session bus went away";
+    EXPECT_TRUE(eventually([&] { return shell.standardError().find(said) != std::string::npos; }));
+    shell.send(R"({"host":"quit"})");
+    EXPECT_EQ(shell.wait(), 0);
+    auto log = shell.standardError();
+    EXPECT_EQ(log.find(said), log.rfind(said)) << log;
+}
+
 TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt) {
     LoopbackServer server;
     server.routes().Get(R"(/(\d+)\.png)",

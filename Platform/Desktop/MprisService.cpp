@@ -229,6 +229,21 @@ void MprisService::registerInterfaces() {
 }
 
 void MprisService::run() {
+    try {
+        serve();
+    } catch (const std::exception& error) {
+        // sd-bus refuses every call once its connection is lost: the service ends here.
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            work_.clear();
+        }
+        platform::log(std::string("no media controls any more: the session bus went away (") +
+                      error.what() + ")");
+    }
+}
+
+void MprisService::serve() {
     for (;;) {
         // Work first: a change published before a request arrived is shown in its answer.
         std::vector<std::function<void()>> work;
@@ -243,6 +258,8 @@ void MprisService::run() {
             try {
                 item();
             } catch (const std::exception& error) {
+                // Throws on from here when the bus is gone, so that is said once, by run().
+                connection_->processPendingRequest();
                 platform::log(std::string("media controls: cannot publish (") + error.what() + ")");
             }
         }
@@ -264,6 +281,9 @@ void MprisService::run() {
 void MprisService::post(std::function<void()> work) {
     {
         std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
         work_.push_back(std::move(work));
     }
     char byte = 0;
