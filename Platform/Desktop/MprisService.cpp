@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "Platform/Desktop/BusText.h"
 #include "Platform/Log.h"
@@ -28,8 +30,22 @@ std::string statusName(platform::PlaybackState state) {
     }
 }
 
+// Saturates: a page may report any number of milliseconds, and a widget any offset.
 std::int64_t microseconds(double seconds) {
-    return static_cast<std::int64_t>(std::llround(seconds * 1e6));
+    constexpr double limit = 9.2e18;
+    double value = seconds * 1e6;
+    return std::isnan(value)
+               ? 0
+               : static_cast<std::int64_t>(std::llround(std::clamp(value, -limit, limit)));
+}
+
+std::int64_t saturatingSum(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum)) {
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    }
+    return sum;
 }
 
 bool sameTrack(const platform::NowPlayingInfo& a, const platform::NowPlayingInfo& b) {
@@ -157,14 +173,22 @@ void MprisService::registerInterfaces() {
     object.registerMethod("Seek")
         .onInterface(playerInterface)
         .implementedAs([this](std::int64_t offset) {
-            auto target = std::max<std::int64_t>(0, positionMicroseconds(Clock::now()) + offset);
-            send(RemoteCommand::changePlaybackPosition, static_cast<double>(target) / 1e6);
+            auto target = saturatingSum(positionMicroseconds(Clock::now()), offset);
+            if (beyondEnd(target)) {
+                // Seeking past the end is going next, as MPRIS asks; nothing when there is none.
+                if (can(RemoteCommand::nextTrack)) {
+                    send(RemoteCommand::nextTrack);
+                }
+                return;
+            }
+            send(RemoteCommand::changePlaybackPosition,
+                 static_cast<double>(std::max<std::int64_t>(0, target)) / 1e6);
         });
     object.registerMethod("SetPosition")
         .onInterface(playerInterface)
         .implementedAs([this](const sdbus::ObjectPath& track, std::int64_t position) {
-            // A position meant for another track is ignored, as MPRIS asks.
-            if (track == trackId() && position >= 0) {
+            // A position meant for another track, or outside this one, is ignored, as MPRIS asks.
+            if (track == trackId() && position >= 0 && !beyondEnd(position)) {
                 send(RemoteCommand::changePlaybackPosition, static_cast<double>(position) / 1e6);
             }
         });
@@ -322,6 +346,12 @@ std::int64_t MprisService::positionMicroseconds(Clock::time_point at) const {
                    std::chrono::duration<double>(at - published_.at).count();
     }
     return std::max<std::int64_t>(0, microseconds(seconds));
+}
+
+bool MprisService::beyondEnd(std::int64_t position) const {
+    // While the length is unknown (0) there is no end.
+    auto length = published_.info ? microseconds(published_.info->playbackDuration) : 0;
+    return length > 0 && position > length;
 }
 
 std::string MprisService::trackId() const {

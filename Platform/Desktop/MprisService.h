@@ -68,6 +68,8 @@ private:
     void post(std::function<void()> work);
     void refresh(Clock::time_point changedAt);
     std::int64_t positionMicroseconds(Clock::time_point at) const;
+    // Whether `position` lies past the end of the track shown.
+    bool beyondEnd(std::int64_t position) const;
     std::string trackId() const;
     // Writes the picture unless it is the one shown last; only the picture shown last is kept,
     // so the folder never holds more than one.
