@@ -63,22 +63,46 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
     }
 }
 
-// Positions on the bus are microseconds; the page hears seconds. A relative seek starts from
-// the position last reported (paused, so it does not move) and stops at the start. A position
-// set for another track than the one shown is no seek at all.
-TEST_F(MediaControlsTest, SeeksReachThePageInSeconds) {
-    report({{"state", "paused"}, {"title", "Song"}, {"position", 10000}, {"duration", 60000}});
-    std::string stale = bus.mpris(
-        "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/999 "
-        "int64:5000000");
-    EXPECT_EQ(stale.find("Error"), std::string::npos) << stale;
-    const std::vector<std::pair<std::string, double>> seeks = {{"position 30", 30.0},
-                                                               {"position 2.5+", 12.5},
-                                                               {"position 0.25-", 9.75},
-                                                               {"position 20-", 0.0}};
-    for (const auto& [command, time] : seeks) {
-        bus.playerctl(command);
-        EXPECT_EQ(nextEvent()["data"], Json({{"time", time}, {"event", "iosSeek"}})) << command;
+// Positions on the bus are microseconds; the page hears seconds. Each seek starts 10 s into a
+// paused track (so it does not move) of the given length, 0 when unknown. Past the end a seek
+// goes to the next track and a set position is ignored, as is one for another track; before the
+// start is 0; offsets saturate. Then `heard` (a time, another event, or nothing) reaches the page.
+TEST_F(MediaControlsTest, SeeksFollowTheTrackShown) {
+    const std::string seek = "org.mpris.MediaPlayer2.Player.Seek int64:";
+    const std::string setPosition =
+        "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/";
+    const Json next = {{"dir", 1}, {"event", "changeTrack"}};
+    struct Case {
+        int duration;
+        std::string call;
+        Json heard;
+    };
+    const std::vector<Case> cases = {
+        {60000, "position 30", 30.0},
+        {60000, "position 2.5+", 12.5},
+        {60000, "position 0.25-", 9.75},
+        {60000, "position 20-", 0.0},
+        {60000, "position 60", 60.0},
+        {60000, "position 300", nullptr},
+        {60000, "position 1000+", next},
+        {60000, seek + "9223372036854775807", next},
+        {60000, setPosition + "1 int64:-1", nullptr},
+        {60000, setPosition + "999 int64:5000000", nullptr},
+        {0, "position 300", 300.0},
+        {0, seek + "9223372036854775807", static_cast<double>(INT64_MAX) / 1e6},
+    };
+    for (const auto& [duration, call, heard] : cases) {
+        report(
+            {{"state", "paused"}, {"title", "Song"}, {"position", 10000}, {"duration", duration}});
+        auto output = call.starts_with("org.") ? bus.mpris(call) : bus.playerctl(call);
+        EXPECT_EQ(output.find("Error"), std::string::npos) << output;
+        bus.playerctl("play");  // ends what the call raised
+        if (!heard.is_null()) {
+            EXPECT_EQ(nextEvent()["data"],
+                      heard.is_number() ? Json({{"time", heard}, {"event", "iosSeek"}}) : heard)
+                << duration << " " << call;
+        }
+        EXPECT_EQ(nextEvent()["data"], Json({{"event", "playMusic"}})) << duration << " " << call;
     }
 }
 
@@ -91,12 +115,37 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
          "Playing|Song|Artist|Album|245000000"},
         {R"({"state":"buffering"})", "Stopped||||0"},
         {R"({"state":"paused","title":"Song","position":12000})", "Paused|Song|||0"},
+        {R"({"state":"paused","title":"Long","duration":9223372036854775807})",
+         "Paused|Long|||9200000000000000000"},
+        // Text the bus refuses (noncharacters, NUL) is shown replaced, and kept as it came.
+        {R"({"state":"paused","title":"A\uffffB\ufdd0","artist":"\ud83f\udffe","album":"x\u0000y",
+             "position":12000})",
+         "Paused|A\uFFFDB\uFFFD|\uFFFD|x\uFFFDy|0"},
     };
     for (const auto& [status, widget] : cases) {
         report(Json::parse(status));
         EXPECT_EQ(bus.playerctl(shown), widget) << status;
     }
     EXPECT_EQ(bus.playerctl("position"), "12.000000");
+    auto kept = shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"];
+    EXPECT_EQ(kept["title"], "A\uFFFFB\uFDD0");
+    EXPECT_EQ(kept["albumTitle"], std::string("x\0y", 3));
+}
+
+// Losing the bus ends the media controls, said once, and not the shell.
+TEST_F(MediaControlsTest, TheShellOutlivesTheBus) {
+    bus.stop();
+    for (const char* title : {"One", "Two", "Three"}) {
+        report({{"state", "playing"}, {"title", title}});
+        EXPECT_EQ(shell.call({{"id", title}, {"host", "nowPlaying"}})["data"]["info"]["title"],
+                  title);
+    }
+    const std::string said = "no media controls any more: the session bus went away";
+    EXPECT_TRUE(eventually([&] { return shell.standardError().find(said) != std::string::npos; }));
+    shell.send(R"({"host":"quit"})");
+    EXPECT_EQ(shell.wait(), 0);
+    auto log = shell.standardError();
+    EXPECT_EQ(log.find(said), log.rfind(said)) << log;
 }
 
 TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -31,6 +32,12 @@ public:
             "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell "
             "/org/mpris/MediaPlayer2 " +
             call);
+    }
+
+    // Ends the bus, as a session's bus daemon that crashed.
+    void stop() {
+        daemon_.signal(SIGKILL);
+        daemon_.wait();
     }
 
 private:

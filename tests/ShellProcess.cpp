@@ -58,14 +58,24 @@ ShellProcess::~ShellProcess() {
 }
 
 void ShellProcess::send(const std::string& line) {
+    // A shell that died fails the write (EPIPE) and so the test, not the whole test program.
+    sigset_t pipe;
+    sigset_t previous;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &previous);
     std::string text = line + "\n";
     for (std::size_t done = 0; done < text.size();) {
         ssize_t written = ::write(input_, text.data() + done, text.size() - done);
         if (written <= 0) {
-            throw std::runtime_error("the shell stopped reading");
+            timespec now{};
+            ::sigtimedwait(&pipe, nullptr, &now);
+            ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+            throw std::runtime_error("the shell stopped reading; stderr: " + standardError());
         }
         done += static_cast<std::size_t>(written);
     }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 std::optional<std::string> ShellProcess::readLine(Clock::time_point deadline) {

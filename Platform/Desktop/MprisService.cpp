@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "Platform/Desktop/BusText.h"
 #include "Platform/Log.h"
 
 namespace {
@@ -27,8 +30,22 @@ std::string statusName(platform::PlaybackState state) {
     }
 }
 
+// Saturates: a page may report any number of milliseconds, and a widget any offset.
 std::int64_t microseconds(double seconds) {
-    return static_cast<std::int64_t>(std::llround(seconds * 1e6));
+    constexpr double limit = 9.2e18;
+    double value = seconds * 1e6;
+    return std::isnan(value)
+               ? 0
+               : static_cast<std::int64_t>(std::llround(std::clamp(value, -limit, limit)));
+}
+
+std::int64_t saturatingSum(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum)) {
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    }
+    return sum;
 }
 
 bool sameTrack(const platform::NowPlayingInfo& a, const platform::NowPlayingInfo& b) {
@@ -156,14 +173,22 @@ void MprisService::registerInterfaces() {
     object.registerMethod("Seek")
         .onInterface(playerInterface)
         .implementedAs([this](std::int64_t offset) {
-            auto target = std::max<std::int64_t>(0, positionMicroseconds(Clock::now()) + offset);
-            send(RemoteCommand::changePlaybackPosition, static_cast<double>(target) / 1e6);
+            auto target = saturatingSum(positionMicroseconds(Clock::now()), offset);
+            if (beyondEnd(target)) {
+                // Seeking past the end is going next, as MPRIS asks; nothing when there is none.
+                if (can(RemoteCommand::nextTrack)) {
+                    send(RemoteCommand::nextTrack);
+                }
+                return;
+            }
+            send(RemoteCommand::changePlaybackPosition,
+                 static_cast<double>(std::max<std::int64_t>(0, target)) / 1e6);
         });
     object.registerMethod("SetPosition")
         .onInterface(playerInterface)
         .implementedAs([this](const sdbus::ObjectPath& track, std::int64_t position) {
-            // A position meant for another track is ignored, as MPRIS asks.
-            if (track == trackId() && position >= 0) {
+            // A position meant for another track, or outside this one, is ignored, as MPRIS asks.
+            if (track == trackId() && position >= 0 && !beyondEnd(position)) {
                 send(RemoteCommand::changePlaybackPosition, static_cast<double>(position) / 1e6);
             }
         });
@@ -195,13 +220,14 @@ void MprisService::registerInterfaces() {
         std::map<std::string, sdbus::Variant> metadata;
         metadata["mpris:trackid"] = sdbus::Variant(sdbus::ObjectPath(trackId()));
         if (const auto& info = published_.info) {
-            metadata["xesam:title"] = sdbus::Variant(info->title);
-            metadata["xesam:artist"] = sdbus::Variant(std::vector<std::string>{info->artist});
-            metadata["xesam:album"] = sdbus::Variant(info->albumTitle);
+            metadata["xesam:title"] = sdbus::Variant(busText(info->title));
+            metadata["xesam:artist"] =
+                sdbus::Variant(std::vector<std::string>{busText(info->artist)});
+            metadata["xesam:album"] = sdbus::Variant(busText(info->albumTitle));
             metadata["mpris:length"] = sdbus::Variant(microseconds(info->playbackDuration));
         }
         if (!published_.artURL.empty()) {
-            metadata["mpris:artUrl"] = sdbus::Variant(published_.artURL);
+            metadata["mpris:artUrl"] = sdbus::Variant(busText(published_.artURL));
         }
         return metadata;
     });
@@ -227,6 +253,21 @@ void MprisService::registerInterfaces() {
 }
 
 void MprisService::run() {
+    try {
+        serve();
+    } catch (const std::exception& error) {
+        // sd-bus refuses every call once its connection is lost: the service ends here.
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            work_.clear();
+        }
+        platform::log(std::string("no media controls any more: the session bus went away (") +
+                      error.what() + ")");
+    }
+}
+
+void MprisService::serve() {
     for (;;) {
         // Work first: a change published before a request arrived is shown in its answer.
         std::vector<std::function<void()>> work;
@@ -238,7 +279,13 @@ void MprisService::run() {
             work.swap(work_);
         }
         for (auto& item : work) {
-            item();
+            try {
+                item();
+            } catch (const std::exception& error) {
+                // Throws on from here when the bus is gone, so that is said once, by run().
+                connection_->processPendingRequest();
+                platform::log(std::string("media controls: cannot publish (") + error.what() + ")");
+            }
         }
         if (!work.empty() || connection_->processPendingRequest()) {
             continue;
@@ -258,6 +305,9 @@ void MprisService::run() {
 void MprisService::post(std::function<void()> work) {
     {
         std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
         work_.push_back(std::move(work));
     }
     char byte = 0;
@@ -296,6 +346,12 @@ std::int64_t MprisService::positionMicroseconds(Clock::time_point at) const {
                    std::chrono::duration<double>(at - published_.at).count();
     }
     return std::max<std::int64_t>(0, microseconds(seconds));
+}
+
+bool MprisService::beyondEnd(std::int64_t position) const {
+    // While the length is unknown (0) there is no end.
+    auto length = published_.info ? microseconds(published_.info->playbackDuration) : 0;
+    return length > 0 && position > length;
 }
 
 std::string MprisService::trackId() const {

@@ -25,6 +25,8 @@ class IObject;
 // and the widget's buttons run the remote command center's handlers.
 //
 // All D-Bus work, and so every command handler it runs, happens on the service's own thread.
+// Nothing the bus does ends the process: a publication it refuses is a log line, and a lost bus
+// ends the service (after one log line), not the application.
 class MprisService {
 public:
     // What the widget may do to the application's window, when it has one: bring it to the
@@ -59,10 +61,15 @@ private:
     };
 
     void registerInterfaces();
+    // Serves until stopped or the bus is lost.
     void run();
+    // Throws when the bus is lost.
+    void serve();
     void post(std::function<void()> work);
     void refresh(Clock::time_point changedAt);
     std::int64_t positionMicroseconds(Clock::time_point at) const;
+    // Whether `position` lies past the end of the track shown.
+    bool beyondEnd(std::int64_t position) const;
     std::string trackId() const;
     // Writes the picture unless it is the one shown last; only the picture shown last is kept,
     // so the folder never holds more than one.
