@@ -43,6 +43,21 @@ TEST(LaunchTest, AContainerInUseIsRefusedUntilItsProcessEnds) {
     EXPECT_EQ(third.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
 }
 
+// A link where the lock file goes, dangling or not, is neither followed nor replaced.
+TEST(LaunchTest, ALinkInPlaceOfTheLockFileIsRefused) {
+    TemporaryDirectory directory;
+    fs::create_directory(directory / "c");
+    fs::create_symlink(directory / "outside", directory / "c/.musicshell.lock");
+    ShellProcess shell({"stdio", "--container", (directory / "c").string()});
+    EXPECT_EQ(shell.wait(), 1);
+    EXPECT_THAT(
+        shell.standardError(),
+        HasSubstr("cannot lock the container " + (directory / "c").string() + ": " +
+                  (directory / "c/.musicshell.lock").string() + " is a symbolic link; remove it"));
+    EXPECT_FALSE(fs::exists(directory / "outside"));
+    EXPECT_TRUE(fs::is_symlink(directory / "c/.musicshell.lock"));
+}
+
 TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingApp) {
     TemporaryDirectory directory;
     fs::path prefix = directory / "prefix";
