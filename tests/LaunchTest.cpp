@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -99,6 +100,17 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
                   readWhole(prefix / "share/musicshell/web/musicshell-bridge.js"));
     }
     ::unsetenv("DISPLAY");
+
+    // Nor is a browser started, and the address is served all the same.
+    ShellProcess opening({"serve", "--open", "--container", (directory / "o").string()},
+                         "unix:path=/nonexistent", binary);
+    std::string address = opening.firstOtherLine();
+    EXPECT_FALSE(fetch(address, "/musicshell-bridge.js").empty());
+    opening.signal(SIGTERM);
+    EXPECT_EQ(opening.wait(), 0);
+    EXPECT_THAT(opening.standardError(),
+                HasSubstr("cannot open a browser: no display ($DISPLAY and $WAYLAND_DISPLAY are "
+                          "unset); open the address by hand"));
 
     ShellProcess missing({"serve", "--container", (directory / "d").string(), "--app",
                           (directory / "nothing").string()},
