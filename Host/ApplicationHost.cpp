@@ -1,12 +1,35 @@
 #include "Host/ApplicationHost.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "Host/Process/BrowserLauncher.h"
 #include "Host/Process/RunningHost.h"
 #include "Host/Process/SignalWatcher.h"
 #include "Host/Process/WindowBinary.h"
 #include "Platform/Log.h"
 
+namespace {
+// A standard stream the process was started without would be the next descriptor opened, the
+// lock file's say: requests would be read from it and answers or the log written into it. The
+// lowest free descriptor is the one that is taken, so filling them in order fills each in place.
+// They stay open across exec, as standard streams must.
+void fillClosedStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            int opened = ::open("/dev/null", O_RDWR);
+            if (opened > 2) {
+                ::close(opened);
+            }
+        }
+    }
+}
+}  // namespace
+
 int platform::applicationMain(int argc, char** argv, std::string_view delegateClassName) {
+    fillClosedStandardStreams();
     int exitStatus = 0;
     auto configuration = host::parseCommandLine(argc, argv, exitStatus);
     if (!configuration) {

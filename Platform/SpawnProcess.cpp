@@ -1,5 +1,6 @@
 #include "Platform/SpawnProcess.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +26,16 @@ int spawnProcess(pid_t& pid, const char* program, char* const arguments[]) {
     }
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    int error = ::posix_spawnp(&pid, program, nullptr, &attributes, arguments, environ);
+    // Standard input carries our requests and standard output our answers: a child that read
+    // the one would steal requests, one that printed to the other would corrupt the protocol.
+    // What it prints goes to our log; any other descriptor of ours is none of its business.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 2, 1);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    int error = ::posix_spawnp(&pid, program, &actions, &attributes, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return error;
 }

@@ -11,7 +11,9 @@ namespace platform {
 
 // Starts `program` as a process of its own would start: nothing blocked, SIGINT, SIGTERM and
 // SIGPIPE at their defaults. The host blocks the first two in all its threads and ignores the
-// third, and a child would otherwise inherit both. Searches $PATH when `program` has no slash.
+// third, and a child would otherwise inherit both. Its standard input is /dev/null, its standard
+// output our standard error (with its own), and it gets no other descriptor of ours. Searches
+// $PATH when `program` has no slash.
 // Gives posix_spawn's error number, 0 once started.
 int spawnProcess(pid_t& pid, const char* program, char* const arguments[]);
 

@@ -71,6 +71,24 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
     EXPECT_EQ(answers["package"], Json({{"id", "package"}, {"ok", true}}));
 }
 
+// The opener reads from standard input, prints, and lists the descriptors it was given: it steals
+// no request, writes nothing among the answers, and sees nothing of the shell's but its log.
+TEST_F(DownloadOverStdioTest, TheOpenerSharesNoDescriptorWithTheShell) {
+    releaseHeld();
+    fs::path opener = directory / "opener";
+    std::ofstream(opener) << "#!/bin/sh\ncat\necho opener says hello\nls /proc/self/fd > '"
+                          << (directory / "fds").string() << "'\nreadlink /proc/self/fd/0 >> '"
+                          << (directory / "fds").string() << "'\n";
+    fs::permissions(opener, fs::perms::owner_all);
+    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", opener.string()}};
+    shell.sendJson(download(1, "downloadAndInstall", {{"url", server.url("/held")}}));
+    EXPECT_EQ(shell.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
+    EXPECT_EQ(shell.next(), Json({{"id", 1}, {"ok", true}}));
+    EXPECT_TRUE(shell.otherLines.empty());
+    EXPECT_NE(shell.standardError().find("opener says hello\n"), std::string::npos);
+    EXPECT_EQ(readWhole(directory / "fds"), "0\n1\n2\n3\n/dev/null\n");
+}
+
 TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
     releaseHeld();
     ShellProcess shell{{"stdio", "--container", container.string()}};

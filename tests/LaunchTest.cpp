@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -41,6 +42,21 @@ TEST(LaunchTest, AContainerInUseIsRefusedUntilItsProcessEnds) {
     EXPECT_EQ(first.wait(), 0);
     ShellProcess third({"stdio", "--container", container});
     EXPECT_EQ(third.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
+}
+
+// A link where the lock file goes, dangling or not, is neither followed nor replaced.
+TEST(LaunchTest, ALinkInPlaceOfTheLockFileIsRefused) {
+    TemporaryDirectory directory;
+    fs::create_directory(directory / "c");
+    fs::create_symlink(directory / "outside", directory / "c/.musicshell.lock");
+    ShellProcess shell({"stdio", "--container", (directory / "c").string()});
+    EXPECT_EQ(shell.wait(), 1);
+    EXPECT_THAT(
+        shell.standardError(),
+        HasSubstr("cannot lock the container " + (directory / "c").string() + ": " +
+                  (directory / "c/.musicshell.lock").string() + " is a symbolic link; remove it"));
+    EXPECT_FALSE(fs::exists(directory / "outside"));
+    EXPECT_TRUE(fs::is_symlink(directory / "c/.musicshell.lock"));
 }
 
 TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingApp) {
@@ -84,6 +100,17 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
                   readWhole(prefix / "share/musicshell/web/musicshell-bridge.js"));
     }
     ::unsetenv("DISPLAY");
+
+    // Nor is a browser started, and the address is served all the same.
+    ShellProcess opening({"serve", "--open", "--container", (directory / "o").string()},
+                         "unix:path=/nonexistent", binary);
+    std::string address = opening.firstOtherLine();
+    EXPECT_FALSE(fetch(address, "/musicshell-bridge.js").empty());
+    opening.signal(SIGTERM);
+    EXPECT_EQ(opening.wait(), 0);
+    EXPECT_THAT(opening.standardError(),
+                HasSubstr("cannot open a browser: no display ($DISPLAY and $WAYLAND_DISPLAY are "
+                          "unset); open the address by hand"));
 
     ShellProcess missing({"serve", "--container", (directory / "d").string(), "--app",
                           (directory / "nothing").string()},

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 
+#include "FileContents.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
@@ -175,6 +177,31 @@ TEST(StdioHostExit, EndOfInputQuitAndSignalsAllExitZero) {
         end(shell);
         EXPECT_EQ(shell.wait(), 0) << name;
         EXPECT_FALSE(shell.next()) << name;
+    }
+}
+
+// A standard stream the shell was started without is never its lock file: requests are not read
+// from it, nor answers or the log written into it.
+TEST(StdioHostExit, ClosedStandardStreamsAreNotTakenByTheLockFile) {
+    TemporaryDirectory directory;
+    auto lock = directory / "c/.musicshell.lock";
+    const std::string request = R"({"id":1,"host":"reloadView"})";
+    for (std::string closed : {"<&-", ">&-", "2>&-"}) {
+        std::filesystem::create_directories(lock.parent_path());
+        std::ofstream(lock) << request << "\n";
+        ShellProcess shell({"-c", "exec \"$0\" stdio --container \"$1\" " + closed,
+                            MUSICSHELL_BINARY, lock.parent_path().string()},
+                           "unix:path=/nonexistent", "/bin/sh");
+        if (closed != "<&-") {
+            shell.send(request);
+        }
+        shell.closeInput();
+        EXPECT_EQ(shell.wait(), 0) << closed;
+        EXPECT_EQ(shell.nextLine(), closed == "2>&-"
+                                        ? std::optional<std::string>(R"({"id":1,"ok":true})")
+                                        : std::nullopt)
+            << closed;
+        EXPECT_EQ(readWhole(lock), request + "\n") << closed;
     }
 }
 

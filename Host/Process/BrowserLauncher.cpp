@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -28,6 +29,15 @@ std::optional<std::vector<std::string>> browserCommand(const std::string& url) {
         return std::vector<std::string>{*opener, url};
     }
     return std::nullopt;
+}
+
+bool hasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (const char* value = std::getenv(name); value && *value) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string percentEncoded(const std::string& path) {
@@ -57,6 +67,14 @@ BrowserLauncher::~BrowserLauncher() {
 }
 
 void BrowserLauncher::open(const std::string& address) {
+    // A browser started without a display ends at once, and the page it was given says nothing
+    // of why.
+    if (!hasDisplay()) {
+        platform::log(
+            "cannot open a browser: no display ($DISPLAY and $WAYLAND_DISPLAY are unset); open "
+            "the address by hand");
+        return;
+    }
     if (!writePage(address)) {
         return;
     }

@@ -20,7 +20,8 @@ public:
     BrowserLauncher(const BrowserLauncher&) = delete;
     BrowserLauncher& operator=(const BrowserLauncher&) = delete;
 
-    // Writes the page and starts the browser on it; logs what went wrong.
+    // Writes the page and starts the browser on it; logs what went wrong, or that there is no
+    // display to open it on.
     void open(const std::string& address);
 
 private:

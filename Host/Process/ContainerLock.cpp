@@ -16,9 +16,14 @@ std::optional<ContainerLock> ContainerLock::acquire(const std::filesystem::path&
     std::error_code error;
     std::filesystem::create_directories(root, error);
     auto file = root / ".musicshell.lock";
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A link in its place, dangling or not, would have the lock made or taken outside the
+    // container; it is refused and left for the user to look at.
+    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        platform::log("cannot lock the container " + root.string() + ": " + std::strerror(errno));
+        int reason = errno;
+        platform::log("cannot lock the container " + root.string() + ": " +
+                      (reason == ELOOP ? file.string() + " is a symbolic link; remove it"
+                                       : std::strerror(reason)));
         return std::nullopt;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

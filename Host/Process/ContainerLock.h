@@ -11,7 +11,8 @@ namespace host {
 class ContainerLock {
 public:
     // Makes the container's root when missing. Gives nothing, after logging why, when another
-    // process holds the container or the lock cannot be taken.
+    // process holds the container, a symbolic link stands where the lock file goes, or the lock
+    // cannot be taken.
     static std::optional<ContainerLock> acquire(const std::filesystem::path& root);
     ~ContainerLock();
     ContainerLock(ContainerLock&& other) noexcept;

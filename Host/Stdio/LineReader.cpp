@@ -1,5 +1,6 @@
 #include "Host/Stdio/LineReader.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -32,7 +33,7 @@ LineReader::LineReader(int fd, std::size_t limit, std::size_t padding)
     }
     buffer_ = static_cast<char*>(mapped);
     int wake[2];
-    if (::pipe(wake) == 0) {
+    if (::pipe2(wake, O_CLOEXEC) == 0) {
         wakeRead_ = wake[0];
         wakeWrite_ = wake[1];
     }

@@ -1,5 +1,11 @@
 #include "Host/Web/WebServer.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -26,10 +32,22 @@ constexpr auto pageGrace = std::chrono::seconds(3);
 struct WebServer::Listener : std::enable_shared_from_this<Listener> {
     Listener(asio::io_context& context, std::shared_ptr<const WebServerSettings> serverSettings,
              unsigned short port, std::size_t connectionLimit)
-        : acceptor(context, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)),
+        : acceptor(context),
           retryTimer(context),
           settings(std::move(serverSettings)),
-          maxConnections(connectionLimit) {}
+          maxConnections(connectionLimit) {
+        // Asio opens and accepts sockets that a child would inherit: these are close-on-exec
+        // from the start.
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+        if (fd < 0) {
+            throw boost::system::system_error(errno, boost::system::system_category(), "socket");
+        }
+        acceptor.assign(tcp::v4(), fd);
+        acceptor.set_option(tcp::acceptor::reuse_address(true));
+        acceptor.bind(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+        acceptor.listen();
+        acceptor.native_non_blocking(true);
+    }
 
     void accept() {
         if (openConnections >= maxConnections) {
@@ -39,9 +57,19 @@ struct WebServer::Listener : std::enable_shared_from_this<Listener> {
                     " connections open, the most allowed; new ones wait until one closes");
             return;
         }
-        acceptor.async_accept(
-            [self = shared_from_this()](boost::system::error_code error, tcp::socket socket) {
+        acceptor.async_wait(
+            tcp::acceptor::wait_read, [self = shared_from_this()](boost::system::error_code error) {
                 if (error == asio::error::operation_aborted) {
+                    return;
+                }
+                tcp::socket socket(self->acceptor.get_executor());
+                if (!error) {
+                    error = self->acceptOne(socket);
+                }
+                // The connection went before it was taken: nothing to say about it.
+                if (error == asio::error::would_block || error == asio::error::connection_aborted ||
+                    error.value() == EPROTO) {
+                    self->accept();
                     return;
                 }
                 if (error) {
@@ -55,6 +83,19 @@ struct WebServer::Listener : std::enable_shared_from_this<Listener> {
                     ->run();
                 self->accept();
             });
+    }
+
+    boost::system::error_code acceptOne(tcp::socket& socket) {
+        int fd = ::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            return {errno, boost::system::system_category()};
+        }
+        boost::system::error_code error;
+        socket.assign(tcp::v4(), fd, error);
+        if (error) {
+            ::close(fd);
+        }
+        return error;
     }
 
     // The pending connection stays queued in the kernel until then.

@@ -1,21 +1,27 @@
 #include "Platform/Desktop/CommandFileOpener.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <cstdint>
 #include <cstring>
 
 #include "Platform/Log.h"
 #include "Platform/SpawnProcess.h"
 
 namespace {
-// Children are polled rather than blocked on, so that quitting never waits for a slow opener.
-constexpr auto pollInterval = std::chrono::milliseconds(20);
+// Where the kernel gives no descriptor to wait on, the watcher polls instead.
+constexpr int pollMilliseconds = 20;
 }  // namespace
 
 CommandFileOpener::CommandFileOpener(std::optional<std::string> command,
                                      std::shared_ptr<platform::MainQueue> mainQueue)
-    : command_(std::move(command)), mainQueue_(std::move(mainQueue)) {}
+    : command_(std::move(command)),
+      mainQueue_(std::move(mainQueue)),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 CommandFileOpener::~CommandFileOpener() {
     stop();
@@ -27,10 +33,15 @@ void CommandFileOpener::stop() {
         stopping_ = true;
         waiting_.clear();
     }
-    changed_.notify_all();
+    wake();
     if (watcher_.joinable()) {
         watcher_.join();
     }
+}
+
+void CommandFileOpener::wake() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(wake_.get(), &one, sizeof one);
 }
 
 bool CommandFileOpener::canOpen(const std::filesystem::path&) const {
@@ -53,7 +64,7 @@ void CommandFileOpener::open(const std::filesystem::path& file,
             watcher_ = std::thread([this] { watch(); });
         }
     }
-    changed_.notify_all();
+    wake();
 }
 
 void CommandFileOpener::watch() {
@@ -64,14 +75,24 @@ void CommandFileOpener::watch() {
         for (auto& [ended, opened] : takeEnded()) {
             report(std::move(ended.completion), opened);
         }
-        std::unique_lock lock(mutex_);
-        if (stopping_) {
-            return;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return;
+            }
         }
-        if (running_.empty()) {
-            changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-        } else {
-            changed_.wait_for(lock, pollInterval);
+        // Blocks until a command ends, a request comes or stop() is called: quitting never
+        // waits for a slow command.
+        std::vector<pollfd> watched = {{wake_.get(), POLLIN, 0}};
+        int timeout = wake_.valid() ? -1 : pollMilliseconds;
+        for (const Running& running : running_) {
+            watched.push_back({running.ended.get(), POLLIN, 0});
+            timeout = running.ended.valid() ? timeout : pollMilliseconds;
+        }
+        if (::poll(watched.data(), watched.size(), timeout) > 0 &&
+            (watched[0].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] ssize_t ignored = ::read(wake_.get(), &count, sizeof count);
         }
     }
 }
@@ -90,7 +111,8 @@ std::vector<CommandFileOpener::Request> CommandFileOpener::startWaiting() {
             failed.push_back(std::move(request));
             continue;
         }
-        running_.push_back({pid, std::move(request.completion)});
+        FileDescriptor ended(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+        running_.push_back({pid, std::move(ended), std::move(request.completion)});
     }
     return failed;
 }

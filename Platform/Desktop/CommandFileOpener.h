@@ -1,6 +1,5 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -9,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/Desktop/FileDescriptor.h"
 #include "Platform/FileOpener.h"
 #include "Platform/MainQueue.h"
 
@@ -17,7 +17,8 @@
 // executes a downloaded file itself.
 //
 // At most `maxRunning` commands run at once; later requests wait their turn, in order. One
-// watcher thread starts them and waits for them, so the main queue never blocks on a command.
+// watcher thread starts them and waits for them, without polling, so the main queue never blocks
+// on a command.
 class CommandFileOpener : public platform::FileOpener {
 public:
     static constexpr std::size_t maxRunning = 4;
@@ -42,9 +43,11 @@ private:
     };
     struct Running {
         int pid;
+        FileDescriptor ended;  // readable once the command has ended
         std::function<void(bool)> completion;
     };
 
+    void wake();
     void watch();
     // Starts waiting requests while there is room; gives those that could not be started.
     std::vector<Request> startWaiting();
@@ -54,8 +57,8 @@ private:
 
     std::optional<std::string> command_;
     std::shared_ptr<platform::MainQueue> mainQueue_;
+    FileDescriptor wake_;  // readable once a request comes or stop() is called
     std::mutex mutex_;
-    std::condition_variable changed_;
     bool stopping_ = false;
     std::deque<Request> waiting_;
     std::vector<Running> running_;  // watcher thread only

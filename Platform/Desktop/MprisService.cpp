@@ -1,5 +1,6 @@
 #include "Platform/Desktop/MprisService.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -86,7 +87,7 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
     }
     object_ = sdbus::createObject(*connection_, objectPath);
     registerInterfaces();
-    if (::pipe(wake_) != 0) {
+    if (::pipe2(wake_, O_CLOEXEC) != 0) {
         throw std::runtime_error("cannot make a wake-up pipe");
     }
     published_.at = Clock::now();

@@ -80,7 +80,8 @@ test("--open hands the browser a private page, and nothing waits for the browser
   writeFileSync(join(folder, "chromium"), `#!/bin/sh\nprintf '%s\\n' "$@" > "${folder}/arguments"\n` +
     `while [ -d "${folder}" ]; do sleep 0.05; done\n`, { mode: 0o755 });
   try {
-    await withShell(["--open"], { PATH: `${folder}:${process.env.PATH}` }, async (shell) => {
+    // Without a display no browser is started; the stand-in needs none, so any name will do.
+    await withShell(["--open"], { PATH: `${folder}:${process.env.PATH}`, DISPLAY: ":404" }, async (shell) => {
       await eventually(() => existsSync(join(folder, "arguments")), "the browser to start");
       assert.equal((await shell.hostRequest({ id: "while-opening", host: "audioSession" }, 5000)).ok, true);
       const [app, flags, ...rest] = readFileSync(join(folder, "arguments"), "utf8").trim().split("\n");
