@@ -18,27 +18,16 @@ using Json = nlohmann::json;
 
 namespace {
 
-// A tmpfs mounted at `mountPoint` until the result goes; none without root.
-std::shared_ptr<const fs::path> mountTmpfs(const fs::path& mountPoint, const char* options) {
-    fs::create_directories(mountPoint);
-    if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, options) != 0) {
-        return nullptr;
-    }
-    return {new fs::path(mountPoint), [](const fs::path* path) {
-                ::umount(path->c_str());
-                delete path;
-            }};
-}
-
 // The shell on a container that lives on a 1 MiB tmpfs, which the test fills to the last byte.
 // Mounting needs root; elsewhere the test is skipped.
 TEST(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
     TemporaryDirectory directory;
     fs::path mountPoint = directory / "tmpfs";
-    auto mounted = mountTmpfs(mountPoint, "size=1m");
-    if (!mounted) {
+    fs::create_directories(mountPoint);
+    if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0) {
         GTEST_SKIP() << "needs root to mount a 1 MiB tmpfs";
     }
+    std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount(mountPoint.c_str()); });
     LoopbackServer server;
     server.routes().Get("/song", [](const httplib::Request&, httplib::Response& response) {
         response.set_content(std::string(64 * 1024, 's'), "audio/mpeg");
@@ -86,10 +75,11 @@ TEST(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
 TEST(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
     TemporaryDirectory directory;
     fs::path mountPoint = directory / "tmpfs";
-    auto mounted = mountTmpfs(mountPoint, "size=8m");
-    if (!mounted) {
+    fs::create_directories(mountPoint);
+    if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=8m") != 0) {
         GTEST_SKIP() << "needs root to mount an 8 MiB tmpfs";
     }
+    std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount(mountPoint.c_str()); });
     fs::path container = mountPoint / "c";
     std::atomic<int> arrived{0}, together{1};
     // Every transfer has begun, and has stored the start of its body or been refused.
