@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -67,6 +68,84 @@ TEST(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
     // Neither a failed download's body nor a temporary file is left behind.
     EXPECT_TRUE(fs::is_empty(container / "tmp/offline_temp"));
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(container / "tmp"), {}), 1);
+}
+
+// On an 8 MiB volume the margin is a twentieth of it, and downloads keep it free also when the
+// body's length is not announced and when several run at once.
+TEST(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
+    TemporaryDirectory directory;
+    fs::path mountPoint = directory / "tmpfs";
+    fs::create_directories(mountPoint);
+    if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=8m") != 0) {
+        GTEST_SKIP() << "needs root to mount an 8 MiB tmpfs";
+    }
+    std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount(mountPoint.c_str()); });
+    fs::path container = mountPoint / "c";
+    std::atomic<int> arrived{0}, together{1};
+    // Every transfer has begun, and has stored the start of its body or been refused.
+    auto begun = [&] {
+        std::error_code gone;
+        return arrived >= together &&
+               std::ranges::none_of(fs::directory_iterator(container / "tmp"),
+                                    [&](const auto& entry) { return entry.file_size(gone) == 0; });
+    };
+    // The first 64 KiB of each body, then the rest once all have begun, so that every transfer
+    // looks at free space before any of them fills it.
+    auto send = [&](std::size_t size, std::size_t offset, httplib::DataSink& sink) {
+        if (offset == 1 << 16) {
+            eventually(begun);
+        }
+        std::string chunk(std::min<std::size_t>(size - offset, 1 << 16), 'x');
+        return chunk.empty() ? (sink.done(), true) : sink.write(chunk.data(), chunk.size());
+    };
+    LoopbackServer server;
+    server.routes().new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // "/sized/N" announces its N bytes, "/chunked/N" does not.
+    server.routes().Get(R"(/(sized|chunked)/(\d+))", [&](const httplib::Request& request,
+                                                         httplib::Response& response) {
+        ++arrived;
+        std::size_t size = std::stoul(request.matches[2]);
+        if (request.matches[1] == "sized") {
+            return response.set_content_provider(
+                size, "audio/mpeg", [=](size_t offset, size_t, httplib::DataSink& sink) {
+                    return send(size, offset, sink);
+                });
+        }
+        response.set_chunked_content_provider(
+            "audio/mpeg",
+            [=](size_t offset, httplib::DataSink& sink) { return send(size, offset, sink); });
+    });
+    server.start();
+    ShellProcess shell{{"stdio", "--container", container.string()}};
+    auto download = [&](const Json& id, const std::string& path) {
+        shell.sendJson(pluginRequest(id, "DownloadPlugin", "downloadFile",
+                                     {{"url", server.url(path)}, {"fileName", id.dump()}}));
+    };
+    const std::string refused = "Download failed: Not enough free space";
+    for (std::string path : {"/sized/9000000", "/chunked/9000000"}) {
+        download(1, path);
+        EXPECT_EQ(shell.next().value_or(Json()),
+                  Json({{"id", 1}, {"ok", false}, {"message", refused}}))
+            << path;
+    }
+
+    constexpr int count = 8;
+    arrived = 0;
+    together = count;
+    for (int id = 0; id < count; ++id) {
+        download(id, (id % 2 ? "/sized/" : "/chunked/") + std::to_string(1000 << 10));
+    }
+    int stored = 0;
+    for (int answered = 0; answered < count; ++answered) {
+        Json answer = shell.next().value_or(Json::object());
+        stored += answer["ok"] == true;
+        EXPECT_TRUE(answer["ok"] == true || answer["message"] == refused) << answer;
+    }
+    EXPECT_GE(stored, 1);
+    struct statvfs volume {};
+    ASSERT_EQ(::statvfs(mountPoint.c_str(), &volume), 0);
+    EXPECT_GE(std::uint64_t{volume.f_bavail} * volume.f_frsize, (8u << 20) / 20);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(container / "tmp"), {}), 0);
 }
 
 }  // namespace

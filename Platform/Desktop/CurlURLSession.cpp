@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -23,8 +22,6 @@ constexpr std::string_view temporaryPrefix = "download-";
 constexpr std::string_view temporarySuffix = ".part";
 constexpr int temporaryFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr long connectTimeoutSeconds = 60;
-// Free space is looked at again after this many bytes of a body.
-constexpr std::uint64_t spaceCheckInterval = 1 << 20;
 
 platform::Error errnoError(int number) {
     return {std::strerror(number)};
@@ -96,11 +93,15 @@ struct CurlURLSession::Transfer {
     std::filesystem::path temporaryFile;
     int writeErrno = 0;
     std::uint64_t written = 0;
-    std::uint64_t nextSpaceCheck = 0;
+    FreeSpaceLedger* space = nullptr;
+    FreeSpaceLedger::Share share;
     std::optional<std::string> refusal;
 
     ~Transfer() {
         discardTemporaryFile();
+        if (space != nullptr) {
+            space->release(share);
+        }
         if (easy != nullptr) {
             curl->easyCleanup(easy);
         }
@@ -135,16 +136,9 @@ struct CurlURLSession::Transfer {
             return "Larger than the limit of " + std::to_string(*limits.maxDownloadBytes) +
                    " bytes";
         }
-        if (written + length >= nextSpaceCheck) {
-            nextSpaceCheck = written + length + spaceCheckInterval;
-            struct statvfs figures {};
-            if (::fstatvfs(fd, &figures) == 0) {
-                std::uint64_t free = std::uint64_t{figures.f_bavail} * figures.f_frsize;
-                std::uint64_t size = std::uint64_t{figures.f_blocks} * figures.f_frsize;
-                if (free < total - written + std::min(limits.freeSpaceMargin, size / 20)) {
-                    return "Not enough free space";
-                }
-            }
+        auto end = announced >= 0 ? std::optional(total) : std::nullopt;
+        if (!space->admit(share, fd, written, length, end)) {
+            return "Not enough free space";
         }
         return std::nullopt;
     }
@@ -164,6 +158,7 @@ struct CurlURLSession::Transfer {
             return 0;
         }
         transfer.written += length;
+        transfer.space->wrote(transfer.share, length);
         for (std::size_t done = 0; done < length;) {
             ssize_t written = ::write(transfer.fd, data + done, length - done);
             if (written < 0 && errno == EINTR) {
@@ -202,6 +197,7 @@ CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory, Limits 
                                std::string libraryFile)
     : temporaryDirectory_(std::move(temporaryDirectory)),
       limits_(limits),
+      space_(limits.freeSpaceMargin),
       library_(std::move(libraryFile)) {}
 
 CurlURLSession::~CurlURLSession() {
@@ -244,6 +240,7 @@ void CurlURLSession::downloadTask(std::string url,
     auto transfer = std::make_unique<Transfer>();
     transfer->url = std::move(url);
     transfer->limits = limits_;
+    transfer->space = &space_;
     transfer->downloadCompletion = std::move(completion);
     enqueue(std::move(transfer));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Platform/Desktop/CurlLibrary.h"
+#include "Platform/Desktop/FreeSpaceLedger.h"
 #include "Platform/URLSession.h"
 
 // HTTP and HTTPS through libcurl. Every transfer runs on one worker thread with curl's multi
@@ -37,8 +38,8 @@ public:
         std::chrono::seconds stallWindow{60};
         // The largest download body; unset: only free space bounds it.
         std::optional<std::uint64_t> maxDownloadBytes;
-        // Free space a download must leave on the temporary folder's volume (a twentieth of a
-        // smaller volume).
+        // Free space the running downloads together must leave on the temporary folder's volume
+        // (a twentieth of a smaller volume).
         std::uint64_t freeSpaceMargin = std::uint64_t{256} << 20;
     };
 
@@ -84,6 +85,8 @@ private:
 
     std::filesystem::path temporaryDirectory_;
     Limits limits_;
+    // Shared by the running downloads; outlives them.
+    FreeSpaceLedger space_;
     // Loaded by the first call that needs it, a const URL check too.
     mutable CurlLibrary library_;
     std::mutex mutex_;
