@@ -301,8 +301,10 @@ TEST_F(ContainerEdgeTest, LinksAndSpecialFilesInTheStoreAreTakenForWhatTheyAre) 
     fs::create_symlink("/dev/zero", store() / "zero");
     ASSERT_EQ(::mkfifo((store() / "pipe").c_str(), 0600), 0);
     fs::create_directory(store() / "folder");
+    fs::create_directory_symlink(outside, store() / "folder" / "out");
     write("file", "mine");
-    // A link to a file outside, to nothing, to an endless device; a pipe that nobody writes.
+    // A link to a file outside, to nothing, to an endless device; a pipe that nobody writes; a
+    // folder holding a link to a folder outside.
     for (const char* name : {"link", "dangling", "zero", "pipe", "folder"}) {
         bool folder = name == std::string_view("folder");
         JSObject options = {{"filename", name}};
