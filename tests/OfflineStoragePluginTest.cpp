@@ -217,9 +217,12 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
     resolved(&P::getDeviceId);
     fs::create_directories(store() / "sub");
     std::ofstream(store() / "sub" / "inner") << std::string(7000, 'z');
+    // A name that is not UTF-8 could not be sent back to reach its file: it is counted, not listed.
+    std::ofstream(store() / "bad\xff\xfename") << std::string(20, 'b');
+    EXPECT_THAT(resolved(&P::listFiles)["files"], testing::UnorderedElementsAre("hundred", "sub"));
     files->fixedFigures = platform::FileSystemFigures{UINT64_MAX, 9000000000000000000u};
     EXPECT_EQ(resolved(&P::getStorageInfo),
-              JSObject({{"total", UINT64_MAX}, {"free", 9000000000000000000u}, {"used", 100u}}));
+              JSObject({{"total", UINT64_MAX}, {"free", 9000000000000000000u}, {"used", 120u}}));
     EXPECT_EQ(resolved(&P::getFreeSpace), JSObject({{"bytes", 9000000000000000000u}}));
 
     files->fail(Failing::figures, "Input/output error");
