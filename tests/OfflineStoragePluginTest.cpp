@@ -222,9 +222,12 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
     resolved(&P::getDeviceId);
     fs::create_directories(store() / "sub");
     std::ofstream(store() / "sub" / "inner") << std::string(7000, 'z');
+    // A name that is not UTF-8 could not be sent back to reach its file: it is counted, not listed.
+    std::ofstream(store() / "bad\xff\xfename") << std::string(20, 'b');
+    EXPECT_THAT(resolved(&P::listFiles)["files"], testing::UnorderedElementsAre("hundred", "sub"));
     files->fixedFigures = platform::FileSystemFigures{UINT64_MAX, 9000000000000000000u};
     EXPECT_EQ(resolved(&P::getStorageInfo),
-              JSObject({{"total", UINT64_MAX}, {"free", 9000000000000000000u}, {"used", 100u}}));
+              JSObject({{"total", UINT64_MAX}, {"free", 9000000000000000000u}, {"used", 120u}}));
     EXPECT_EQ(resolved(&P::getFreeSpace), JSObject({{"bytes", 9000000000000000000u}}));
 
     files->fail(Failing::figures, "Input/output error");
@@ -306,8 +309,10 @@ TEST_F(ContainerEdgeTest, LinksAndSpecialFilesInTheStoreAreTakenForWhatTheyAre) 
     fs::create_symlink("/dev/zero", store() / "zero");
     ASSERT_EQ(::mkfifo((store() / "pipe").c_str(), 0600), 0);
     fs::create_directory(store() / "folder");
+    fs::create_directory_symlink(outside, store() / "folder" / "out");
     write("file", "mine");
-    // A link to a file outside, to nothing, to an endless device; a pipe that nobody writes.
+    // A link to a file outside, to nothing, to an endless device; a pipe that nobody writes; a
+    // folder holding a link to a folder outside.
     for (const char* name : {"link", "dangling", "zero", "pipe", "folder"}) {
         bool folder = name == std::string_view("folder");
         JSObject options = {{"filename", name}};

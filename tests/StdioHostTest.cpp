@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <fstream>
 
 #include "FileContents.h"
+#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
@@ -144,6 +149,37 @@ TEST_F(StdioHostTest, ReportedStatusIsWhatNowPlayingShows) {
               Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",
                   "albumTitle":"Album","playbackDuration":240.0,"elapsedPlaybackTime":1.5,
                   "playbackRate":0.1}})"));
+}
+
+// A tree planted deeper than a removal that recurses could walk on its stack: the folders are made
+// one relative to the last, as their full path is too long for the system. In memory where there
+// is some, as removing 40,000 folders from a busy disk takes minutes.
+TEST(StdioHostDeepTrees, AreRemovedAndTheCallsAnswered) {
+    TemporaryDirectory directory(std::filesystem::is_directory("/dev/shm")
+                                     ? "/dev/shm"
+                                     : std::filesystem::temp_directory_path());
+    std::filesystem::path container = directory / "c";
+    ShellProcess shell{{"stdio", "--container", container.string()}};
+    shell.call({{"id", 0}, {"host", "audioSession"}});
+    for (const char* top : {"tmp/offline_temp/deep", "Library/Application Support/offline/deep"}) {
+        std::filesystem::create_directories(container / top);
+        int folder = ::open((container / top).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int level = 0;
+        for (; level < 20000 && ::mkdirat(folder, "d", 0700) == 0; ++level) {
+            int inner = ::openat(folder, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(folder);
+            folder = inner;
+        }
+        ::close(folder);
+        ASSERT_EQ(level, 20000);
+    }
+    auto store = [&](const std::string& method, Json options = Json::object()) {
+        return shell.call(pluginRequest(1, "OfflineStoragePlugin", method, std::move(options)));
+    };
+    EXPECT_EQ(store("cleanTempFiles")["data"], Json({{"deleted", 1}}));
+    EXPECT_EQ(store("deleteFile", {{"filename", "deep"}})["data"], Json({{"success", true}}));
+    EXPECT_TRUE(std::filesystem::is_empty(container / "tmp/offline_temp"));
+    EXPECT_TRUE(std::filesystem::is_empty(container / "Library/Application Support/offline"));
 }
 
 TEST(StdioHostLimits, ALineOverTheLimitIsRefusedAndTheNextOneAnswered) {

@@ -7,8 +7,9 @@
 // A fresh directory, removed with everything in it when the test ends.
 class TemporaryDirectory {
 public:
-    TemporaryDirectory() {
-        std::string pattern = std::filesystem::temp_directory_path() / "musicshell-test-XXXXXX";
+    explicit TemporaryDirectory(
+        const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+        std::string pattern = parent / "musicshell-test-XXXXXX";
         path_ = ::mkdtemp(pattern.data());
     }
     ~TemporaryDirectory() {

@@ -351,7 +351,11 @@ void OfflineStoragePlugin::listFiles(const CAPPluginCall& call) {
     JSObject files = JSObject::array();
     if (names.ok()) {
         for (auto& name : names.value()) {
-            files.push_back(std::move(name));
+            // A name that is not UTF-8 cannot cross the bridge unchanged, so the page could never
+            // name that file back: it is left out, though its bytes still count as used.
+            if (isValidUTF8(name)) {
+                files.push_back(std::move(name));
+            }
         }
     }
     call.resolve({{"files", std::move(files)}});

@@ -26,6 +26,7 @@ public:
     void writeTempFile(const CAPPluginCall& call);
     void cleanTempFiles(const CAPPluginCall& call);
     void getFreeSpace(const CAPPluginCall& call);
+    // The store's names, but for those that are not UTF-8: the page could not name them back.
     void listFiles(const CAPPluginCall& call);
 
 private:

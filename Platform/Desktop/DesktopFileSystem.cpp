@@ -71,32 +71,6 @@ platform::Result<FileDescriptor> openBeneath(const fs::path& root, const fs::pat
     return current;
 }
 
-// Removes the entry `name` of the open folder: a file or link itself, a folder with its content.
-std::optional<Error> removeAt(int folder, const std::string& name, const fs::path& path) {
-    if (::unlinkat(folder, name.c_str(), 0) == 0) {
-        return std::nullopt;
-    }
-    if (errno != EISDIR) {
-        return systemError(errno, path);
-    }
-    FileDescriptor inner(::openat(folder, name.c_str(), folderFlags));
-    if (!inner.valid()) {
-        return systemError(errno, path);
-    }
-    std::vector<std::string> names;
-    auto error =
-        forEachEntry(inner.get(), path, [&](const char* entry) { names.emplace_back(entry); });
-    for (const auto& entry : names) {
-        if (!error) {
-            error = removeAt(inner.get(), entry, path / entry);
-        }
-    }
-    if (!error && ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) {
-        error = systemError(errno, path);
-    }
-    return error;
-}
-
 std::optional<Error> writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -318,7 +292,7 @@ void DesktopFileSystem::removeStaleWrites() {
     static_cast<void>(forEachEntry(folder, root_ / scratchFolder,
                                    [&](const char* name) { names.emplace_back(name); }));
     for (const auto& name : names) {
-        static_cast<void>(removeAt(folder, name, root_ / scratchFolder / name));
+        static_cast<void>(removeEntry(folder, name, root_ / scratchFolder / name));
     }
 }
 
@@ -398,7 +372,7 @@ std::optional<Error> DesktopFileSystem::remove(const fs::path& path) {
     if (!place.ok()) {
         return place.error();
     }
-    return removeAt(place.value().folder.get(), place.value().name, path);
+    return removeEntry(place.value().folder.get(), place.value().name, path);
 }
 
 platform::Result<std::vector<std::string>> DesktopFileSystem::contentsOfDirectory(
