@@ -215,6 +215,11 @@ TEST(LongLineOverStdio, AFileInBase64IsStoredWholeAndBrokenTextIsRefusedAsBefore
     EXPECT_EQ(answer["ok"], true) << answer.dump();
     fs::path store = container / "Library/Application Support/offline";
     EXPECT_EQ(readWhole(store / "song.mp3"), bytes);
+    // Staged, but not the payload: the method still stores its own "data".
+    answer = shell.call(pluginRequest(3, "OfflineStoragePlugin", "writeFile",
+                                      {{"filename", "b"}, {"note", text}, {"data", "aGk="}}));
+    EXPECT_EQ(answer["ok"], true) << answer.dump();
+    EXPECT_TRUE(readWhole(store / "b") == "hi");
     text[text.size() / 2] = '*';
     answer =
         shell.call(pluginRequest(2, "OfflineStoragePlugin", "writeTempFile", {{"data", text}}));
