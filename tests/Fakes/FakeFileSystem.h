@@ -17,8 +17,18 @@
 class FakeFileSystem : public platform::FileSystem {
 public:
     // `list`: listing a folder; `readOnward`: reading an opened file after its first piece, as a
-    // failing disk would; `append`: adding to a staged file after its first piece.
-    enum class Operation { remove, list, readOnward, writeAtomically, replace, figures, append };
+    // failing disk would; `stage`: making a staged file; `append`: adding to one after its
+    // first piece.
+    enum class Operation {
+        remove,
+        list,
+        readOnward,
+        writeAtomically,
+        replace,
+        figures,
+        stage,
+        append
+    };
     using Path = std::filesystem::path;
     using Type = platform::EntryType;
     using Error = platform::Error;
@@ -184,6 +194,9 @@ public:
     }
 
     platform::Result<std::unique_ptr<platform::StagedFile>> stage() override {
+        if (std::lock_guard lock(mutex_); auto error = failure(Operation::stage)) {
+            return *error;
+        }
         return std::unique_ptr<platform::StagedFile>(std::make_unique<Staged>(*this));
     }
 
