@@ -10,8 +10,8 @@
 #include "App/Bridge/CAPPluginClass.h"
 #include "App/Download/DownloadPlugin.h"
 #include "Eventually.h"
+#include "FailingDesktopFileSystem.h"
 #include "Fakes/FakeBridge.h"
-#include "Fakes/FakeFileSystem.h"
 #include "Fakes/FakeServices.h"
 #include "FileContents.h"
 #include "LoopbackServer.h"
@@ -154,7 +154,8 @@ protected:
     LoopbackServer server;
     std::atomic<int> requests{0};
     FakeServices fakes;
-    std::shared_ptr<FakeFileSystem> files = std::make_shared<FakeFileSystem>(root);
+    std::shared_ptr<FailingDesktopFileSystem> files =
+        std::make_shared<FailingDesktopFileSystem>(root);
     std::shared_ptr<CurlURLSession> session = std::make_shared<CurlURLSession>(root / "tmp");
     std::shared_ptr<AnswerRecorder> recorder = std::make_shared<AnswerRecorder>(root);
     std::shared_ptr<DownloadPlugin> plugin;

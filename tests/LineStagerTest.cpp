@@ -3,9 +3,9 @@
 #include <random>
 
 #include "App/Bridge/Base64.h"
+#include "Fakes/FakeFileSystem.h"
 #include "FileContents.h"
 #include "Host/Stdio/LineStager.h"
-#include "Platform/Desktop/DesktopFileSystem.h"
 #include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
@@ -35,51 +35,15 @@ std::string writeLine(const std::string& data) {
            R"("}})";
 }
 
-// Staging that fails at its second piece, as a disk that fills up would.
-class FillingFileSystem : public DesktopFileSystem {
-public:
-    using DesktopFileSystem::DesktopFileSystem;
-
-    platform::Result<std::unique_ptr<platform::StagedFile>> stage() override {
-        auto staged = DesktopFileSystem::stage();
-        if (!staged.ok()) {
-            return staged;
-        }
-        return std::unique_ptr<platform::StagedFile>(
-            std::make_unique<Filling>(std::move(staged.value())));
-    }
-
-private:
-    struct Filling : platform::StagedFile {
-        explicit Filling(std::unique_ptr<platform::StagedFile> staged) : real(std::move(staged)) {}
-        std::optional<platform::Error> append(std::string_view bytes) override {
-            if (++appends > 1) {
-                return platform::Error{"No space left on device"};
-            }
-            return real->append(bytes);
-        }
-        platform::Result<std::string> content() const override { return real->content(); }
-        std::optional<platform::Error> placeAt(const fs::path& target) override {
-            return real->placeAt(target);
-        }
-        std::unique_ptr<platform::StagedFile> real;
-        int appends = 0;
-    };
-};
-
 class LineStagerTest : public testing::Test {
 protected:
     // The stager after `line`, given `pieceSize` bytes at a time.
-    std::unique_ptr<LineStager> fed(std::string_view line, std::size_t pieceSize,
-                                    platform::FileSystem& staging) {
-        auto stager = std::make_unique<LineStager>(staging, threshold);
+    std::unique_ptr<LineStager> fed(std::string_view line, std::size_t pieceSize) {
+        auto stager = std::make_unique<LineStager>(files, threshold);
         for (std::size_t at = 0; at < line.size(); at += pieceSize) {
             stager->add(line.substr(at, pieceSize));
         }
         return stager;
-    }
-    std::unique_ptr<LineStager> fed(std::string_view line, std::size_t pieceSize) {
-        return fed(line, pieceSize, files);
     }
 
     host::Request parsed(std::string line) {
@@ -93,10 +57,9 @@ protected:
         return CAPPluginCall("1", request.method, request.options, std::make_shared<NoResponder>());
     }
 
-    bool scratchIsEmpty() const { return fs::is_empty(container / "Library/.musicshell-writes"); }
+    bool scratchIsEmpty() const { return files.staging() == 0; }
 
-    TemporaryDirectory container;
-    DesktopFileSystem files{container.path()};
+    FakeFileSystem files;
 };
 
 TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsItsText) {
@@ -145,9 +108,9 @@ TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsI
     stager = fed(writeLine(text), 100);
     request = parsed(stager->takeLine());
     stager->settle(request);
-    fs::create_directories(container / "Documents");
-    ASSERT_FALSE(stager->takeCarried()->payload.placeAt(files, container / "Documents/a"));
-    EXPECT_EQ(readWhole(container / "Documents/a"), bytes);
+    files.folder("/c/Documents");
+    ASSERT_FALSE(stager->takeCarried()->payload.placeAt(files, "/c/Documents/a"));
+    EXPECT_EQ(files.contents("/c/Documents/a"), bytes);
     EXPECT_TRUE(scratchIsEmpty());
 }
 
@@ -176,12 +139,12 @@ TEST_F(LineStagerTest, EverythingElseIsKeptExactlyAsItCame) {
             EXPECT_EQ(fed(line, pieceSize)->takeLine(), line);
         }
     }
-    FillingFileSystem filling(container.path());
-    EXPECT_EQ(fed(writeLine(text), 100, filling)->takeLine(), writeLine(text));
-    EXPECT_TRUE(scratchIsEmpty());
-    fs::remove_all(container / "Library");
-    fs::create_symlink(container.path(), container / "Library");
-    EXPECT_EQ(fed(writeLine(text), 100)->takeLine(), writeLine(text));
+    // A disk that fills up half-way, and one where nothing can be staged at all.
+    for (auto failing : {FakeFileSystem::Operation::append, FakeFileSystem::Operation::stage}) {
+        files.fail(failing, "No space left on device");
+        EXPECT_EQ(fed(writeLine(text), 100)->takeLine(), writeLine(text));
+        EXPECT_TRUE(scratchIsEmpty());
+    }
 }
 
 TEST_F(LineStagerTest, AStagedValueThatIsNoOptionGetsItsTextBackAndAReplacedOneIsDropped) {
