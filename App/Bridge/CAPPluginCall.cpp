@@ -128,7 +128,8 @@ void CAPPluginCall::settlePayload(std::optional<std::string_view> key) const {
     }
     if (state.payload && state.payloadKey != key) {
         restorePayloadText();
-    } else if (!state.payload && key) {
+    }
+    if (!state.payload && key) {
         decodePayloadText(*key);
     }
 }
