@@ -23,7 +23,9 @@
 namespace fs = std::filesystem;
 using Method = void (DownloadPlugin::*)(const CAPPluginCall&);
 constexpr Method file = &DownloadPlugin::downloadFile,
-                 install = &DownloadPlugin::downloadAndInstall;
+                 install = &DownloadPlugin::downloadAndInstall,
+                 cancel = &DownloadPlugin::cancelDownload, list = &DownloadPlugin::listDownloads,
+                 erase = &DownloadPlugin::deleteDownload;
 
 namespace {
 
@@ -95,12 +97,14 @@ protected:
         routes.Get("/redirect", [](const httplib::Request& request, httplib::Response& response) {
             response.set_redirect(request.get_param_value("to"));
         });
+        ranged.serve(routes, "/ranged");
         server.start();
         ASSERT_FALSE(DesktopFileSystem::install(root));
         makePlugin(std::nullopt);
     }
 
     void TearDown() override {
+        ranged.open();
         session->stop();
         server.stop();
     }
@@ -111,8 +115,9 @@ protected:
         services.urlSession = session;
         services.fileOpener =
             std::make_shared<CommandFileOpener>(std::move(openerCommand), fakes.mainQueue);
-        plugin = std::static_pointer_cast<DownloadPlugin>(createPlugin<DownloadPlugin>(
-            std::make_shared<FakeBridge>(services), "DownloadPlugin", "DownloadPlugin"));
+        bridge = std::make_shared<FakeBridge>(services);
+        plugin = std::static_pointer_cast<DownloadPlugin>(
+            createPlugin<DownloadPlugin>(bridge, "DownloadPlugin", "DownloadPlugin"));
     }
 
     void start(Method method, JSObject options) {
@@ -146,12 +151,29 @@ protected:
         return finished.get();
     }
 
+    // The "received" of each progress event of a download so far, checking what each says.
+    std::vector<std::uint64_t> progress(const std::string& url, const std::string& name,
+                                        std::optional<std::uint64_t> total) {
+        std::vector<std::uint64_t> received;
+        for (const auto& [sender, event, data] : bridge->events()) {
+            if (data["fileName"] == name) {
+                EXPECT_EQ(std::tie(event, data["event"], data["url"], data["total"]),
+                          std::tuple("downloadProgress", "downloadProgress", url,
+                                     total ? JSObject(*total) : JSObject(nullptr)));
+                received.push_back(data["received"]);
+            }
+        }
+        return received;
+    }
+
     fs::path downloads() const { return root / "Documents/Downloads"; }
     fs::path package() const { return root / "Library/Caches/update.ipa"; }
 
     TemporaryDirectory directory;
     fs::path root = directory / "c";
+    RangedBody ranged;
     LoopbackServer server;
+    std::shared_ptr<FakeBridge> bridge;
     std::atomic<int> requests{0};
     FakeServices fakes;
     std::shared_ptr<FakeFileSystem> files = std::make_shared<FakeFileSystem>(root);
@@ -177,7 +199,7 @@ TEST_F(DownloadPluginTest, StoresEverySuccessAndReplacesUnderTheSameName) {
 
 TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
     const std::string song = server.url("/200/song");
-    const std::vector<std::tuple<Method, JSObject, std::string>> cases = {
+    std::vector<std::tuple<Method, JSObject, std::string>> cases = {
         {file, JSObject::object(), "URL is required"},
         {file, {{"url", ""}}, "URL is required"},
         {file, {{"url", 42}}, "URL is required"},
@@ -189,7 +211,13 @@ TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
         {file, {{"url", song}, {"fileName", std::string("a\0b", 3)}}, "Invalid file name"},
         {install, {{"url", ""}}, "URL is required"},
         {install, {{"url", "::"}}, "Invalid URL"},
+        {cancel, JSObject::object(), "fileName required"},
+        {erase, {{"fileName", 7}}, "fileName required"},
     };
+    for (const std::string& name :
+         std::vector<std::string>{"", ".", "..", "../escape.mp3", "a/b", std::string("a\0b", 3)}) {
+        cases.push_back({erase, {{"fileName", name}}, "Invalid filename"});
+    }
     for (const auto& [method, options, message] : cases) {
         EXPECT_EQ(answer(method, options).result.message, message) << options.dump();
     }
@@ -268,6 +296,8 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
         {root / "Library/Caches", install,
          "Download failed: Library/Caches is a symbolic link, not a folder"},
         {root / "tmp", file, "Download failed: Not a directory"},
+        {downloads(), list, "Documents/Downloads is a symbolic link, not a folder"},
+        {downloads(), erase, "Documents/Downloads is a symbolic link, not a folder"},
     };
     for (const auto& [folder, method, message] : cases) {
         fs::create_directories(folder);
@@ -285,6 +315,32 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(downloads() / "song")));
     EXPECT_EQ(readWhole(outside / "secret"), "outside");
     EXPECT_EQ(entries(outside), 1);
+}
+
+// Events start with the body, only grow and end at its size before the answer; "total" is null
+// when no length was announced. Held half-way, the first must already have come.
+TEST_F(DownloadPluginTest, ProgressIsToldFromTheBodysStartToItsEnd) {
+    ranged.holdAt = ranged.size / 2;
+    const std::map<std::string, std::string> urls = {{"sized", server.url("/ranged")},
+                                                     {"unsized", server.url("/ranged?chunked")}};
+    for (const auto& [name, url] : urls) {
+        start(file, {{"url", url}, {"fileName", name}});
+        EXPECT_TRUE(eventually([&] {
+            return std::ranges::any_of(bridge->events(), [&](const auto& event) {
+                return std::get<2>(event)["fileName"] == name;
+            });
+        }));
+    }
+    ranged.open();
+    ASSERT_TRUE(answeredAll(2));
+    for (const auto& [name, url] : urls) {
+        auto told =
+            progress(url, name, name == "sized" ? std::optional(ranged.size) : std::nullopt);
+        EXPECT_TRUE(std::ranges::is_sorted(told));
+        EXPECT_EQ(told.back(), ranged.size);
+        EXPECT_LE(told.front(), ranged.holdAt);
+        EXPECT_EQ(readWhole(downloads() / name), ranged.bytes(0));
+    }
 }
 
 // What a data task keeps in memory is bounded to the byte.
