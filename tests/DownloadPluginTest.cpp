@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <condition_variable>
 #include <csignal>
 #include <fstream>
@@ -137,6 +138,14 @@ protected:
         EXPECT_TRUE(answeredAll(before + 1));
         EXPECT_EQ(recorder->answers().size(), before + 1);
         return recorder->answers().back();
+    }
+
+    // The answer of a method that answers before it returns.
+    CAPCallResult now(Method method, JSObject options = JSObject::object()) {
+        auto answers = std::make_shared<AnswerRecorder>(root);
+        ((*plugin).*method)(CAPPluginCall("now", "m", std::move(options), answers));
+        EXPECT_EQ(answers->answers().size(), 1u);
+        return answers->answers().at(0).result;
     }
 
     CAPCallResult download(const std::string& path, const std::string& name = "audio.mp3") {
@@ -341,6 +350,97 @@ TEST_F(DownloadPluginTest, ProgressIsToldFromTheBodysStartToItsEnd) {
         EXPECT_LE(told.front(), ranged.holdAt);
         EXPECT_EQ(readWhole(downloads() / name), ranged.bytes(0));
     }
+}
+
+// A body cut off part-way goes on where it stopped, with a range its first ETag guards; a server
+// that ignores the range, or whose body has changed, is read again from the start. A try that
+// brings nothing new, or the fourth cut, ends it with the cut's own message.
+TEST_F(DownloadPluginTest, ACutOffBodyGoesOnWhereItStopped) {
+    auto from = [&](double share) {
+        return std::pair(
+            "bytes=" + std::to_string(static_cast<std::size_t>(ranged.size * share)) + "-",
+            std::string("\"v0\""));
+    };
+    const std::pair<std::string, std::string> whole;
+    const std::string cut = "Download failed: transfer closed with";
+    const std::vector<std::tuple<std::vector<double>, bool, bool,
+                                 std::vector<std::pair<std::string, std::string>>, std::string>>
+        cases = {
+            {{0.5}, true, false, {whole, from(0.5)}, ""},
+            {{0.9}, true, false, {whole, from(0.9)}, ""},
+            {{0.5, 0.7}, true, false, {whole, from(0.5), from(0.7)}, ""},
+            {{0.5}, false, false, {whole, from(0.5)}, ""},
+            {{0.5}, true, true, {whole, from(0.5)}, ""},
+            {{0.5, 0.5}, true, false, {whole, from(0.5)}, cut},
+            {{0.2, 0.4, 0.6, 0.8}, true, false, {whole, from(0.2), from(0.4), from(0.6)}, cut},
+        };
+    for (const auto& [cuts, ranges, newTag, seen, message] : cases) {
+        ranged.cuts = cuts;
+        ranged.ranges = ranges;
+        ranged.newTagEachRequest = newTag;
+        ranged.seen.clear();
+        auto answered = download("/ranged", "song");
+        EXPECT_EQ(answered.message.substr(0, message.size()), message);
+        EXPECT_EQ(ranged.seen, seen) << cuts.size();
+        EXPECT_EQ(fs::exists(downloads() / "song") ? readWhole(downloads() / "song") : "",
+                  message.empty() ? ranged.bytes(newTag ? 1 : 0) : "");
+        EXPECT_TRUE(fs::is_empty(root / "tmp"));
+        fs::remove_all(downloads());
+    }
+}
+
+// Cancelling ends every unanswered call to a name, running or waiting its turn: each is
+// rejected, nothing of it stays, and the file that was there is kept.
+TEST_F(DownloadPluginTest, CancellingEndsEveryCallToTheNameAndKeepsTheOldFile) {
+    EXPECT_EQ(now(list).data,
+              JSObject({{"files", JSObject::array()}, {"active", JSObject::array()}}));
+    EXPECT_FALSE(fs::exists(downloads()));
+    ASSERT_TRUE(download("/200/old", "song").resolved);
+    ranged.holdAt = ranged.size / 2;
+    constexpr int running = CurlURLSession::maxRunningTransfers;
+    for (int i = 0; i < running; ++i) {
+        start(file, {{"url", server.url("/ranged")}, {"fileName", "song"}});
+    }
+    start(install, {{"url", server.url("/ranged")}});
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(ranged.mutex);
+        return ranged.seen.size() == running;
+    }));
+    auto active = now(list).data.value()["active"];
+    ASSERT_EQ(active.size(), running + 1);
+    EXPECT_EQ(active.back(), JSObject({{"url", server.url("/ranged")},
+                                       {"fileName", "update.ipa"},
+                                       {"received", 0},
+                                       {"total", nullptr}}));
+    for (const auto& [name, count] : {std::pair("update.ipa", 1), {"song", running}, {"x", 0}}) {
+        EXPECT_EQ(now(cancel, {{"fileName", name}}).data, JSObject({{"cancelled", count}}));
+    }
+    ASSERT_TRUE(answeredAll(running + 2));
+    for (std::size_t i = 1; i < recorder->answers().size(); ++i) {
+        EXPECT_EQ(recorder->answers()[i].result.message, "Download cancelled");
+    }
+    EXPECT_EQ(readWhole(downloads() / "song"), "old");
+    EXPECT_FALSE(fs::exists(package()));
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+    EXPECT_EQ(now(list).data, JSObject({{"files", {{{"name", "song"}, {"size", 3}}}},
+                                        {"active", JSObject::array()}}));
+}
+
+// The listing holds regular files only; deleting takes a link or a pipe away, never what a link
+// names.
+TEST_F(DownloadPluginTest, ListsAndDeletesWhatDownloadsHolds) {
+    ASSERT_TRUE(download("/200/song", "song").resolved);
+    std::ofstream(directory / "secret") << "secret";
+    fs::create_symlink(directory / "secret", downloads() / "link");
+    ASSERT_EQ(::mkfifo((downloads() / "pipe").c_str(), 0600), 0);
+    fs::create_directory(downloads() / "folder");
+    EXPECT_EQ(now(list).data.value()["files"], JSObject({{{"name", "song"}, {"size", 4}}}));
+    for (const char* name : {"link", "pipe", "song", "folder"}) {
+        EXPECT_EQ(now(erase, {{"fileName", name}}).data, JSObject({{"success", true}})) << name;
+    }
+    EXPECT_EQ(now(erase, {{"fileName", "song"}}).data, JSObject({{"success", false}}));
+    EXPECT_TRUE(fs::is_empty(downloads()));
+    EXPECT_EQ(readWhole(directory / "secret"), "secret");
 }
 
 // What a data task keeps in memory is bounded to the byte.
