@@ -84,11 +84,7 @@ TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
     shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
     shell.closeInput();
     EXPECT_EQ(shell.wait(), 0);
-    auto answer = shell.next();
-    while (answer && answer->contains("event")) {
-        answer = shell.next();
-    }
-    EXPECT_EQ(answer.value()["ok"], true);
+    EXPECT_EQ(shell.nextAnswer().value()["ok"], true);
     EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), "held body");
 }
 
