@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -24,10 +25,28 @@ struct DownloadTaskResult {
     std::optional<Error> error;
 };
 
+// How far a download's body has come: bytes as the server sent them (never decoded), its full
+// size when the server announced one, and the rate over the last moments.
+struct DownloadProgress {
+    std::uint64_t received = 0;
+    std::optional<std::uint64_t> total;
+    std::uint64_t bytesPerSecond = 0;
+};
+
+struct DownloadRequest {
+    std::string url;
+    // Runs on the completion thread once the body starts, at most about four times a second
+    // while it arrives, and once when it is whole, before the completion. May be empty.
+    std::function<void(const DownloadProgress&)> progress;
+    std::function<void(DownloadTaskResult)> completion;
+};
+
 // The shared HTTP client. Starting a task is safe from any thread; completions run once each, on
 // the session's own completion thread.
 class URLSession {
 public:
+    using TaskId = std::uint64_t;
+
     virtual ~URLSession() = default;
 
     // True when the text parses as an absolute URL with a scheme (any scheme).
@@ -36,9 +55,13 @@ public:
     // Fetches a small body into memory (the session bounds its size).
     virtual void dataTask(std::string url, std::function<void(DataTaskResult)> completion) = 0;
 
-    // Streams a body to a temporary file; never holds it in memory.
-    virtual void downloadTask(std::string url,
-                              std::function<void(DownloadTaskResult)> completion) = 0;
+    // Streams a body to a temporary file; never holds it in memory. A body cut off part-way is
+    // taken up again where it stopped, a few times, when the server can say it is the same one.
+    virtual TaskId downloadTask(DownloadRequest request) = 0;
+
+    // Ends a download whether it runs or waits: its completion runs soon after with an error and
+    // no file. Nothing for a task that has completed. Safe from any thread.
+    virtual void cancel(TaskId task) = 0;
 };
 
 }  // namespace platform

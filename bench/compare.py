@@ -218,21 +218,54 @@ def broadcast_cost(bench, pages, events):
 
 
 class FileHandler(http.server.BaseHTTPRequestHandler):
+    """Serves the body with an ETag and guarded ranges; under /cut/ the first request of each
+    path is cut off half-way."""
     body_path = None
+    cut_paths = set()
 
     def do_GET(self):
         size = os.path.getsize(self.body_path)
-        self.send_response(200)
-        self.send_header("Content-Length", str(size))
+        start = 0
+        if self.headers.get("If-Range") == '"body"' and (self.headers.get("Range") or "").startswith("bytes="):
+            start = int(self.headers["Range"][6:].rstrip("-"))
+        cut = self.path.startswith("/cut/") and self.path not in self.cut_paths
+        self.cut_paths.add(self.path)
+        self.send_response(206 if start else 200)
+        self.send_header("ETag", '"body"')
+        self.send_header("Content-Length", str(size - start))
+        if start:
+            self.send_header("Content-Range", f"bytes {start}-{size - 1}/{size}")
         self.end_headers()
         with open(self.body_path, "rb") as body:
-            self.connection.sendfile(body)
+            self.connection.sendfile(body, start, size // 2 - start if cut else size - start)
+        if cut:
+            self.close_connection = True
 
     def log_message(self, *args):
         pass
 
 
-def download_times(bench):
+def written_bytes(bench, url):
+    """What the host writes while downloading `url` (its /proc io counter, read before it exits),
+    against the body's size: 1.00 when the body is written once."""
+    request = {"id": 1, "plugin": "DownloadPlugin", "method": "downloadFile",
+               "options": {"url": url, "fileName": "body.bin"}}
+    host = subprocess.Popen(bench.stdio(), stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    host.stdin.write(json.dumps(request) + "\n")
+    host.stdin.flush()
+    events = 0
+    for line in host.stdout:
+        if '"id"' in line:
+            break
+        events += 1
+    with open(f"/proc/{host.pid}/io") as counters:
+        wchar = int(dict(line.split(": ") for line in counters.read().splitlines())["wchar"])
+    host.stdin.close()
+    host.wait()
+    return wchar / (512 * MIB), events
+
+
+def download_times(bench, before):
     body = bench.path("body.bin")
     with open(body, "wb") as out:
         for _ in range(512):
@@ -247,11 +280,15 @@ def download_times(bench):
     try:
         ours = median_of(bench.runs, bench.stdio(), stdin_path=request)
         theirs = median_of(bench.runs, ["curl", "-s", "-o", bench.path("curl.bin"), url])
+        # The same download on a build without progress events, when one is given.
+        silent = before and median_of(bench.runs, [before, *bench.stdio()[1:]], stdin_path=request)
+        whole = written_bytes(bench, url)
+        resumed = written_bytes(bench, url.replace("/body.bin", f"/cut/{time.time()}"))
     finally:
         server.shutdown()
         thread.join()
     os.remove(body)
-    return 512 * MIB / 1e6, ours, theirs
+    return 512 * MIB / 1e6, ours, theirs, silent, whole, resumed
 
 
 # ---------------------------------------------------------------------------------------------
@@ -276,6 +313,8 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--calls", type=int, default=10000)
     parser.add_argument("--events", type=int, default=1000)
+    parser.add_argument("--before", help="a build without download progress events, to compare with")
+    parser.add_argument("--only-downloads", action="store_true", help="measure the downloads alone")
     arguments = parser.parse_args()
     binary = os.path.abspath(arguments.binary)
     wsbench = arguments.wsbench or os.path.join(os.path.dirname(binary), "bench", "musicshell_wsbench")
@@ -284,68 +323,76 @@ def main():
     with tempfile.TemporaryDirectory(prefix="musicshell-bench-") as work:
         bench = Bench(binary, wsbench, work, arguments.runs)
 
-        for size in (1, 8, 64, 256):
-            case = FileCase(bench, size)
-            write, tool_write = case.shell_write(), case.tool_write()
-            read, tool_read = case.shell_read(), case.tool_read()
-            file_mib = size
-            sweep.append((f"`writeFile` {size} MiB", case.rate(write[0]), f"{write[0] * 1000:.0f} ms",
-                          mib(write[1]), f"{write[1] / 1024 / file_mib:.2f}",
-                          f"{tool_write[0] / write[0]:.2f}"))
-            sweep.append((f"`readFile` {size} MiB", case.rate(read[0]), f"{read[0] * 1000:.0f} ms",
-                          mib(read[1]), f"{read[1] / 1024 / file_mib:.2f}",
-                          f"{tool_read[0] / read[0]:.2f}"))
-            if size == 64:
-                node_write, node_read = case.node(case.write), case.node(case.read)
-                goals += [
-                    ("`writeFile` 64 MiB over stdio vs `base64 -d < text > file && sync file`",
-                     case.rate(write[0]), case.rate(tool_write[0]), f"{tool_write[0] / write[0]:.2f}",
-                     "≥ 0.80", f"{mib(write[1])} ({write[1] / 1024 / file_mib:.2f}× file; ≤ 2)"),
-                    ("`readFile` 64 MiB over stdio vs `base64 -w0 < file > text`",
-                     case.rate(read[0]), case.rate(tool_read[0]), f"{tool_read[0] / read[0]:.2f}",
-                     "≥ 0.80", f"{mib(read[1])} ({read[1] / 1024 / file_mib:.2f}× file; ≤ 1.2)"),
-                    ("`writeFile` 64 MiB vs a plain Node.js JSON-lines host", case.rate(write[0]),
-                     case.rate(node_write[0]), f"{node_write[0] / write[0]:.2f}", "—", mib(write[1])),
-                    ("`readFile` 64 MiB vs a plain Node.js JSON-lines host", case.rate(read[0]),
-                     case.rate(node_read[0]), f"{node_read[0] / read[0]:.2f}", "—", mib(read[1])),
-                ]
-            for name in os.listdir(work):
-                if name.startswith(("file", "write", "read", "tool", "answer")):
-                    os.remove(os.path.join(work, name))
+        if not arguments.only_downloads:
+            for size in (1, 8, 64, 256):
+                case = FileCase(bench, size)
+                write, tool_write = case.shell_write(), case.tool_write()
+                read, tool_read = case.shell_read(), case.tool_read()
+                file_mib = size
+                sweep.append((f"`writeFile` {size} MiB", case.rate(write[0]), f"{write[0] * 1000:.0f} ms",
+                              mib(write[1]), f"{write[1] / 1024 / file_mib:.2f}",
+                              f"{tool_write[0] / write[0]:.2f}"))
+                sweep.append((f"`readFile` {size} MiB", case.rate(read[0]), f"{read[0] * 1000:.0f} ms",
+                              mib(read[1]), f"{read[1] / 1024 / file_mib:.2f}",
+                              f"{tool_read[0] / read[0]:.2f}"))
+                if size == 64:
+                    node_write, node_read = case.node(case.write), case.node(case.read)
+                    goals += [
+                        ("`writeFile` 64 MiB over stdio vs `base64 -d < text > file && sync file`",
+                         case.rate(write[0]), case.rate(tool_write[0]), f"{tool_write[0] / write[0]:.2f}",
+                         "≥ 0.80", f"{mib(write[1])} ({write[1] / 1024 / file_mib:.2f}× file; ≤ 2)"),
+                        ("`readFile` 64 MiB over stdio vs `base64 -w0 < file > text`",
+                         case.rate(read[0]), case.rate(tool_read[0]), f"{tool_read[0] / read[0]:.2f}",
+                         "≥ 0.80", f"{mib(read[1])} ({read[1] / 1024 / file_mib:.2f}× file; ≤ 1.2)"),
+                        ("`writeFile` 64 MiB vs a plain Node.js JSON-lines host", case.rate(write[0]),
+                         case.rate(node_write[0]), f"{node_write[0] / write[0]:.2f}", "—", mib(write[1])),
+                        ("`readFile` 64 MiB vs a plain Node.js JSON-lines host", case.rate(read[0]),
+                         case.rate(node_read[0]), f"{node_read[0] / read[0]:.2f}", "—", mib(read[1])),
+                    ]
+                for name in os.listdir(work):
+                    if name.startswith(("file", "write", "read", "tool", "answer")):
+                        os.remove(os.path.join(work, name))
+                shutil.rmtree(bench.container, ignore_errors=True)
+                shutil.rmtree(bench.path("node-store"), ignore_errors=True)
+
+            for count in (1000, 10000, 100000):
+                info, listing, du = listing_times(bench, count)
+                for name, ours in (("`getStorageInfo`", info), ("`listFiles`", listing)):
+                    sweep.append((f"{name} over {count:,} files", "—", f"{ours[0] * 1000:.0f} ms", mib(ours[1]), "—",
+                                  f"{du[0] / ours[0]:.2f}"))
+                    if count == 10000:
+                        goals.append((f"{name} over 10,000 files vs `du -sb`", f"{ours[0] * 1000:.0f} ms",
+                                      f"{du[0] * 1000:.0f} ms", f"{du[0] / ours[0]:.2f}", "≥ 0.80", mib(ours[1])))
             shutil.rmtree(bench.container, ignore_errors=True)
-            shutil.rmtree(bench.path("node-store"), ignore_errors=True)
 
-        for count in (1000, 10000, 100000):
-            info, listing, du = listing_times(bench, count)
-            for name, ours in (("`getStorageInfo`", info), ("`listFiles`", listing)):
-                sweep.append((f"{name} over {count:,} files", "—", f"{ours[0] * 1000:.0f} ms", mib(ours[1]), "—",
-                              f"{du[0] / ours[0]:.2f}"))
-                if count == 10000:
-                    goals.append((f"{name} over 10,000 files vs `du -sb`", f"{ours[0] * 1000:.0f} ms",
-                                  f"{du[0] * 1000:.0f} ms", f"{du[0] / ours[0]:.2f}", "≥ 0.80", mib(ours[1])))
-        shutil.rmtree(bench.container, ignore_errors=True)
+            ours, theirs = websocket_calls(bench, arguments.calls)
+            goals.append((f"small call over the WebSocket, native client, {arguments.calls:,} in a row, vs a raw "
+                           "WebSocket echo", f"median {ours['median']:.0f} µs, p99.9 {ours['p999']:.0f} µs",
+                           f"median {theirs['median']:.0f} µs, p99.9 {theirs['p999']:.0f} µs",
+                           f"{theirs['median'] / ours['median']:.2f}", "≥ 0.33; p99.9 < 5000 µs", "—"))
 
-        ours, theirs = websocket_calls(bench, arguments.calls)
-        goals.append((f"small call over the WebSocket, native client, {arguments.calls:,} in a row, vs a raw "
-                       "WebSocket echo", f"median {ours['median']:.0f} µs, p99.9 {ours['p999']:.0f} µs",
-                       f"median {theirs['median']:.0f} µs, p99.9 {theirs['p999']:.0f} µs",
-                       f"{theirs['median'] / ours['median']:.2f}", "≥ 0.33; p99.9 < 5000 µs", "—"))
+            page = page_write_times(bench)
+            megabytes = 64 * MIB / 1e6
+            goals.append(("`writeFile` 64 MiB from a Chromium page: bytes in a binary message vs base64 text",
+                          f"{megabytes / page['binary'] * 1000:.0f} MB/s", f"{megabytes / page['base64'] * 1000:.0f} MB/s",
+                          f"{page['base64'] / page['binary']:.2f}", "bytes ≥ 300 MB/s", "—"))
 
-        page = page_write_times(bench)
-        megabytes = 64 * MIB / 1e6
-        goals.append(("`writeFile` 64 MiB from a Chromium page: bytes in a binary message vs base64 text",
-                      f"{megabytes / page['binary'] * 1000:.0f} MB/s", f"{megabytes / page['base64'] * 1000:.0f} MB/s",
-                      f"{page['base64'] / page['binary']:.2f}", "bytes ≥ 300 MB/s", "—"))
+            for pages in (1, 10, 100):
+                cost = broadcast_cost(bench, pages, arguments.events)
+                sweep.append((f"event broadcast to {pages} page{'s' if pages > 1 else ''}", "—",
+                              f"{cost:.0f} µs an event", "—", "—", "—"))
 
-        for pages in (1, 10, 100):
-            cost = broadcast_cost(bench, pages, arguments.events)
-            sweep.append((f"event broadcast to {pages} page{'s' if pages > 1 else ''}", "—",
-                          f"{cost:.0f} µs an event", "—", "—", "—"))
-
-        megabytes, download, curl = download_times(bench)
+        megabytes, download, curl, silent, whole, resumed = download_times(bench, arguments.before)
         goals.append(("download 512 MiB from loopback vs `curl -s -o`", f"{megabytes / download[0]:.0f} MB/s",
                       f"{megabytes / curl[0]:.0f} MB/s", f"{curl[0] / download[0]:.2f}", "≈ 1 (keep)",
                       mib(download[1])))
+        if silent:
+            goals.append(("download 512 MiB with progress events vs the build before them (`--before`)",
+                          f"{megabytes / download[0]:.0f} MB/s", f"{megabytes / silent[0]:.0f} MB/s",
+                          f"{silent[0] / download[0]:.2f}", "≥ 0.98", mib(download[1])))
+        goals.append(("bytes the host writes for 512 MiB: cut off half-way and resumed vs whole",
+                      f"{resumed[0]:.2f}× body, {resumed[1]} events", f"{whole[0]:.2f}× body, {whole[1]} events",
+                      f"{whole[0] / resumed[0]:.2f}", "≈ 1 (no second copy)", "—"))
 
     print(f"Measured {time.strftime('%Y-%m-%d')} on {platform.node()}: {os.cpu_count()} cores, "
           f"{platform.processor() or platform.machine()}, Linux {platform.release()}. Each figure is the median "

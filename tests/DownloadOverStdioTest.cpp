@@ -58,11 +58,18 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
     EXPECT_TRUE(shell.messages.empty());
 
     releaseHeld();
-    std::map<std::string, Json> answers;
+    std::map<std::string, Json> answers, told;
     while (answers.size() < 2) {
         auto message = shell.next();
         ASSERT_TRUE(message) << shell.standardError();
-        answers[(*message)["id"]] = *message;
+        (message->contains("id") ? answers[(*message)["id"]]
+                                 : told[(*message)["data"]["fileName"]]) = *message;
+    }
+    // The last word on each body comes before its answer, and says it is whole.
+    for (const char* name : {"held.bin", "update.ipa"}) {
+        EXPECT_EQ(told[name]["data"]["received"], 9) << name;
+        EXPECT_EQ(told[name]["data"]["total"], 9) << name;
+        EXPECT_EQ(told[name]["plugin"], "DownloadPlugin");
     }
     EXPECT_EQ(answers["file"],
               Json({{"id", "file"},
@@ -95,7 +102,7 @@ TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
     shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
     shell.closeInput();
     EXPECT_EQ(shell.wait(), 0);
-    EXPECT_EQ(shell.next().value()["ok"], true);
+    EXPECT_EQ(shell.nextAnswer().value()["ok"], true);
     EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), "held body");
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <condition_variable>
 #include <csignal>
 #include <fstream>
@@ -23,7 +24,9 @@
 namespace fs = std::filesystem;
 using Method = void (DownloadPlugin::*)(const CAPPluginCall&);
 constexpr Method file = &DownloadPlugin::downloadFile,
-                 install = &DownloadPlugin::downloadAndInstall;
+                 install = &DownloadPlugin::downloadAndInstall,
+                 cancel = &DownloadPlugin::cancelDownload, list = &DownloadPlugin::listDownloads,
+                 erase = &DownloadPlugin::deleteDownload;
 
 namespace {
 
@@ -95,12 +98,14 @@ protected:
         routes.Get("/redirect", [](const httplib::Request& request, httplib::Response& response) {
             response.set_redirect(request.get_param_value("to"));
         });
+        ranged.serve(routes, "/ranged");
         server.start();
         ASSERT_FALSE(DesktopFileSystem::install(root));
         makePlugin(std::nullopt);
     }
 
     void TearDown() override {
+        ranged.open();
         session->stop();
         server.stop();
     }
@@ -111,8 +116,9 @@ protected:
         services.urlSession = session;
         services.fileOpener =
             std::make_shared<CommandFileOpener>(std::move(openerCommand), fakes.mainQueue);
-        plugin = std::static_pointer_cast<DownloadPlugin>(createPlugin<DownloadPlugin>(
-            std::make_shared<FakeBridge>(services), "DownloadPlugin", "DownloadPlugin"));
+        bridge = std::make_shared<FakeBridge>(services);
+        plugin = std::static_pointer_cast<DownloadPlugin>(
+            createPlugin<DownloadPlugin>(bridge, "DownloadPlugin", "DownloadPlugin"));
     }
 
     void start(Method method, JSObject options) {
@@ -134,6 +140,14 @@ protected:
         return recorder->answers().back();
     }
 
+    // The answer of a method that answers before it returns.
+    CAPCallResult now(Method method, JSObject options = JSObject::object()) {
+        auto answers = std::make_shared<AnswerRecorder>(root);
+        ((*plugin).*method)(CAPPluginCall("now", "m", std::move(options), answers));
+        EXPECT_EQ(answers->answers().size(), 1u);
+        return answers->answers().at(0).result;
+    }
+
     CAPCallResult download(const std::string& path, const std::string& name = "audio.mp3") {
         return answer(file, {{"url", server.url(path)}, {"fileName", name}}).result;
     }
@@ -146,12 +160,29 @@ protected:
         return finished.get();
     }
 
+    // The "received" of each progress event of a download so far, checking what each says.
+    std::vector<std::uint64_t> progress(const std::string& url, const std::string& name,
+                                        std::optional<std::uint64_t> total) {
+        std::vector<std::uint64_t> received;
+        for (const auto& [sender, event, data] : bridge->events()) {
+            if (data["fileName"] == name) {
+                EXPECT_EQ(std::tie(event, data["event"], data["url"], data["total"]),
+                          std::tuple("downloadProgress", "downloadProgress", url,
+                                     total ? JSObject(*total) : JSObject(nullptr)));
+                received.push_back(data["received"]);
+            }
+        }
+        return received;
+    }
+
     fs::path downloads() const { return root / "Documents/Downloads"; }
     fs::path package() const { return root / "Library/Caches/update.ipa"; }
 
     TemporaryDirectory directory;
     fs::path root = directory / "c";
+    RangedBody ranged;
     LoopbackServer server;
+    std::shared_ptr<FakeBridge> bridge;
     std::atomic<int> requests{0};
     FakeServices fakes;
     std::shared_ptr<FailingDesktopFileSystem> files =
@@ -178,7 +209,7 @@ TEST_F(DownloadPluginTest, StoresEverySuccessAndReplacesUnderTheSameName) {
 
 TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
     const std::string song = server.url("/200/song");
-    const std::vector<std::tuple<Method, JSObject, std::string>> cases = {
+    std::vector<std::tuple<Method, JSObject, std::string>> cases = {
         {file, JSObject::object(), "URL is required"},
         {file, {{"url", ""}}, "URL is required"},
         {file, {{"url", 42}}, "URL is required"},
@@ -190,7 +221,13 @@ TEST_F(DownloadPluginTest, RefusesBadArgumentsBeforeAnyRequest) {
         {file, {{"url", song}, {"fileName", std::string("a\0b", 3)}}, "Invalid file name"},
         {install, {{"url", ""}}, "URL is required"},
         {install, {{"url", "::"}}, "Invalid URL"},
+        {cancel, JSObject::object(), "fileName required"},
+        {erase, {{"fileName", 7}}, "fileName required"},
     };
+    for (const std::string& name :
+         std::vector<std::string>{"", ".", "..", "../escape.mp3", "a/b", std::string("a\0b", 3)}) {
+        cases.push_back({erase, {{"fileName", name}}, "Invalid filename"});
+    }
     for (const auto& [method, options, message] : cases) {
         EXPECT_EQ(answer(method, options).result.message, message) << options.dump();
     }
@@ -269,6 +306,8 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
         {root / "Library/Caches", install,
          "Download failed: Library/Caches is a symbolic link, not a folder"},
         {root / "tmp", file, "Download failed: Not a directory"},
+        {downloads(), list, "Documents/Downloads is a symbolic link, not a folder"},
+        {downloads(), erase, "Documents/Downloads is a symbolic link, not a folder"},
     };
     for (const auto& [folder, method, message] : cases) {
         fs::create_directories(folder);
@@ -286,6 +325,123 @@ TEST_F(DownloadPluginTest, NoDownloadLandsOutsideTheContainer) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(downloads() / "song")));
     EXPECT_EQ(readWhole(outside / "secret"), "outside");
     EXPECT_EQ(entries(outside), 1);
+}
+
+// Events start with the body, only grow and end at its size before the answer; "total" is null
+// when no length was announced. Held half-way, the first must already have come.
+TEST_F(DownloadPluginTest, ProgressIsToldFromTheBodysStartToItsEnd) {
+    ranged.holdAt = ranged.size / 2;
+    const std::map<std::string, std::string> urls = {{"sized", server.url("/ranged")},
+                                                     {"unsized", server.url("/ranged?chunked")}};
+    for (const auto& [name, url] : urls) {
+        start(file, {{"url", url}, {"fileName", name}});
+        EXPECT_TRUE(eventually([&] {
+            return std::ranges::any_of(bridge->events(), [&](const auto& event) {
+                return std::get<2>(event)["fileName"] == name;
+            });
+        }));
+    }
+    ranged.open();
+    ASSERT_TRUE(answeredAll(2));
+    for (const auto& [name, url] : urls) {
+        auto told =
+            progress(url, name, name == "sized" ? std::optional(ranged.size) : std::nullopt);
+        EXPECT_TRUE(std::ranges::is_sorted(told));
+        EXPECT_EQ(told.back(), ranged.size);
+        EXPECT_LE(told.front(), ranged.holdAt);
+        EXPECT_EQ(readWhole(downloads() / name), ranged.bytes(0));
+    }
+}
+
+// A body cut off part-way goes on where it stopped, with a range its first ETag guards; a server
+// that ignores the range, or whose body has changed, is read again from the start. A try that
+// brings nothing new, or the fourth cut, ends it with the cut's own message.
+TEST_F(DownloadPluginTest, ACutOffBodyGoesOnWhereItStopped) {
+    auto from = [&](double share) {
+        return std::pair(
+            "bytes=" + std::to_string(static_cast<std::size_t>(ranged.size * share)) + "-",
+            std::string("\"v0\""));
+    };
+    const std::pair<std::string, std::string> whole;
+    const std::string cut = "Download failed: transfer closed with";
+    const std::vector<std::tuple<std::vector<double>, bool, bool,
+                                 std::vector<std::pair<std::string, std::string>>, std::string>>
+        cases = {
+            {{0.5}, true, false, {whole, from(0.5)}, ""},
+            {{0.9}, true, false, {whole, from(0.9)}, ""},
+            {{0.5, 0.7}, true, false, {whole, from(0.5), from(0.7)}, ""},
+            {{0.5}, false, false, {whole, from(0.5)}, ""},
+            {{0.5}, true, true, {whole, from(0.5)}, ""},
+            {{0.5, 0.5}, true, false, {whole, from(0.5)}, cut},
+            {{0.2, 0.4, 0.6, 0.8}, true, false, {whole, from(0.2), from(0.4), from(0.6)}, cut},
+        };
+    for (const auto& [cuts, ranges, newTag, seen, message] : cases) {
+        ranged.cuts = cuts;
+        ranged.ranges = ranges;
+        ranged.newTagEachRequest = newTag;
+        ranged.seen.clear();
+        auto answered = download("/ranged", "song");
+        EXPECT_EQ(answered.message.substr(0, message.size()), message);
+        EXPECT_EQ(ranged.seen, seen) << cuts.size();
+        EXPECT_EQ(fs::exists(downloads() / "song") ? readWhole(downloads() / "song") : "",
+                  message.empty() ? ranged.bytes(newTag ? 1 : 0) : "");
+        EXPECT_TRUE(fs::is_empty(root / "tmp"));
+        fs::remove_all(downloads());
+    }
+}
+
+// Cancelling ends every unanswered call to a name, running or waiting its turn: each is
+// rejected, nothing of it stays, and the file that was there is kept.
+TEST_F(DownloadPluginTest, CancellingEndsEveryCallToTheNameAndKeepsTheOldFile) {
+    EXPECT_EQ(now(list).data,
+              JSObject({{"files", JSObject::array()}, {"active", JSObject::array()}}));
+    EXPECT_FALSE(fs::exists(downloads()));
+    ASSERT_TRUE(download("/200/old", "song").resolved);
+    ranged.holdAt = ranged.size / 2;
+    constexpr int running = CurlURLSession::maxRunningTransfers;
+    for (int i = 0; i < running; ++i) {
+        start(file, {{"url", server.url("/ranged")}, {"fileName", "song"}});
+    }
+    start(install, {{"url", server.url("/ranged")}});
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(ranged.mutex);
+        return ranged.seen.size() == running;
+    }));
+    auto active = now(list).data.value()["active"];
+    ASSERT_EQ(active.size(), running + 1);
+    EXPECT_EQ(active.back(), JSObject({{"url", server.url("/ranged")},
+                                       {"fileName", "update.ipa"},
+                                       {"received", 0},
+                                       {"total", nullptr}}));
+    for (const auto& [name, count] : {std::pair("update.ipa", 1), {"song", running}, {"x", 0}}) {
+        EXPECT_EQ(now(cancel, {{"fileName", name}}).data, JSObject({{"cancelled", count}}));
+    }
+    ASSERT_TRUE(answeredAll(running + 2));
+    for (std::size_t i = 1; i < recorder->answers().size(); ++i) {
+        EXPECT_EQ(recorder->answers()[i].result.message, "Download cancelled");
+    }
+    EXPECT_EQ(readWhole(downloads() / "song"), "old");
+    EXPECT_FALSE(fs::exists(package()));
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+    EXPECT_EQ(now(list).data, JSObject({{"files", {{{"name", "song"}, {"size", 3}}}},
+                                        {"active", JSObject::array()}}));
+}
+
+// The listing holds regular files only; deleting takes a link or a pipe away, never what a link
+// names.
+TEST_F(DownloadPluginTest, ListsAndDeletesWhatDownloadsHolds) {
+    ASSERT_TRUE(download("/200/song", "song").resolved);
+    std::ofstream(directory / "secret") << "secret";
+    fs::create_symlink(directory / "secret", downloads() / "link");
+    ASSERT_EQ(::mkfifo((downloads() / "pipe").c_str(), 0600), 0);
+    fs::create_directory(downloads() / "folder");
+    EXPECT_EQ(now(list).data.value()["files"], JSObject({{{"name", "song"}, {"size", 4}}}));
+    for (const char* name : {"link", "pipe", "song", "folder"}) {
+        EXPECT_EQ(now(erase, {{"fileName", name}}).data, JSObject({{"success", true}})) << name;
+    }
+    EXPECT_EQ(now(erase, {{"fileName", "song"}}).data, JSObject({{"success", false}}));
+    EXPECT_TRUE(fs::is_empty(downloads()));
+    EXPECT_EQ(readWhole(directory / "secret"), "secret");
 }
 
 // What a data task keeps in memory is bounded to the byte.

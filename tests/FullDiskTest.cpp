@@ -124,7 +124,7 @@ TEST(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
     const std::string refused = "Download failed: Not enough free space";
     for (std::string path : {"/sized/9000000", "/chunked/9000000"}) {
         download(1, path);
-        EXPECT_EQ(shell.next().value_or(Json()),
+        EXPECT_EQ(shell.nextAnswer().value_or(Json()),
                   Json({{"id", 1}, {"ok", false}, {"message", refused}}))
             << path;
     }
@@ -137,7 +137,7 @@ TEST(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
     }
     int stored = 0;
     for (int answered = 0; answered < count; ++answered) {
-        Json answer = shell.next().value_or(Json::object());
+        Json answer = shell.nextAnswer().value_or(Json::object());
         stored += answer["ok"] == true;
         EXPECT_TRUE(answer["ok"] == true || answer["message"] == refused) << answer;
     }

@@ -115,6 +115,15 @@ std::optional<ShellProcess::Json> ShellProcess::next(std::chrono::milliseconds t
     return line ? std::optional(Json::parse(*line)) : std::nullopt;
 }
 
+std::optional<ShellProcess::Json> ShellProcess::nextAnswer() {
+    auto message = next();
+    while (message && message->contains("event")) {
+        messages.push_back(*message);
+        message = next();
+    }
+    return message;
+}
+
 std::string ShellProcess::firstOtherLine() {
     auto deadline = Clock::now() + std::chrono::seconds(30);
     while (otherLines.empty()) {

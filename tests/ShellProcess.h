@@ -31,6 +31,8 @@ public:
     std::optional<std::string> nextLine(
         std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::optional<Json> next(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // The next answer to a call; events before it go to `messages`.
+    std::optional<Json> nextAnswer();
     // The first line that is no message (a served address, a display's number), or "" if none
     // comes in time; messages before it go to `messages`.
     std::string firstOtherLine();

@@ -55,10 +55,38 @@ export interface OfflineStoragePlugin {
   getDeviceId(): Promise<{ deviceId: string }>;
 }
 
+/** How far a running download has come; sent about four times a second, and once it is whole. */
+export interface DownloadProgressEvent {
+  event: "downloadProgress";
+  /** The URL as the call gave it. */
+  url: string;
+  /** The name it will be stored under: "update.ipa" for a package. */
+  fileName: string;
+  /** Bytes of the body so far, as the server sent them. */
+  received: number;
+  /** The body's full size, or null when the server did not announce one. */
+  total: number | null;
+  bytesPerSecond: number;
+}
+
+export interface ActiveDownload {
+  url: string;
+  fileName: string;
+  received: number;
+  total: number | null;
+}
+
 export interface DownloadPlugin {
+  /** Without `fileName` every download is stored as "audio.mp3", replacing the last one. */
   downloadFile(options: { url: string; fileName?: string }): Promise<{ path: string }>;
   /** Resolves with the package's path when the system cannot open it, with nothing when it did. */
   downloadAndInstall(options: { url: string }): Promise<{ path: string } | undefined>;
+  /** Ends every unanswered download to that name (each rejects "Download cancelled"). */
+  cancelDownload(options: { fileName: string }): Promise<{ cancelled: number }>;
+  /** The regular files in Downloads, and the downloads not yet answered. */
+  listDownloads(): Promise<{ files: { name: string; size: number }[]; active: ActiveDownload[] }>;
+  deleteDownload(options: { fileName: string }): Promise<{ success: boolean }>;
+  addListener(event: "downloadProgress", listener: (data: DownloadProgressEvent) => void): PluginListenerHandle;
 }
 
 export interface AppPlugin {
@@ -80,3 +108,14 @@ export declare const Plugins: {
  * Throws an Error for any other path (a temporary file, a path outside the container).
  */
 export declare function fileURL(path: string): string;
+
+/**
+ * Downloads `url` into Documents/Downloads and resolves with its path, as `downloadFile` does.
+ * Without `fileName` the file is stored as "audio.mp3", replacing the last such download.
+ * `onProgress` receives this transfer's progress events (matched by url and file name). Aborting
+ * `signal` cancels every download to that name and rejects with a DOMException named "AbortError".
+ */
+export declare function download(
+  url: string,
+  options?: { fileName?: string; onProgress?: (progress: DownloadProgressEvent) => void; signal?: AbortSignal },
+): Promise<{ path: string }>;

@@ -7,6 +7,7 @@
 //   const handle = Plugins.PlaybackStatusPlugin.addListener("pauseMusic", () => audio.pause());
 //   handle.remove();
 //   audio.src = fileURL(path); // play a stored or downloaded song by address, and seek in it
+//   await download(url, { fileName: "song.mp3", onProgress: (p) => show(p.received, p.total), signal });
 //
 // While the WebSocket connection is down the client reconnects by itself. A call made then waits
 // for the connection a while and is sent once it is back; a call is never sent after it was rejected.
@@ -204,6 +205,37 @@ export function fileURL(path) {
     }
   }
   throw new Error(`musicshell: ${path} is neither a stored nor a downloaded file, so no page can load it`);
+}
+
+// Downloads `url` into Documents/Downloads under `fileName` ("audio.mp3" when absent, the shell's
+// default) and gives the answer's promise. `onProgress` gets each progress event of this transfer;
+// aborting `signal` cancels every download to that name and rejects as fetch does.
+export function download(url, { fileName, onProgress, signal } = {}) {
+  const name = fileName ?? "audio.mp3";
+  const aborted = () => new DOMException("The download was aborted.", "AbortError");
+  if (signal?.aborted) {
+    return Promise.reject(aborted());
+  }
+  const handle = onProgress && addListener("DownloadPlugin", "downloadProgress", (data) => {
+    if (data.url === url && data.fileName === name) {
+      onProgress(data);
+    }
+  });
+  const answer = call("DownloadPlugin", "downloadFile", fileName === undefined ? { url } : { url, fileName });
+  return new Promise((resolve, reject) => {
+    const onAbort = () => {
+      done();
+      call("DownloadPlugin", "cancelDownload", { fileName: name }).catch(() => {});
+      reject(aborted());
+    };
+    const done = () => {
+      handle?.remove();
+      signal?.removeEventListener("abort", onAbort);
+    };
+    signal?.addEventListener("abort", onAbort, { once: true });
+    // After an abort the promise is settled already, and the call's own rejection is dropped.
+    answer.then((value) => (done(), resolve(value)), (error) => (done(), reject(error)));
+  });
 }
 
 export const Plugins = new Proxy({}, { get: (_, plugin) => pluginProxy(plugin) });

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "App/Bridge/CAPPluginClass.h"
+#include "App/Storage/NamedFileCalls.h"
 
 namespace fs = std::filesystem;
 
@@ -13,10 +14,17 @@ const CAPPluginClass runtimeClass(
         CAPPluginMethod::of<DownloadPlugin, &DownloadPlugin::downloadFile>("downloadFile"),
         CAPPluginMethod::of<DownloadPlugin, &DownloadPlugin::downloadAndInstall>(
             "downloadAndInstall"),
+        CAPPluginMethod::of<DownloadPlugin, &DownloadPlugin::cancelDownload>("cancelDownload"),
+        CAPPluginMethod::of<DownloadPlugin, &DownloadPlugin::listDownloads>("listDownloads"),
+        CAPPluginMethod::of<DownloadPlugin, &DownloadPlugin::deleteDownload>("deleteDownload"),
     });
 
 constexpr std::string_view defaultFileName = "audio.mp3";
 constexpr std::string_view packageName = "update.ipa";
+
+fs::path downloadsFolder(const platform::FileSystem& files) {
+    return files.directory(platform::Directory::documents) / "Downloads";
+}
 
 // Why a finished transfer cannot be stored, if it cannot.
 std::optional<std::string> transferFailure(const platform::DownloadTaskResult& result) {
@@ -100,6 +108,42 @@ std::optional<std::string> DownloadPlugin::requestedURL(const CAPPluginCall& cal
     return std::string(*url);
 }
 
+void DownloadPlugin::transfer(const CAPPluginCall& call, std::string url, std::string fileName,
+                              std::function<void(platform::DownloadTaskResult)> finished) {
+    auto services = platform();
+    auto key = active_->add(url, fileName);
+    platform::DownloadRequest request{url, {}, {}};
+    request.progress = [plugin = weak_from_this(), active = active_, key, url,
+                        fileName](const platform::DownloadProgress& progress) {
+        active->progressed(key, progress);
+        if (auto self = plugin.lock()) {
+            self->notifyListeners(
+                "downloadProgress",
+                {{"event", "downloadProgress"},
+                 {"url", url},
+                 {"fileName", fileName},
+                 {"received", progress.received},
+                 {"total", progress.total ? JSObject(*progress.total) : JSObject(nullptr)},
+                 {"bytesPerSecond", progress.bytesPerSecond}});
+        }
+    };
+    request.completion = [services, active = active_, key, call,
+                          finished = std::move(finished)](platform::DownloadTaskResult result) {
+        if (active->finish(key)) {
+            if (result.location) {
+                static_cast<void>(services.fileSystem->remove(*result.location));
+            }
+            call.reject("Download cancelled");
+            return;
+        }
+        finished(std::move(result));
+    };
+    auto task = services.urlSession->downloadTask(std::move(request));
+    if (!active_->started(key, task)) {
+        services.urlSession->cancel(task);
+    }
+}
+
 void DownloadPlugin::downloadFile(const CAPPluginCall& call) {
     auto url = requestedURL(call);
     if (!url) {
@@ -111,16 +155,14 @@ void DownloadPlugin::downloadFile(const CAPPluginCall& call) {
         return;
     }
     auto services = platform();
-    services.urlSession->downloadTask(
-        *url, [services, call, fileName](platform::DownloadTaskResult result) {
-            fs::path destination = services.fileSystem->directory(platform::Directory::documents) /
-                                   "Downloads" / fileName;
-            if (auto failure = store(services, result, destination, false)) {
-                call.reject(*failure);
-                return;
-            }
-            call.resolve({{"path", destination.string()}});
-        });
+    transfer(call, *url, fileName, [services, call, fileName](platform::DownloadTaskResult result) {
+        fs::path destination = downloadsFolder(*services.fileSystem) / fileName;
+        if (auto failure = store(services, result, destination, false)) {
+            call.reject(*failure);
+            return;
+        }
+        call.resolve({{"path", destination.string()}});
+    });
 }
 
 void DownloadPlugin::downloadAndInstall(const CAPPluginCall& call) {
@@ -129,13 +171,50 @@ void DownloadPlugin::downloadAndInstall(const CAPPluginCall& call) {
         return;
     }
     auto services = platform();
-    services.urlSession->downloadTask(*url, [services, call](platform::DownloadTaskResult result) {
-        fs::path package =
-            services.fileSystem->directory(platform::Directory::caches) / packageName;
-        if (auto failure = store(services, result, package, true)) {
-            call.reject(*failure);
-            return;
+    transfer(call, *url, std::string(packageName),
+             [services, call](platform::DownloadTaskResult result) {
+                 fs::path package =
+                     services.fileSystem->directory(platform::Directory::caches) / packageName;
+                 if (auto failure = store(services, result, package, true)) {
+                     call.reject(*failure);
+                     return;
+                 }
+                 open(services, package, call);
+             });
+}
+
+void DownloadPlugin::cancelDownload(const CAPPluginCall& call) {
+    auto fileName = call.getString("fileName");
+    if (!fileName) {
+        call.reject("fileName required");
+        return;
+    }
+    auto [count, tasks] = active_->cancel(std::string(*fileName));
+    for (auto task : tasks) {
+        platform().urlSession->cancel(task);
+    }
+    call.resolve({{"cancelled", count}});
+}
+
+void DownloadPlugin::listDownloads(const CAPPluginCall& call) {
+    auto entries =
+        platform().fileSystem->contentsWithSizes(downloadsFolder(*platform().fileSystem));
+    if (refusedForLink(call, entries)) {
+        return;
+    }
+    JSObject files = JSObject::array();
+    if (entries.ok()) {
+        for (const auto& entry : entries.value()) {
+            if (entry.size) {
+                files.push_back({{"name", entry.name}, {"size", *entry.size}});
+            }
         }
-        open(services, package, call);
-    });
+    }
+    call.resolve({{"files", std::move(files)}, {"active", active_->list()}});
+}
+
+void DownloadPlugin::deleteDownload(const CAPPluginCall& call) {
+    auto& files = *platform().fileSystem;
+    deleteNamedFile(
+        call, files, [&files] { return downloadsFolder(files); }, "fileName");
 }

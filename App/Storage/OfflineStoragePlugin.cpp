@@ -4,6 +4,7 @@
 
 #include "App/Bridge/Base64.h"
 #include "App/Bridge/CAPPluginClass.h"
+#include "App/Storage/NamedFileCalls.h"
 
 namespace fs = std::filesystem;
 using platform::Directory;
@@ -108,21 +109,6 @@ std::string fileURL(const fs::path& path) {
     return url;
 }
 
-// A link standing where a folder of the container should be is never followed: the call is
-// refused, naming it, also by the methods that otherwise never reject. Gives whether it refused.
-bool refusedForLink(const CAPPluginCall& call, const std::optional<platform::Error>& error) {
-    if (!error || error->kind != Kind::linkedFolder) {
-        return false;
-    }
-    call.reject(error->description);
-    return true;
-}
-
-template <class T>
-bool refusedForLink(const CAPPluginCall& call, const platform::Result<T>& result) {
-    return !result.ok() && refusedForLink(call, std::optional(result.error()));
-}
-
 fs::path resolvedFolder(platform::FileSystem& files, fs::path folder) {
     // A failure shows in the caller's own file operation.
     static_cast<void>(files.createDirectories(folder));
@@ -219,15 +205,8 @@ void OfflineStoragePlugin::readFile(const CAPPluginCall& call) {
 }
 
 void OfflineStoragePlugin::deleteFile(const CAPPluginCall& call) {
-    auto file = storedFile(call);
-    if (!file) {
-        return;
-    }
-    auto error = platform().fileSystem->remove(*file);
-    if (refusedForLink(call, error)) {
-        return;
-    }
-    call.resolve({{"success", !error}});
+    deleteNamedFile(
+        call, *platform().fileSystem, [this] { return offlineDirectory(); }, "filename");
 }
 
 void OfflineStoragePlugin::fileExists(const CAPPluginCall& call) {

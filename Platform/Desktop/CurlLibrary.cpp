@@ -61,5 +61,7 @@ bool CurlLibrary::findFunctions(Functions& found) {
            find(handle_, "curl_multi_wakeup", found.multiWakeup) &&
            find(handle_, "curl_multi_cleanup", found.multiCleanup) &&
            find(handle_, "curl_url", found.url) && find(handle_, "curl_url_set", found.urlSet) &&
-           find(handle_, "curl_url_cleanup", found.urlCleanup);
+           find(handle_, "curl_url_cleanup", found.urlCleanup) &&
+           find(handle_, "curl_slist_append", found.slistAppend) &&
+           find(handle_, "curl_slist_free_all", found.slistFreeAll);
 }

@@ -35,6 +35,8 @@ public:
         decltype(&curl_url) url;
         decltype(&curl_url_set) urlSet;
         decltype(&curl_url_cleanup) urlCleanup;
+        decltype(&curl_slist_append) slistAppend;
+        decltype(&curl_slist_free_all) slistFreeAll;
     };
 
     // `file` is looked up as the dynamic loader looks up any library.

@@ -4,16 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <utility>
 
-#include <uriparser/Uri.h>
-
+#include "Platform/Desktop/CurlTransfer.h"
 #include "Platform/Desktop/FileDescriptor.h"
 #include "Platform/Desktop/FolderEntries.h"
+#include "Platform/Desktop/URLSyntax.h"
 #include "Platform/Log.h"
 #include "Platform/RandomHex.h"
 
@@ -25,43 +25,6 @@ constexpr long connectTimeoutSeconds = 60;
 
 platform::Error errnoError(int number) {
     return {std::strerror(number)};
-}
-
-// The length of the scheme the text begins with, before its ':'.
-std::optional<std::size_t> schemeLength(std::string_view text) {
-    auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-    if (text.empty() || !isAlpha(text[0])) {
-        return std::nullopt;
-    }
-    std::size_t length = 1;
-    while (length < text.size() &&
-           (isAlpha(text[length]) || std::isdigit(static_cast<unsigned char>(text[length])) ||
-            text[length] == '+' || text[length] == '-' || text[length] == '.')) {
-        ++length;
-    }
-    if (length == text.size() || text[length] != ':') {
-        return std::nullopt;
-    }
-    return length;
-}
-
-bool curlParses(const CurlLibrary::Functions& curl, std::string_view text) {
-    CURLU* url = curl.url();
-    bool valid = curl.urlSet(url, CURLUPART_URL, std::string(text).c_str(),
-                             CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
-    curl.urlCleanup(url);
-    return valid;
-}
-
-bool parsesAsURI(std::string_view text) {
-    UriUriA uri;
-    const char* errorPosition = nullptr;
-    bool valid = uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(),
-                                      &errorPosition) == URI_SUCCESS;
-    if (valid) {
-        uriFreeUriMembersA(&uri);
-    }
-    return valid;
 }
 
 // A new file `name` for a body, made in `folder` opened without following a link put in its
@@ -76,119 +39,6 @@ int createTemporaryFile(const std::filesystem::path& folder, const std::string& 
                     O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 }  // namespace
-
-struct CurlURLSession::Transfer {
-    const CurlLibrary::Functions* curl = nullptr;
-    CURL* easy = nullptr;
-    std::string url;
-    Limits limits;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    std::function<void(platform::DataTaskResult)> dataCompletion;
-    std::string body;
-    bool bodyTooLarge = false;
-
-    std::function<void(platform::DownloadTaskResult)> downloadCompletion;
-    int fd = -1;
-    std::filesystem::path temporaryFile;
-    int writeErrno = 0;
-    std::uint64_t written = 0;
-    FreeSpaceLedger* space = nullptr;
-    FreeSpaceLedger::Share share;
-    std::optional<std::string> refusal;
-
-    ~Transfer() {
-        discardTemporaryFile();
-        if (space != nullptr) {
-            space->release(share);
-        }
-        if (easy != nullptr) {
-            curl->easyCleanup(easy);
-        }
-    }
-
-    void fail(platform::Error error) {
-        if (dataCompletion) {
-            std::exchange(dataCompletion, nullptr)({std::nullopt, 0, std::move(error)});
-        } else {
-            std::exchange(downloadCompletion, nullptr)({std::nullopt, 0, std::move(error)});
-        }
-    }
-
-    void discardTemporaryFile() {
-        if (fd >= 0) {
-            ::close(std::exchange(fd, -1));
-        }
-        if (!temporaryFile.empty()) {
-            ::unlink(temporaryFile.c_str());
-            temporaryFile.clear();
-        }
-    }
-
-    // Why `length` more bytes of the body may not be stored, if they may not. A length the
-    // server announced is judged as a whole, before any of it is stored.
-    std::optional<std::string> refuse(std::size_t length) {
-        curl_off_t announced = -1;
-        curl->easyGetinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        std::uint64_t total = std::max(
-            written + length, static_cast<std::uint64_t>(std::max<curl_off_t>(announced, 0)));
-        if (limits.maxDownloadBytes && total > *limits.maxDownloadBytes) {
-            return "Larger than the limit of " + std::to_string(*limits.maxDownloadBytes) +
-                   " bytes";
-        }
-        auto end = announced >= 0 ? std::optional(total) : std::nullopt;
-        if (!space->admit(share, fd, written, length, end)) {
-            return "Not enough free space";
-        }
-        return std::nullopt;
-    }
-
-    static size_t write(char* data, size_t size, size_t count, void* context) {
-        auto& transfer = *static_cast<Transfer*>(context);
-        std::size_t length = size * count;
-        if (transfer.fd < 0) {
-            if (transfer.body.size() + length > maxDataBytes) {
-                transfer.bodyTooLarge = true;
-                return 0;
-            }
-            transfer.body.append(data, length);
-            return length;
-        }
-        if ((transfer.refusal = transfer.refuse(length))) {
-            return 0;
-        }
-        transfer.written += length;
-        transfer.space->wrote(transfer.share, length);
-        for (std::size_t done = 0; done < length;) {
-            ssize_t written = ::write(transfer.fd, data + done, length - done);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written < 0) {
-                transfer.writeErrno = errno;
-                return 0;
-            }
-            done += static_cast<std::size_t>(written);
-        }
-        return length;
-    }
-
-    platform::Error error(CURLcode code) const {
-        if (refusal) {
-            return {*refusal};
-        }
-        if (writeErrno != 0) {
-            return errnoError(writeErrno);
-        }
-        if (bodyTooLarge) {
-            return {"Response too large"};
-        }
-        if (errorBuffer[0] != '\0') {
-            return {errorBuffer};
-        }
-        return {curl->easyStrerror(code)};
-    }
-};
 
 CurlURLSession::CurlURLSession(std::filesystem::path temporaryDirectory)
     : CurlURLSession(std::move(temporaryDirectory), Limits{}) {}
@@ -208,53 +58,48 @@ CurlURLSession::~CurlURLSession() {
 }
 
 bool CurlURLSession::isValidURL(std::string_view text) const {
-    if (text.find('\0') != std::string_view::npos) {
-        return false;
-    }
-    auto scheme = schemeLength(text);
-    if (!scheme) {
-        return false;
-    }
-    // A URL with an authority (a host) is held to what a transfer of it would take; one
-    // without, such as mailto:someone@example.com or an application's own scheme:path, to the
-    // generic syntax, which curl does not take. Without curl no transfer is made at all, and the
-    // generic syntax lets a download of the URL go on to fail saying why.
-    if (text.substr(*scheme).starts_with("://")) {
-        if (const auto* curl = library_.functions()) {
-            return curlParses(*curl, text);
-        }
-    }
-    return parsesAsURI(text);
+    return isTransferableURL(text, library_);
 }
 
 void CurlURLSession::dataTask(std::string url,
                               std::function<void(platform::DataTaskResult)> completion) {
-    auto transfer = std::make_unique<Transfer>();
+    auto transfer = std::make_unique<CurlTransfer>();
     transfer->url = std::move(url);
+    transfer->maxDataBytes = maxDataBytes;
     transfer->dataCompletion = std::move(completion);
     enqueue(std::move(transfer));
 }
 
-void CurlURLSession::downloadTask(std::string url,
-                                  std::function<void(platform::DownloadTaskResult)> completion) {
-    auto transfer = std::make_unique<Transfer>();
-    transfer->url = std::move(url);
-    transfer->limits = limits_;
+platform::URLSession::TaskId CurlURLSession::downloadTask(platform::DownloadRequest request) {
+    auto transfer = std::make_unique<CurlTransfer>();
+    transfer->url = std::move(request.url);
+    transfer->maxDownloadBytes = limits_.maxDownloadBytes;
     transfer->space = &space_;
-    transfer->downloadCompletion = std::move(completion);
-    enqueue(std::move(transfer));
+    transfer->progress = std::move(request.progress);
+    transfer->downloadCompletion = std::move(request.completion);
+    return enqueue(std::move(transfer));
 }
 
-void CurlURLSession::enqueue(std::unique_ptr<Transfer> transfer) {
+void CurlURLSession::cancel(TaskId task) {
     std::lock_guard lock(mutex_);
+    if (!stopping_) {
+        cancelled_.push_back(task);
+        wakeWorker();
+    }
+}
+
+platform::URLSession::TaskId CurlURLSession::enqueue(std::unique_ptr<CurlTransfer> transfer) {
+    std::lock_guard lock(mutex_);
+    TaskId id = transfer->id = ++lastTask_;
     if (stopping_) {
-        return;
+        return id;
     }
     incoming_.push_back(std::move(transfer));
     if (!worker_.joinable()) {
         worker_ = std::thread([this] { work(); });
     }
     wakeWorker();
+    return id;
 }
 
 void CurlURLSession::wakeWorker() {
@@ -282,6 +127,7 @@ void CurlURLSession::stop() {
     }
     running_.clear();
     waiting_.clear();
+    resting_.clear();
     std::lock_guard lock(mutex_);
     incoming_.clear();
 }
@@ -312,15 +158,21 @@ void CurlURLSession::work() {
         return;
     }
     for (;;) {
-        std::vector<std::unique_ptr<Transfer>> arrived;
+        std::vector<std::unique_ptr<CurlTransfer>> arrived;
+        std::vector<TaskId> cancelled;
         {
             std::lock_guard lock(mutex_);
             if (stopping_) {
                 return;
             }
             arrived.swap(incoming_);
+            cancelled.swap(cancelled_);
         }
         std::move(arrived.begin(), arrived.end(), std::back_inserter(waiting_));
+        for (TaskId task : cancelled) {
+            drop(task);
+        }
+        resumeRested();
         beginWaiting();
         int running = 0;
         curl_->multiPerform(multi_, &running);
@@ -330,8 +182,8 @@ void CurlURLSession::work() {
                 complete(message->easy_handle, message->data.result);
             }
         }
-        if (waiting_.empty() || running_.size() >= maxRunningTransfers) {
-            curl_->multiPoll(multi_, nullptr, 0, 1000, nullptr);
+        if (waiting_.empty() || busy() >= maxRunningTransfers) {
+            curl_->multiPoll(multi_, nullptr, 0, pollMilliseconds(), nullptr);
         }
     }
 }
@@ -368,14 +220,14 @@ void CurlURLSession::refuseTransfers() {
 }
 
 void CurlURLSession::beginWaiting() {
-    while (!waiting_.empty() && running_.size() < maxRunningTransfers) {
-        std::unique_ptr<Transfer> transfer = std::move(waiting_.front());
+    while (!waiting_.empty() && busy() < maxRunningTransfers) {
+        std::unique_ptr<CurlTransfer> transfer = std::move(waiting_.front());
         waiting_.pop_front();
         begin(std::move(transfer));
     }
 }
 
-void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
+void CurlURLSession::begin(std::unique_ptr<CurlTransfer> transfer) {
     if (transfer->downloadCompletion) {
         std::string name =
             std::string(temporaryPrefix) + randomHex(8) + std::string(temporarySuffix);
@@ -386,10 +238,12 @@ void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
         }
         transfer->temporaryFile = temporaryDirectory_ / name;
     }
+    startTry(std::move(transfer));
+}
+
+void CurlURLSession::startTry(std::unique_ptr<CurlTransfer> transfer) {
     const auto& curl = *curl_;
     CURL* easy = curl.easyInit();
-    transfer->curl = curl_;
-    transfer->easy = easy;
     curl.easySetopt(easy, CURLOPT_URL, transfer->url.c_str());
     curl.easySetopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl.easySetopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -407,20 +261,76 @@ void CurlURLSession::begin(std::unique_ptr<Transfer> transfer) {
     curl.easySetopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeedBytesPerSecond);
     curl.easySetopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stallWindow.count()));
     curl.easySetopt(easy, CURLOPT_USERAGENT, "musicshell");
-    curl.easySetopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
-    curl.easySetopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
-    curl.easySetopt(easy, CURLOPT_WRITEDATA, transfer.get());
+    transfer->prepare(curl, easy);
     curl.multiAddHandle(multi_, easy);
     running_[easy] = std::move(transfer);
 }
 
+std::size_t CurlURLSession::busy() const {
+    return running_.size() + resting_.size();
+}
+
+int CurlURLSession::pollMilliseconds() const {
+    auto wait = std::chrono::milliseconds(1000);
+    auto now = std::chrono::steady_clock::now();
+    for (const auto& transfer : resting_) {
+        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
+                                  std::max(transfer->retryAt - now, now - now)));
+    }
+    return static_cast<int>(wait.count());
+}
+
+void CurlURLSession::resumeRested() {
+    auto now = std::chrono::steady_clock::now();
+    for (auto it = resting_.begin(); it != resting_.end();) {
+        if ((*it)->retryAt <= now) {
+            auto transfer = std::move(*it);
+            it = resting_.erase(it);
+            startTry(std::move(transfer));
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CurlURLSession::drop(TaskId task) {
+    auto matches = [task](const std::unique_ptr<CurlTransfer>& each) { return each->id == task; };
+    std::unique_ptr<CurlTransfer> found;
+    if (auto it = std::find_if(waiting_.begin(), waiting_.end(), matches); it != waiting_.end()) {
+        found = std::move(*it);
+        waiting_.erase(it);
+    } else if (auto rested = std::find_if(resting_.begin(), resting_.end(), matches);
+               rested != resting_.end()) {
+        found = std::move(*rested);
+        resting_.erase(rested);
+    } else {
+        auto running = std::find_if(running_.begin(), running_.end(),
+                                    [&](const auto& entry) { return matches(entry.second); });
+        if (running == running_.end()) {
+            return;
+        }
+        found = std::move(running->second);
+        running_.erase(running);
+        curl_->multiRemoveHandle(multi_, found->easy);
+    }
+    // Gone before the answer, as after any failure.
+    found->discardTemporaryFile();
+    found->fail({"Cancelled"});
+}
+
 void CurlURLSession::complete(CURL* easy, int result) {
     auto found = running_.find(easy);
-    std::unique_ptr<Transfer> transfer = std::move(found->second);
+    std::unique_ptr<CurlTransfer> transfer = std::move(found->second);
     running_.erase(found);
     curl_->multiRemoveHandle(multi_, easy);
 
     auto code = static_cast<CURLcode>(result);
+    if (code != CURLE_OK && transfer->shouldRetry(code)) {
+        transfer->release();
+        transfer->retryAt = std::chrono::steady_clock::now() + transfer->backoff();
+        resting_.push_back(std::move(transfer));
+        return;
+    }
     long status = 0;
     curl_->easyGetinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     std::optional<platform::Error> error;
@@ -438,6 +348,9 @@ void CurlURLSession::complete(CURL* easy, int result) {
     }
     if (!error && ::close(std::exchange(transfer->fd, -1)) != 0) {
         error = errnoError(errno);
+    }
+    if (!error) {
+        transfer->tellWhole();
     }
     std::optional<std::filesystem::path> location;
     if (error) {

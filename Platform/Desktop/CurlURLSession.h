@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Platform/Desktop/CurlLibrary.h"
+#include "Platform/Desktop/CurlTransfer.h"
 #include "Platform/Desktop/FreeSpaceLedger.h"
 #include "Platform/URLSession.h"
 
@@ -25,7 +26,9 @@
 //
 // No server can hold the shell for long or fill its disk: a transfer that crawls fails, a
 // download body is bounded by the limits below, at most `maxRunningTransfers` run at once (later
-// ones wait their turn, in order), and as many idle connections are kept.
+// ones wait their turn, in order), and as many idle connections are kept. A download cut off
+// part-way waits a moment and goes on where it stopped (see CurlTransfer); while it waits it
+// keeps its place among the running.
 class CurlURLSession : public platform::URLSession {
 public:
     // The most a data task keeps in memory; a longer body fails the task.
@@ -53,8 +56,8 @@ public:
     bool isValidURL(std::string_view text) const override;
     void dataTask(std::string url,
                   std::function<void(platform::DataTaskResult)> completion) override;
-    void downloadTask(std::string url,
-                      std::function<void(platform::DownloadTaskResult)> completion) override;
+    TaskId downloadTask(platform::DownloadRequest request) override;
+    void cancel(TaskId task) override;
 
     // Abandons every transfer: no completion runs after it returns, and the temporary files of
     // unfinished downloads are removed. Later tasks are dropped. Joins the worker thread.
@@ -69,9 +72,7 @@ public:
     static void removeStaleTemporaryFiles(const std::filesystem::path& temporaryDirectory);
 
 private:
-    struct Transfer;
-
-    void enqueue(std::unique_ptr<Transfer> transfer);
+    TaskId enqueue(std::unique_ptr<CurlTransfer> transfer);
     // With `mutex_` held.
     void wakeWorker();
     void work();
@@ -80,8 +81,17 @@ private:
     void refuseTransfers();
     // Begins waiting transfers while fewer than `maxRunningTransfers` run.
     void beginWaiting();
-    void begin(std::unique_ptr<Transfer> transfer);
+    void begin(std::unique_ptr<CurlTransfer> transfer);
+    void startTry(std::unique_ptr<CurlTransfer> transfer);
     void complete(CURL* easy, int code);
+    // Fails a download that runs, waits or rests, as cancelled.
+    void drop(TaskId task);
+    // Starts the next try of downloads whose pause is over.
+    void resumeRested();
+    // Transfers that hold a place: running or resting between tries.
+    std::size_t busy() const;
+    // How long the worker may wait for the network before a resting download is due.
+    int pollMilliseconds() const;
 
     std::filesystem::path temporaryDirectory_;
     Limits limits_;
@@ -93,13 +103,16 @@ private:
     // Both set by the worker thread once it has loaded the library; read by others under `mutex_`.
     const CurlLibrary::Functions* curl_ = nullptr;
     CURLM* multi_ = nullptr;
-    std::vector<std::unique_ptr<Transfer>> incoming_;
+    std::vector<std::unique_ptr<CurlTransfer>> incoming_;
+    std::vector<TaskId> cancelled_;
+    TaskId lastTask_ = 0;
     // Wakes a worker that has no library to wait in.
     std::condition_variable incomingChanged_;
     bool stopping_ = false;
-    std::deque<std::unique_ptr<Transfer>> waiting_;  // worker thread only
-    std::string ownOrigin_;                          // with its trailing "/"
+    std::deque<std::unique_ptr<CurlTransfer>> waiting_;  // worker thread only
+    std::string ownOrigin_;                              // with its trailing "/"
     std::string ownCookie_;
-    std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
+    std::map<CURL*, std::unique_ptr<CurlTransfer>> running_;  // worker thread only
+    std::vector<std::unique_ptr<CurlTransfer>> resting_;      // worker thread only
     std::thread worker_;
 };

@@ -30,6 +30,15 @@ async function openDemo() {
 before(async () => {
   // The song is held back until the test has seen the page show the download under way.
   songServer = http.createServer(async (request, response) => {
+    // "/body" sends 100000 bytes; "/body?held" stops half-way and never goes on.
+    if (request.url.startsWith("/body")) {
+      response.writeHead(200, { "Content-Length": 100000 });
+      response.write(Buffer.alloc(50000, 7));
+      if (!request.url.endsWith("?held")) {
+        response.end(Buffer.alloc(50000, 7));
+      }
+      return;
+    }
     await new Promise((resolve) => { releaseSong = resolve; });
     response.end("downloaded song");
   });
@@ -106,8 +115,7 @@ test("the demo page stores and downloads through the bridge", async () => {
   await page.fill("#download-url", `http://127.0.0.1:${songServer.address().port}/song.mp3`);
   await page.fill("#download-name", "typed.mp3");
   await page.click("#download");
-  await page.waitForSelector("#download:disabled >> text=Downloading…");
-  await page.waitForSelector("#message >> text=Downloading typed.mp3…");
+  await page.waitForSelector("#running li >> text=typed.mp3");
   (await eventually(() => releaseSong, "the download to reach the server"))();
   await page.waitForSelector("#message >> text=Downloaded typed.mp3");
   assert.equal(readFileSync(join(container, "Documents/Downloads/typed.mp3"), "utf8"), "downloaded song");
@@ -118,6 +126,25 @@ test("the demo page stores and downloads through the bridge", async () => {
   await page.fill("#download-url", "");
   await page.click("#download");
   await page.waitForSelector("#message.error >> text=URL is required");
+  await page.context().close();
+});
+
+test("the download helper tells this transfer's progress and cancels on its signal", async () => {
+  const page = await openDemo();
+  const body = `http://127.0.0.1:${songServer.address().port}/body`;
+  const outcome = await page.evaluate(async (body) => {
+    const { download } = await import("/musicshell-bridge.js");
+    const stop = new AbortController();
+    const held = await download(`${body}?held`, { fileName: "held.bin", signal: stop.signal,
+      onProgress: () => stop.abort() }).catch((error) => error);
+    const told = [];
+    await download(body, { fileName: "whole.bin", onProgress: ({ received, total }) => told.push([received, total]) });
+    return { held: [held.constructor.name, held.name], last: told.at(-1), increasing: told.every((t, i) => !i || t[0] >= told[i - 1][0]) };
+  }, body);
+  assert.deepEqual(outcome, { held: ["DOMException", "AbortError"], last: [100000, 100000], increasing: true });
+  await eventually(async () => (await get("/files/downloads/held.bin")).status === 404 &&
+    !existsSync(join(container, "Documents/Downloads/held.bin")), "the cancelled download to leave nothing");
+  assert.equal(statSync(join(container, "Documents/Downloads/whole.bin")).size, 100000);
   await page.context().close();
 });
 

@@ -1,12 +1,10 @@
-import { Plugins, fileURL } from "/musicshell-bridge.js";
+import { Plugins, fileURL, download } from "/musicshell-bridge.js";
 
 const { PlaybackStatusPlugin, OfflineStoragePlugin, DownloadPlugin } = Plugins;
 const bundled = [
   { title: "Morning", url: "tracks/morning.wav", file: "morning.wav", source: "bundled" },
   { title: "Evening", url: "tracks/evening.wav", file: "evening.wav", source: "bundled" },
 ];
-// The shell keeps no record of downloads: the page keeps its own.
-const downloadsKey = "musicshell-demo-downloads";
 const artwork = new URL("cover.png", window.location.href).href;
 const $ = (id) => document.getElementById(id);
 const audio = $("audio");
@@ -109,10 +107,6 @@ function renderTracks() {
     item(`${index === current ? "▶ " : ""}${track.title}`, track.source, [["Play", () => playTrack(index)]])));
 }
 
-function storedDownloads() {
-  return JSON.parse(localStorage.getItem(downloadsKey) ?? "[]");
-}
-
 // Bundled tracks, then the stored songs, then the downloaded ones, all played by address.
 async function refresh() {
   const listing = await attempt(() => OfflineStoragePlugin.listFiles());
@@ -125,9 +119,11 @@ async function refresh() {
     ["Delete", () => remove(name)],
   ])));
   const stored = names.map((name) => ({ title: name, url: `/files/offline/${encodeURIComponent(name)}`, source: "offline store" }));
-  const downloaded = storedDownloads().map(({ name, path }) => ({ title: name, url: fileURL(path), source: "downloads" }));
-  $("downloads").replaceChildren(...downloaded.map((track) => item(track.title, "downloaded", [
-    ["Play", () => playTrack(tracks.findIndex((entry) => entry.url === track.url))],
+  const files = (await attempt(() => DownloadPlugin.listDownloads()))?.files ?? [];
+  const downloaded = files.map(({ name }) => ({ title: name, url: fileURL(`/Documents/Downloads/${name}`), source: "downloads" }));
+  $("downloads").replaceChildren(...files.map(({ name, size }, index) => item(name, readable(size), [
+    ["Play", () => playTrack(tracks.findIndex((entry) => entry.url === downloaded[index].url))],
+    ["Delete", () => removeDownload(name)],
   ])));
   const playing = tracks[current]?.url;
   tracks = [...bundled, ...stored, ...downloaded];
@@ -167,20 +163,35 @@ async function remove(name) {
   }
 }
 
-async function download() {
+async function removeDownload(name) {
+  if (await attempt(() => DownloadPlugin.deleteDownload({ fileName: name }))) {
+    show(`Deleted ${name}`);
+    await refresh();
+  }
+}
+
+// Each running download gets a row with a progress bar, its size and speed, and a cancel button.
+async function startDownload() {
   const url = $("download-url").value.trim();
   const fileName = $("download-name").value.trim() || undefined;
-  const button = $("download");
-  button.disabled = true;
-  button.textContent = "Downloading…";
-  show(`Downloading ${fileName ?? url}…`);
-  const result = await attempt(() => DownloadPlugin.downloadFile({ url, fileName }));
-  button.disabled = false;
-  button.textContent = "Download";
+  const name = fileName ?? "audio.mp3";
+  const stop = new AbortController();
+  const bar = document.createElement("progress");
+  const row = item(name, "starting…", [["Cancel", () => stop.abort()]]);
+  row.querySelector("span").append(bar);
+  $("running").append(row);
+  const onProgress = ({ received, total, bytesPerSecond }) => {
+    bar.max = total ?? 0;
+    bar.value = received;
+    if (total === null) {
+      bar.removeAttribute("value");
+    }
+    row.querySelector("small").textContent =
+      `${readable(received)}${total === null ? "" : ` of ${readable(total)}`} · ${readable(bytesPerSecond)}/s`;
+  };
+  const result = await attempt(() => download(url, { fileName, onProgress, signal: stop.signal }));
+  row.remove();
   if (result) {
-    const name = result.path.slice(result.path.lastIndexOf("/") + 1);
-    const kept = storedDownloads().filter((entry) => entry.name !== name);
-    localStorage.setItem(downloadsKey, JSON.stringify([...kept, { name, path: result.path }]));
     show(`Downloaded ${name}`);
     await refresh();
   }
@@ -198,7 +209,7 @@ $("next").addEventListener("click", () => playTrack(current + 1));
 $("prev").addEventListener("click", () => playTrack(current - 1));
 $("seek").addEventListener("input", () => seekTo(($("seek").value / 1000) * (audio.duration || 0)));
 $("save").addEventListener("click", saveCurrent);
-$("download").addEventListener("click", download);
+$("download").addEventListener("click", startDownload);
 
 audio.addEventListener("play", report);
 audio.addEventListener("pause", report);
