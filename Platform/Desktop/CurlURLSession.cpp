@@ -12,10 +12,10 @@
 
 #include <uriparser/Uri.h>
 
-#include "Platform/Desktop/FileDescriptor.h"
 #include "Platform/Desktop/FolderEntries.h"
 #include "Platform/Log.h"
-#include "Platform/RandomHex.h"
+#include "Platform/Posix/FileDescriptor.h"
+#include "Platform/Posix/RandomHex.h"
 
 namespace {
 constexpr std::string_view temporaryPrefix = "download-";
