@@ -10,6 +10,7 @@
 #include "Host/Process/SignalWatcher.h"
 #include "Host/Process/WindowBinary.h"
 #include "Platform/Log.h"
+#include "Platform/Posix/FileDescriptor.h"
 
 namespace {
 // A standard stream the process was started without would be the next descriptor opened, the
@@ -19,9 +20,9 @@ namespace {
 void fillClosedStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            int opened = ::open("/dev/null", O_RDWR);
-            if (opened > 2) {
-                ::close(opened);
+            FileDescriptor opened(::open("/dev/null", O_RDWR));
+            if (opened.get() <= 2) {
+                opened.release();  // a standard stream from now on
             }
         }
     }

@@ -19,6 +19,7 @@
 #include "Platform/Desktop/StandardOutputConsole.h"
 #include "Platform/Desktop/StbImageDecoder.h"
 #include "Platform/Desktop/XdgURLOpener.h"
+#include "Platform/Posix/OpenBeneath.h"
 #include "Platform/SerialQueue.h"
 #include "TemporaryDirectory.h"
 
@@ -139,6 +140,42 @@ TEST(StandardOutputConsoleTest, ResumesAnInterruptedWriteWhereItEnded) {
     ::close(ends[0]);
     ::sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_TRUE(received == text + "end\n") << received.size();
+}
+
+// Whatever is planted on the way, openat2 and the walk taken where the kernel lacks it answer
+// alike; the failure names the component at fault, for the container's messages.
+TEST(OpenBeneathTest, RefusesLinksAndWaysOutWithAndWithoutOpenat2) {
+    struct Case {
+        const char* path;
+        bool makeFolders;
+        int number;
+        const char* failed;
+        bool onLink;
+    };
+    const Case cases[] = {
+        {"./a/b/file", false, 0, "", false},
+        {"link/b/file", false, ENOTDIR, "link", true},         // a link for a folder on the way
+        {"a/b/fileLink", false, ELOOP, "a/b/fileLink", true},  // a link at the end
+        {"a/../a/b/file", false, EXDEV, "a/..", false},
+        {"/etc/passwd", false, EXDEV, "/", false},
+        {"a/new/c", false, ENOENT, "a/new", false},
+        {"a/new/c", true, 0, "", false},
+    };
+    for (auto* open : {&posix::openBeneath, &posix::walkBeneath}) {
+        TemporaryDirectory root;
+        std::filesystem::create_directories(root / "a/b");
+        std::ofstream(root / "a/b/file") << "x";
+        std::filesystem::create_directory_symlink("a", root / "link");
+        std::filesystem::create_symlink("file", root / "a/b/fileLink");
+        FileDescriptor top(::open(root.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        for (const Case& c : cases) {
+            auto opened = open(top.get(), c.path, O_RDONLY, c.makeFolders);
+            EXPECT_EQ(opened.fd.valid(), c.number == 0) << c.path;
+            EXPECT_EQ(opened.number, c.number) << c.path;
+            EXPECT_EQ(opened.failed, c.failed) << c.path;
+            EXPECT_EQ(opened.failedOnLink, c.onLink) << c.path;
+        }
+    }
 }
 
 // Pictures are refused by their pixel count, not by either side alone.

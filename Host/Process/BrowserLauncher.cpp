@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "Platform/Log.h"
-#include "Platform/SpawnProcess.h"
+#include "Platform/Posix/FileDescriptor.h"
+#include "Platform/Posix/SpawnProcess.h"
+#include "Platform/Posix/WriteAll.h"
 
 namespace host {
 
@@ -94,8 +96,9 @@ bool BrowserLauncher::writePage(const std::string& address) const {
     // A page left by a killed run, or anything planted in its place, goes first: the new one is
     // made afresh, readable by the user alone.
     ::unlink(page_.c_str());
-    int fd = ::open(page_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    FileDescriptor fd(
+        ::open(page_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
         platform::log("cannot write the page that opens the browser: " +
                       std::string(std::strerror(errno)));
         return false;
@@ -105,8 +108,7 @@ bool BrowserLauncher::writePage(const std::string& address) const {
         "<meta name=\"referrer\" content=\"no-referrer\">"
         "<meta http-equiv=\"refresh\" content=\"0; url=" +
         address + "\"><script>location.replace(\"" + address + "\")</script>";
-    bool written = ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
-    ::close(fd);
+    bool written = posix::writeAll(fd.get(), page) == 0;
     if (!written) {
         platform::log("cannot write the page that opens the browser");
     }

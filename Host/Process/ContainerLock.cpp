@@ -18,17 +18,16 @@ std::optional<ContainerLock> ContainerLock::acquire(const std::filesystem::path&
     auto file = root / ".musicshell.lock";
     // A link in its place, dangling or not, would have the lock made or taken outside the
     // container; it is refused and left for the user to look at.
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    FileDescriptor fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
         int reason = errno;
         platform::log("cannot lock the container " + root.string() + ": " +
                       (reason == ELOOP ? file.string() + " is a symbolic link; remove it"
                                        : std::strerror(reason)));
         return std::nullopt;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         int reason = errno;
-        ::close(fd);
         platform::log(reason == EWOULDBLOCK
                           ? "the container " + root.string() +
                                 " is in use by another musicshell; give another with --container"
@@ -36,20 +35,7 @@ std::optional<ContainerLock> ContainerLock::acquire(const std::filesystem::path&
                                 std::strerror(reason));
         return std::nullopt;
     }
-    return ContainerLock(fd);
-}
-
-ContainerLock::ContainerLock(ContainerLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-ContainerLock& ContainerLock::operator=(ContainerLock&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-}
-
-ContainerLock::~ContainerLock() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
+    return ContainerLock(std::move(fd));
 }
 
 }  // namespace host

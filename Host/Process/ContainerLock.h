@@ -2,6 +2,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <utility>
+
+#include "Platform/Posix/FileDescriptor.h"
 
 namespace host {
 
@@ -14,16 +17,11 @@ public:
     // process holds the container, a symbolic link stands where the lock file goes, or the lock
     // cannot be taken.
     static std::optional<ContainerLock> acquire(const std::filesystem::path& root);
-    ~ContainerLock();
-    ContainerLock(ContainerLock&& other) noexcept;
-    ContainerLock& operator=(ContainerLock&& other) noexcept;
-    ContainerLock(const ContainerLock&) = delete;
-    ContainerLock& operator=(const ContainerLock&) = delete;
 
 private:
-    explicit ContainerLock(int fd) : fd_(fd) {}
+    explicit ContainerLock(FileDescriptor fd) : fd_(std::move(fd)) {}
 
-    int fd_ = -1;
+    FileDescriptor fd_;
 };
 
 }  // namespace host

@@ -53,12 +53,14 @@ void SignalWatcher::blockSignals() {
 }
 
 SignalWatcher::SignalWatcher(std::function<void()> onSignal) {
-    if (::pipe2(pipe_, O_CLOEXEC) != 0) {
+    auto pipe = posix::Pipe::open();
+    if (!pipe) {
         throw std::system_error(errno, std::generic_category(), "signal pipe");
     }
-    signalPipe = pipe_[1];
+    pipe_ = std::move(*pipe);
+    signalPipe = pipe_.write.get();
     handleWatchedSignals(forwardSignal);
-    thread_ = std::thread([readEnd = pipe_[0], onSignal = std::move(onSignal)] {
+    thread_ = std::thread([readEnd = pipe_.read.get(), onSignal = std::move(onSignal)] {
         sigset_t set = watchedSet();
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         // Waiting in poll, not read: ThreadSanitizer runs a handler only inside a call it knows
@@ -77,11 +79,9 @@ SignalWatcher::SignalWatcher(std::function<void()> onSignal) {
 SignalWatcher::~SignalWatcher() {
     // From here on the application is ending anyway: a late signal changes nothing.
     handleWatchedSignals(SIG_IGN);
-    ::write(pipe_[1], &endOfWatch, 1);
+    pipe_.wake(endOfWatch);
     thread_.join();
     signalPipe = -1;
-    ::close(pipe_[0]);
-    ::close(pipe_[1]);
 }
 
 }  // namespace host

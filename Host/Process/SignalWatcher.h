@@ -4,6 +4,8 @@
 #include <system_error>
 #include <thread>
 
+#include "Platform/Posix/Pipe.h"
+
 namespace host {
 
 // Turns SIGINT and SIGTERM into a call on a thread of its own. `blockSignals`, on the main thread
@@ -20,7 +22,7 @@ public:
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
 private:
-    int pipe_[2] = {-1, -1};
+    posix::Pipe pipe_;
     std::thread thread_;
 };
 

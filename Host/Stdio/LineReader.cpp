@@ -23,7 +23,11 @@ std::size_t pageSize() {
 }  // namespace
 
 LineReader::LineReader(int fd, std::size_t limit, std::size_t padding)
-    : fd_(fd), limit_(limit), padding_(padding), capacity_(limit + 1 + chunkSize) {
+    : fd_(fd),
+      limit_(limit),
+      padding_(padding),
+      capacity_(limit + 1 + chunkSize),
+      wake_(posix::Pipe::open().value_or(posix::Pipe{})) {
     // Address space for the longest line, taken up only where input lands: a line grows in place,
     // never copied into a larger buffer while the old one is still held.
     void* mapped = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE,
@@ -32,22 +36,14 @@ LineReader::LineReader(int fd, std::size_t limit, std::size_t padding)
         throw std::bad_alloc();
     }
     buffer_ = static_cast<char*>(mapped);
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC) == 0) {
-        wakeRead_ = wake[0];
-        wakeWrite_ = wake[1];
-    }
 }
 
 LineReader::~LineReader() {
     ::munmap(buffer_, capacity_);
-    ::close(wakeRead_);
-    ::close(wakeWrite_);
 }
 
 void LineReader::stop() {
-    char byte = 0;
-    [[maybe_unused]] ssize_t ignored = ::write(wakeWrite_, &byte, 1);
+    wake_.wake();
 }
 
 LineReader::Status LineReader::next(std::string& line, const Pieces& pieces) {
@@ -141,7 +137,7 @@ std::size_t LineReader::release(std::size_t from, std::size_t to) {
 }
 
 bool LineReader::fill() {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_.read.get(), POLLIN, 0}};
     for (;;) {
         int ready = ::poll(fds, 2, -1);
         if (ready < 0 && errno == EINTR) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/Posix/Pipe.h"
+
 namespace host {
 
 // Reads newline-terminated lines from a descriptor, bounded in size. The line handed out has
@@ -43,8 +45,7 @@ private:
     std::size_t padding_;
     std::size_t capacity_;
     char* buffer_ = nullptr;  // `capacity_` bytes of address space
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    posix::Pipe wake_;        // both ends invalid when the system had none to give
     bool stopped_ = false;
     std::size_t start_ = 0;    // where the unread input begins
     std::size_t end_ = 0;      // where it ends

@@ -5,7 +5,7 @@
 
 #include "App/Bridge/Base64.h"
 #include "Platform/Log.h"
-#include "Platform/RandomHex.h"
+#include "Platform/Posix/RandomHex.h"
 
 namespace host {
 

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <utility>
 
+#include "Platform/Posix/OpenBeneath.h"
+
 namespace host {
 
 namespace {
@@ -22,7 +24,7 @@ bool isPlainName(std::string_view name) {
 
 std::optional<ServedFile> ServedFile::open(const std::filesystem::path& path) {
     // Non-blocking, so that a FIFO is refused instead of waited on.
-    return adopt(::open(path.c_str(), readFlags | O_NONBLOCK));
+    return adopt(FileDescriptor(::open(path.c_str(), readFlags | O_NONBLOCK)));
 }
 
 std::optional<ServedFile> ServedFile::openConfined(const std::filesystem::path& root,
@@ -31,64 +33,32 @@ std::optional<ServedFile> ServedFile::openConfined(const std::filesystem::path& 
     if (!isPlainName(name)) {
         return std::nullopt;
     }
-    int folder = ::open(root.c_str(), O_DIRECTORY | readFlags);
-    for (const auto& part : folders) {
-        if (folder < 0) {
-            return std::nullopt;
-        }
-        int inner = ::openat(folder, part.c_str(), O_DIRECTORY | O_NOFOLLOW | readFlags);
-        ::close(folder);
-        folder = inner;
-    }
-    if (folder < 0) {
+    FileDescriptor top(::open(root.c_str(), O_DIRECTORY | readFlags));
+    if (!top.valid()) {
         return std::nullopt;
     }
-    int file = ::openat(folder, std::string(name).c_str(), O_NOFOLLOW | O_NONBLOCK | readFlags);
-    ::close(folder);
-    return adopt(file);
+    std::filesystem::path inside;
+    for (const auto& part : folders) {
+        inside /= part;
+    }
+    // Non-blocking, so that a FIFO is refused instead of waited on.
+    return adopt(posix::openBeneath(top.get(), inside / name, readFlags | O_NONBLOCK).fd);
 }
 
-std::optional<ServedFile> ServedFile::adopt(int descriptor) {
-    if (descriptor < 0) {
-        return std::nullopt;
-    }
-    ServedFile file(descriptor);
+std::optional<ServedFile> ServedFile::adopt(FileDescriptor descriptor) {
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (!descriptor.valid() || ::fstat(descriptor.get(), &status) != 0 ||
+        !S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
+    ServedFile file(std::move(descriptor));
     file.size_ = static_cast<std::uint64_t>(status.st_size);
     file.inode_ = status.st_ino;
     file.modified_ = status.st_mtim;
     return file;
 }
 
-ServedFile::ServedFile(int descriptor) : descriptor_(descriptor) {}
-
-ServedFile::ServedFile(ServedFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)),
-      size_(other.size_),
-      inode_(other.inode_),
-      modified_(other.modified_) {}
-
-ServedFile& ServedFile::operator=(ServedFile&& other) noexcept {
-    if (this != &other) {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-        descriptor_ = std::exchange(other.descriptor_, -1);
-        size_ = other.size_;
-        inode_ = other.inode_;
-        modified_ = other.modified_;
-    }
-    return *this;
-}
-
-ServedFile::~ServedFile() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-    }
-}
+ServedFile::ServedFile(FileDescriptor descriptor) : descriptor_(std::move(descriptor)) {}
 
 std::string ServedFile::entityTag() const {
     char tag[80];
@@ -109,7 +79,7 @@ std::string ServedFile::lastModified() const {
 
 ssize_t ServedFile::sendTo(int socket, std::uint64_t offset, std::size_t count) const {
     auto position = static_cast<off_t>(offset);
-    return ::sendfile(socket, descriptor_, &position, count);
+    return ::sendfile(socket, descriptor_.get(), &position, count);
 }
 
 }  // namespace host

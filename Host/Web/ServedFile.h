@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Posix/FileDescriptor.h"
+
 namespace host {
 
 // A regular file held open for serving: read in pieces, never whole, so its size does not
@@ -27,11 +29,8 @@ public:
                                                   const std::vector<std::string>& folders,
                                                   std::string_view name);
 
-    ServedFile(ServedFile&& other) noexcept;
-    ServedFile& operator=(ServedFile&& other) noexcept;
-    ServedFile(const ServedFile&) = delete;
-    ServedFile& operator=(const ServedFile&) = delete;
-    ~ServedFile();
+    ServedFile(ServedFile&& other) noexcept = default;
+    ServedFile& operator=(ServedFile&& other) noexcept = default;
 
     std::uint64_t size() const { return size_; }
     // Changes whenever the content may have: made of the file's identity, size and time.
@@ -43,11 +42,11 @@ public:
     ssize_t sendTo(int socket, std::uint64_t offset, std::size_t count) const;
 
 private:
-    explicit ServedFile(int descriptor);
-    // Nothing unless the descriptor is a regular file (and then it takes the descriptor).
-    static std::optional<ServedFile> adopt(int descriptor);
+    explicit ServedFile(FileDescriptor descriptor);
+    // Nothing unless the descriptor is a regular file.
+    static std::optional<ServedFile> adopt(FileDescriptor descriptor);
 
-    int descriptor_ = -1;
+    FileDescriptor descriptor_;
     std::uint64_t size_ = 0;
     std::uint64_t inode_ = 0;
     struct timespec modified_ {};

@@ -4,7 +4,7 @@
 #include <map>
 #include <vector>
 
-#include "Platform/RandomHex.h"
+#include "Platform/Posix/RandomHex.h"
 
 namespace fs = std::filesystem;
 

@@ -11,6 +11,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "Host/Web/WebAccess.h"
+#include "Platform/Posix/FileDescriptor.h"
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -86,14 +87,14 @@ struct WebServer::Listener : std::enable_shared_from_this<Listener> {
     }
 
     boost::system::error_code acceptOne(tcp::socket& socket) {
-        int fd = ::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
+        FileDescriptor fd(::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!fd.valid()) {
             return {errno, boost::system::system_category()};
         }
         boost::system::error_code error;
-        socket.assign(tcp::v4(), fd, error);
-        if (error) {
-            ::close(fd);
+        socket.assign(tcp::v4(), fd.get(), error);
+        if (!error) {
+            fd.release();  // the socket owns it now
         }
         return error;
     }

@@ -2,15 +2,13 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 
 #include "Platform/Log.h"
-#include "Platform/SpawnProcess.h"
+#include "Platform/Posix/SpawnProcess.h"
 
 namespace {
 // Where the kernel gives no descriptor to wait on, the watcher polls instead.
@@ -86,8 +84,8 @@ void CommandFileOpener::watch() {
         std::vector<pollfd> watched = {{wake_.get(), POLLIN, 0}};
         int timeout = wake_.valid() ? -1 : pollMilliseconds;
         for (const Running& running : running_) {
-            watched.push_back({running.ended.get(), POLLIN, 0});
-            timeout = running.ended.valid() ? timeout : pollMilliseconds;
+            watched.push_back({running.child.ended(), POLLIN, 0});
+            timeout = running.child.ended() >= 0 ? timeout : pollMilliseconds;
         }
         if (::poll(watched.data(), watched.size(), timeout) > 0 &&
             (watched[0].revents & POLLIN) != 0) {
@@ -111,8 +109,7 @@ std::vector<CommandFileOpener::Request> CommandFileOpener::startWaiting() {
             failed.push_back(std::move(request));
             continue;
         }
-        FileDescriptor ended(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-        running_.push_back({pid, std::move(ended), std::move(request.completion)});
+        running_.push_back({posix::ChildProcess(pid), std::move(request.completion)});
     }
     return failed;
 }
@@ -120,14 +117,11 @@ std::vector<CommandFileOpener::Request> CommandFileOpener::startWaiting() {
 std::vector<std::pair<CommandFileOpener::Running, bool>> CommandFileOpener::takeEnded() {
     std::vector<std::pair<Running, bool>> ended;
     std::erase_if(running_, [&ended](Running& running) {
-        int status = 0;
-        pid_t waited = ::waitpid(running.pid, &status, WNOHANG);
-        if (waited == 0) {
-            return false;
+        std::optional<bool> opened = running.child.reap();
+        if (opened) {
+            ended.emplace_back(std::move(running), *opened);
         }
-        bool opened = waited == running.pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        ended.emplace_back(std::move(running), opened);
-        return true;
+        return opened.has_value();
     });
     return ended;
 }

@@ -8,9 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "Platform/Desktop/FileDescriptor.h"
 #include "Platform/FileOpener.h"
 #include "Platform/MainQueue.h"
+#include "Platform/Posix/ChildProcess.h"
+#include "Platform/Posix/FileDescriptor.h"
 
 // Opens files with the command the user named (`--opener CMD`): it runs as `CMD PATH`, without a
 // shell, and success is exit status 0. Without a command nothing can be opened. The shell never
@@ -42,8 +43,7 @@ private:
         std::function<void(bool)> completion;
     };
     struct Running {
-        int pid;
-        FileDescriptor ended;  // readable once the command has ended
+        posix::ChildProcess child;
         std::function<void(bool)> completion;
     };
 

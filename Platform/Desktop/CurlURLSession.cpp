@@ -11,11 +11,11 @@
 #include <utility>
 
 #include "Platform/Desktop/CurlTransfer.h"
-#include "Platform/Desktop/FileDescriptor.h"
 #include "Platform/Desktop/FolderEntries.h"
 #include "Platform/Desktop/URLSyntax.h"
 #include "Platform/Log.h"
-#include "Platform/RandomHex.h"
+#include "Platform/Posix/FileDescriptor.h"
+#include "Platform/Posix/RandomHex.h"
 
 namespace {
 constexpr std::string_view temporaryPrefix = "download-";

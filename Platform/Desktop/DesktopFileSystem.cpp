@@ -11,78 +11,19 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "Platform/Desktop/ContainerFolder.h"
+#include "Platform/Desktop/DescriptorFile.h"
 #include "Platform/Desktop/FolderEntries.h"
-#include "Platform/Desktop/SystemError.h"
-#include "Platform/RandomHex.h"
+#include "Platform/Desktop/StagedScratchFile.h"
+#include "Platform/Posix/SystemError.h"
+#include "Platform/Posix/WriteAll.h"
 
 namespace fs = std::filesystem;
 using platform::Error;
 
 namespace {
-// Where atomic writes fill their files before renaming them into place: a folder of the shell's
-// own that no name a caller gives can reach, on the same volume as the targets.
-const fs::path scratchFolder = "Library/.musicshell-writes";
-constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
 Error notRegularFile(const fs::path& path) {
     return {"Not a regular file", Error::Kind::notRegularFile, path};
-}
-
-// Why `name` in `folder` could not be opened as a folder; a link standing there is named as such.
-Error folderError(int number, int folder, const std::string& name, const fs::path& inside,
-                  const fs::path& path) {
-    struct stat info {};
-    if (number == ENOTDIR && ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(info.st_mode)) {
-        return {inside.string() + " is a symbolic link, not a folder", Error::Kind::linkedFolder,
-                path};
-    }
-    return systemError(number, path);
-}
-
-// Opens the folder `inside` (relative to `root`) one component at a time, never following a link.
-platform::Result<FileDescriptor> openBeneath(const fs::path& root, const fs::path& inside,
-                                             bool create) {
-    FileDescriptor current(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!current.valid()) {
-        return systemError(errno, root);
-    }
-    fs::path walked;
-    for (const auto& component : inside) {
-        if (component == ".") {
-            continue;
-        }
-        walked /= component;
-        std::string name = component.string();
-        int fd = ::openat(current.get(), name.c_str(), folderFlags);
-        if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(current.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
-                int number = errno;
-                return systemError(number, root / walked);
-            }
-            fd = ::openat(current.get(), name.c_str(), folderFlags);
-        }
-        if (fd < 0) {
-            int number = errno;
-            return folderError(number, current.get(), name, walked, root / walked);
-        }
-        current = FileDescriptor(fd);
-    }
-    return current;
-}
-
-std::optional<Error> writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0) {
-            return systemError(errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return std::nullopt;
 }
 
 std::optional<Error> copyAll(int to, int from) {
@@ -99,165 +40,7 @@ std::optional<Error> copyAll(int to, int from) {
         }
     }
 }
-
-// The whole content of an open file, from its start wherever its offset stands.
-platform::Result<std::string> readWhole(int fd, const fs::path& path) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        return systemError(errno, path);
-    }
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            // The file may have grown since it was measured.
-            bytes.resize(bytes.size() + 65536);
-        }
-        ssize_t got =
-            ::pread(fd, bytes.data() + filled, bytes.size() - filled, static_cast<off_t>(filled));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return systemError(errno, path);
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-    return bytes;
-}
-
-// Makes a rename in the folder last through a power cut.
-std::optional<Error> syncFolder(int folder, const fs::path& path) {
-    if (::fsync(folder) != 0) {
-        return systemError(errno, path);
-    }
-    return std::nullopt;
-}
 }  // namespace
-
-namespace {
-// An open descriptor, read where it stands.
-class DescriptorFile : public platform::ReadableFile {
-public:
-    explicit DescriptorFile(FileDescriptor fd) : fd_(std::move(fd)) {}
-
-    platform::Result<std::size_t> read(char* into, std::size_t size) override {
-        for (;;) {
-            ssize_t got = ::read(fd_.get(), into, size);
-            if (got >= 0) {
-                return static_cast<std::size_t>(got);
-            }
-            if (errno != EINTR) {
-                return systemError(errno);
-            }
-        }
-    }
-
-private:
-    FileDescriptor fd_;
-};
-}  // namespace
-
-// A new file in the scratch folder, removed again unless it is renamed into place.
-class DesktopFileSystem::ScratchFile {
-public:
-    static platform::Result<ScratchFile> open(const fs::path& root) {
-        auto folder = openBeneath(root, scratchFolder, true);
-        if (!folder.ok()) {
-            return folder.error();
-        }
-        std::string name = randomHex(8);
-        FileDescriptor fd(::openat(folder.value().get(), name.c_str(),
-                                   O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!fd.valid()) {
-            return systemError(errno, root / scratchFolder / name);
-        }
-        return ScratchFile(std::move(folder.value()), std::move(name), std::move(fd));
-    }
-
-    ScratchFile(ScratchFile&&) noexcept = default;
-    ~ScratchFile() {
-        if (fd_.valid()) {
-            ::unlinkat(folder_.get(), name_.c_str(), 0);
-        }
-    }
-
-    int fd() const { return fd_.get(); }
-
-    // The content reaches the disk before its name takes the target's place, and the rename
-    // before the call returns.
-    std::optional<Error> placeAt(const Place& target) {
-        std::optional<Error> error;
-        if (::fsync(fd_.get()) != 0) {
-            error = systemError(errno);
-        }
-        if (!error) {
-            error = fd_.close();
-        }
-        if (!error && ::renameat(folder_.get(), name_.c_str(), target.folder.get(),
-                                 target.name.c_str()) != 0) {
-            error = systemError(errno);
-        }
-        if (error) {
-            ::unlinkat(folder_.get(), name_.c_str(), 0);
-            error->path = target.path;
-            return error;
-        }
-        return syncFolder(target.folder.get(), target.path);
-    }
-
-private:
-    ScratchFile(FileDescriptor folder, std::string name, FileDescriptor fd)
-        : folder_(std::move(folder)), name_(std::move(name)), fd_(std::move(fd)) {}
-
-    FileDescriptor folder_;
-    std::string name_;
-    FileDescriptor fd_;  // invalid once closed for placing
-};
-
-class DesktopFileSystem::StagedScratchFile : public platform::StagedFile {
-public:
-    StagedScratchFile(const DesktopFileSystem& files, ScratchFile scratch)
-        : files_(files), scratch_(std::move(scratch)) {}
-
-    std::optional<Error> append(std::string_view bytes) override {
-        if (placed_) {
-            return alreadyPlaced();
-        }
-        return writeAll(scratch_.fd(), bytes);
-    }
-
-    platform::Result<std::string> content() const override {
-        if (placed_) {
-            return alreadyPlaced();
-        }
-        return readWhole(scratch_.fd(), {});
-    }
-
-    std::optional<Error> placeAt(const fs::path& target) override {
-        if (placed_) {
-            return alreadyPlaced();
-        }
-        auto place = files_.locate(target);
-        if (!place.ok()) {
-            return place.error();
-        }
-        placed_ = true;
-        return scratch_.placeAt(place.value());
-    }
-
-private:
-    static Error alreadyPlaced() { return Error{"The staged file was placed already"}; }
-
-    const DesktopFileSystem& files_;
-    ScratchFile scratch_;
-    bool placed_ = false;
-};
 
 DesktopFileSystem::DesktopFileSystem(const fs::path& containerRoot) {
     std::error_code ignored;
@@ -274,7 +57,7 @@ std::optional<Error> DesktopFileSystem::install(const fs::path& containerRoot) {
         return Error{containerRoot.string() + ": " + error.message()};
     }
     for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
-        auto made = openBeneath(containerRoot, folder, true);
+        auto made = openContainerFolder(containerRoot, folder, true);
         if (!made.ok() && made.error().kind != Error::Kind::linkedFolder) {
             return Error{(containerRoot / folder).string() + ": " + made.error().description};
         }
@@ -283,16 +66,16 @@ std::optional<Error> DesktopFileSystem::install(const fs::path& containerRoot) {
 }
 
 void DesktopFileSystem::removeStaleWrites() {
-    auto scratch = openFolder(root_ / scratchFolder, false);
+    auto scratch = openFolder(root_ / ScratchFile::location, false);
     if (!scratch.ok()) {
         return;
     }
     int folder = scratch.value().get();
     std::vector<std::string> names;
-    static_cast<void>(forEachEntry(folder, root_ / scratchFolder,
+    static_cast<void>(forEachEntry(folder, root_ / ScratchFile::location,
                                    [&](const char* name) { names.emplace_back(name); }));
     for (const auto& name : names) {
-        static_cast<void>(removeEntry(folder, name, root_ / scratchFolder / name));
+        static_cast<void>(removeEntry(folder, name, root_ / ScratchFile::location / name));
     }
 }
 
@@ -302,10 +85,10 @@ platform::Result<FileDescriptor> DesktopFileSystem::openFolder(const fs::path& f
     if (inside.empty() || *inside.begin() == "..") {
         return Error{"Outside the container", Error::Kind::other, folder};
     }
-    return openBeneath(root_, inside, create);
+    return openContainerFolder(root_, inside, create);
 }
 
-platform::Result<DesktopFileSystem::Place> DesktopFileSystem::locate(const fs::path& path) const {
+platform::Result<Place> DesktopFileSystem::locate(const fs::path& path) const {
     std::string name = path.filename().string();
     if (!platform::isPlainFileName(name)) {
         return systemError(EINVAL, path);
@@ -441,7 +224,7 @@ platform::Result<std::string> DesktopFileSystem::read(const fs::path& file) cons
     if (!opened.ok()) {
         return opened.error();
     }
-    return readWhole(opened.value().get(), file);
+    return DescriptorFile::readWhole(opened.value().get(), file);
 }
 
 platform::Result<std::unique_ptr<platform::ReadableFile>> DesktopFileSystem::openForReading(
@@ -460,7 +243,12 @@ std::optional<Error> DesktopFileSystem::writeAtomically(const fs::path& file,
     if (!target.ok()) {
         return target.error();
     }
-    return placeAtomically(target.value(), [bytes](int fd) { return writeAll(fd, bytes); });
+    return placeAtomically(target.value(), [bytes](int fd) -> std::optional<Error> {
+        if (int number = posix::writeAll(fd, bytes)) {
+            return systemError(number);
+        }
+        return std::nullopt;
+    });
 }
 
 std::optional<Error> DesktopFileSystem::replace(const fs::path& from, const fs::path& to) {
@@ -485,7 +273,7 @@ std::optional<Error> DesktopFileSystem::replace(const fs::path& from, const fs::
     }
     int targetFolder = target.value().folder.get();
     if (::renameat(sourceFolder, sourceName, targetFolder, target.value().name.c_str()) == 0) {
-        return syncFolder(targetFolder, to);
+        return ScratchFile::syncFolder(targetFolder, to);
     }
     if (errno != EXDEV) {
         return systemError(errno, to);

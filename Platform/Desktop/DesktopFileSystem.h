@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "Platform/Desktop/FileDescriptor.h"
+#include "Platform/Desktop/ScratchFile.h"
 #include "Platform/FileSystem.h"
 
 // The application container on the local disk, laid out like a mobile sandbox under one root:
@@ -52,15 +52,8 @@ public:
     std::string makeUUID() override;
 
 private:
-    class ScratchFile;
     class StagedScratchFile;
 
-    // An entry named by its folder's descriptor and its name there.
-    struct Place {
-        FileDescriptor folder;
-        std::string name;
-        std::filesystem::path path;
-    };
     using Filler = std::function<std::optional<platform::Error>(int fd)>;
 
     platform::Result<Place> locate(const std::filesystem::path& path) const;

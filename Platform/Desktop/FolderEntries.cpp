@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Desktop/FileDescriptor.h"
-#include "Platform/Desktop/SystemError.h"
+#include "Platform/Posix/FileDescriptor.h"
+#include "Platform/Posix/SystemError.h"
 
 namespace {
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -28,15 +28,12 @@ struct Level {
 std::optional<platform::Error> forEachEntry(int folder, const std::filesystem::path& path,
                                             const std::function<void(const char* name)>& visit) {
     // The listing owns and closes its own descriptor.
-    int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
+    FileDescriptor copy(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    DIR* listing = copy.valid() ? ::fdopendir(copy.get()) : nullptr;
     if (listing == nullptr) {
-        int number = errno;
-        if (copy >= 0) {
-            ::close(copy);
-        }
-        return systemError(number, path);
+        return systemError(errno, path);
     }
+    copy.release();
     int number = 0;
     for (;;) {
         errno = 0;

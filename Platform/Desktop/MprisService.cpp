@@ -87,9 +87,11 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
     }
     object_ = sdbus::createObject(*connection_, objectPath);
     registerInterfaces();
-    if (::pipe2(wake_, O_CLOEXEC) != 0) {
+    auto wake = posix::Pipe::open();
+    if (!wake) {
         throw std::runtime_error("cannot make a wake-up pipe");
     }
+    wake_ = std::move(*wake);
     published_.at = Clock::now();
     // Nothing is shown yet: pictures of an earlier run are not needed.
     removeArtworkBut({});
@@ -109,11 +111,8 @@ MprisService::~MprisService() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    char byte = 0;
-    [[maybe_unused]] ssize_t ignored = ::write(wake_[1], &byte, 1);
+    wake_.wake();
     thread_.join();
-    ::close(wake_[0]);
-    ::close(wake_[1]);
 }
 
 void MprisService::registerInterfaces() {
@@ -293,12 +292,12 @@ void MprisService::serve() {
         }
         auto poll = connection_->getEventLoopPollData();
         auto timeout = poll.getRelativeTimeout();
-        pollfd fds[2] = {{poll.fd, poll.events, 0}, {wake_[0], POLLIN, 0}};
+        pollfd fds[2] = {{poll.fd, poll.events, 0}, {wake_.read.get(), POLLIN, 0}};
         int milliseconds = timeout ? static_cast<int>((timeout->count() + 999) / 1000) : -1;
         ::poll(fds, 2, milliseconds);
         if ((fds[1].revents & POLLIN) != 0) {
             char drained[64];
-            [[maybe_unused]] ssize_t ignored = ::read(wake_[0], drained, sizeof drained);
+            [[maybe_unused]] ssize_t ignored = ::read(wake_.read.get(), drained, sizeof drained);
         }
     }
 }
@@ -311,8 +310,7 @@ void MprisService::post(std::function<void()> work) {
         }
         work_.push_back(std::move(work));
     }
-    char byte = 0;
-    [[maybe_unused]] ssize_t ignored = ::write(wake_[1], &byte, 1);
+    wake_.wake();
 }
 
 void MprisService::refresh(Clock::time_point changedAt) {

@@ -14,6 +14,7 @@
 #include "Platform/Desktop/DesktopNowPlayingInfoCenter.h"
 #include "Platform/Desktop/DesktopRemoteCommandCenter.h"
 #include "Platform/FileSystem.h"
+#include "Platform/Posix/Pipe.h"
 
 namespace sdbus {
 class IConnection;
@@ -92,6 +93,6 @@ private:
     std::mutex mutex_;
     std::vector<std::function<void()>> work_;
     bool stopping_ = false;
-    int wake_[2] = {-1, -1};
+    posix::Pipe wake_;
     std::thread thread_;
 };

@@ -1,37 +1,8 @@
 #include "Platform/Desktop/StandardOutputConsole.h"
 
-#include <sys/uio.h>
-
-#include <cerrno>
-#include <climits>
 #include <vector>
 
-namespace {
-// Writes every byte of the vectors, resuming after partial writes and interruptions.
-bool writeAll(int fd, std::vector<iovec>& vectors) {
-    std::size_t first = 0;
-    while (first < vectors.size()) {
-        int count = static_cast<int>(std::min<std::size_t>(vectors.size() - first, IOV_MAX));
-        ssize_t written = ::writev(fd, &vectors[first], count);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        auto left = static_cast<std::size_t>(written);
-        while (first < vectors.size() && left >= vectors[first].iov_len) {
-            left -= vectors[first].iov_len;
-            ++first;
-        }
-        if (left > 0) {
-            vectors[first].iov_base = static_cast<char*>(vectors[first].iov_base) + left;
-            vectors[first].iov_len -= left;
-        }
-    }
-    return true;
-}
-}  // namespace
+#include "Platform/Posix/WriteAll.h"
 
 bool StandardOutputConsole::write(std::span<const std::string_view> pieces, bool endLine) {
     std::vector<iovec> vectors;
@@ -45,7 +16,7 @@ bool StandardOutputConsole::write(std::span<const std::string_view> pieces, bool
     if (endLine) {
         vectors.push_back({&lineEnd, 1});
     }
-    return writeAll(fd_, vectors);
+    return posix::writeAll(fd_, vectors) == 0;
 }
 
 void StandardOutputConsole::printLine(std::span<const std::string_view> pieces) {

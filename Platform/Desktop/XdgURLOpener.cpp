@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "Platform/Log.h"
-#include "Platform/SpawnProcess.h"
+#include "Platform/Posix/SpawnProcess.h"
 
 bool XdgURLOpener::open(const std::string& url) {
     auto program = platform::findProgram("xdg-open");

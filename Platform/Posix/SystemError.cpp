@@ -1,4 +1,4 @@
-#include "Platform/Desktop/SystemError.h"
+#include "Platform/Posix/SystemError.h"
 
 #include <cerrno>
 #include <cstring>

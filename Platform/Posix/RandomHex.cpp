@@ -1,4 +1,4 @@
-#include "Platform/RandomHex.h"
+#include "Platform/Posix/RandomHex.h"
 
 #include <unistd.h>
 

@@ -1,11 +1,11 @@
-#include "Platform/Desktop/FileDescriptor.h"
+#include "Platform/Posix/FileDescriptor.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 
-#include "Platform/Desktop/SystemError.h"
+#include "Platform/Posix/SystemError.h"
 
 FileDescriptor::~FileDescriptor() {
     if (fd_ >= 0) {
@@ -24,6 +24,10 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
     }
     return *this;
+}
+
+int FileDescriptor::release() {
+    return std::exchange(fd_, -1);
 }
 
 std::optional<platform::Error> FileDescriptor::close() {

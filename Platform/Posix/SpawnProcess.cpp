@@ -1,4 +1,4 @@
-#include "Platform/SpawnProcess.h"
+#include "Platform/Posix/SpawnProcess.h"
 
 #include <fcntl.h>
 #include <spawn.h>
