@@ -102,7 +102,7 @@ TEST(CAPPluginCallTest, TwoThreadsFinishingOneCallAtOnceAnswerItOnce) {
 }
 
 // Long strings are borrowed rather than copied into the line, and escaped when they need it.
-TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJson) {
+TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJsonAndEndsStreamedTextsAsTheyEnd) {
     std::string name(5000, 'e');
     std::string quoted = std::string(5000, 'b') + "\"\\\x01";
     std::string broken = std::string(5000, 'c') + "\xff";
@@ -121,11 +121,9 @@ TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJson) {
         R"({"id":2,"ok":true,"data":{"rate":0.1,"total":18446744073709551615}})");
     EXPECT_EQ(MessageLine::eventText(name + "p", name, {{"dir", -1}}),
               R"({"event":")" + name + R"(","plugin":")" + name + R"(p","data":{"dir":-1}})");
-}
 
-// A text that fails after its answer has begun ends as a rejection the client reads, never as a
-// success holding part of the text; transports that send answers whole get the same outcome.
-TEST(MessageLineTest, AStreamedTextEndsTheAnswerResolvedOrRejectedAsItEnds) {
+    // A text that fails after its answer has begun ends as a rejection the client reads, never as
+    // a success holding part of the text; transports that send answers whole get the same outcome.
     auto pieces = [](bool failAtEnd) -> CAPTextSource {
         return [failAtEnd](const std::function<void(std::string_view)>& piece) {
             piece("QUJD");
@@ -134,11 +132,11 @@ TEST(MessageLineTest, AStreamedTextEndsTheAnswerResolvedOrRejectedAsItEnds) {
                              : std::nullopt;
         };
     };
-    FakeConsole console;
-    MessageLine::printStreamedAnswer(console, "7", {JSObject{{"size", 6}}, "data", pieces(false)});
-    MessageLine::printStreamedAnswer(console, "8", {JSObject::object(), "data", pieces(true)});
+    FakeConsole streamed;
+    MessageLine::printStreamedAnswer(streamed, "7", {JSObject{{"size", 6}}, "data", pieces(false)});
+    MessageLine::printStreamedAnswer(streamed, "8", {JSObject::object(), "data", pieces(true)});
     EXPECT_THAT(
-        console.lines(),
+        streamed.lines(),
         ElementsAre(
             R"({"id":7,"data":{"size":6,"data":"QUJDREVG"},"ok":true})",
             R"({"id":8,"data":{"data":"QUJDREVG"},"ok":false,"message":"Read failed: Input/output error"})"));
@@ -156,7 +154,8 @@ host::ParsedRequest parse(std::string line) {
     return parser.parse(std::move(line));
 }
 
-TEST(RequestParserTest, ReadsPluginCallsWithTheirOptions) {
+// Repeated keys keep the last value, whatever the earlier one was.
+TEST(RequestParserTest, ReadsPluginCallsWithTheirOptionsAndTheLastOfRepeatedKeys) {
     auto parsed = parse(R"({"id": "a1", "plugin": "P", "method": "m",
         "options": {"s": "x\u00e9\"y", "big": 18446744073709551615, "n": -3, "f": 2.5,
                     "beyond": 123456789012345678901234567890, "list": [true, null]}})");
@@ -166,12 +165,10 @@ TEST(RequestParserTest, ReadsPluginCallsWithTheirOptions) {
     EXPECT_EQ(parsed.request->options.dump(),
               R"({"beyond":1.2345678901234568e+29,"big":18446744073709551615,"f":2.5,)"
               R"("list":[true,null],"n":-3,"s":"xé\"y"})");
-}
 
-// Long strings are filled in after the line is read (a repeated key once made the host write
-// into freed memory): one that a later key replaced, or that only served to check the id, must
-// not be written to or read from.
-TEST(RequestParserTest, RepeatedKeysKeepTheLastValueWhateverTheEarlierOneWas) {
+    // Long strings are filled in after the line is read (a repeated key once made the host write
+    // into freed memory): one that a later key replaced, or that only served to check the id,
+    // must not be written to or read from.
     const std::string a(5000, 'a');
     const std::string b(6000, 'b');
     const std::string c(4096, 'c');
@@ -184,13 +181,13 @@ TEST(RequestParserTest, RepeatedKeysKeepTheLastValueWhateverTheEarlierOneWas) {
          {{"o", 1}, {"z", c}}},
     };
     for (const auto& [options, expected] : cases) {
-        auto parsed = parse(R"({"id":1,"plugin":"P","method":"m","options":)" + options + "}");
+        parsed = parse(R"({"id":1,"plugin":"P","method":"m","options":)" + options + "}");
         ASSERT_TRUE(parsed.request) << parsed.error;
         EXPECT_EQ(parsed.request->options, expected) << options.substr(0, 40);
     }
-    auto parsed = parse(R"({"id":")" + a + R"(","plugin":")" + b + R"(","plugin":"P","method":")" +
-                        c + R"(","method":"m","options":{"s":")" + b + R"("},"options":{"s":")" +
-                        c + R"("},"extra":")" + a + R"("})");
+    parsed = parse(R"({"id":")" + a + R"(","plugin":")" + b + R"(","plugin":"P","method":")" + c +
+                   R"(","method":"m","options":{"s":")" + b + R"("},"options":{"s":")" + c +
+                   R"("},"extra":")" + a + R"("})");
     ASSERT_TRUE(parsed.request) << parsed.error;
     EXPECT_EQ(std::tie(parsed.request->id, parsed.request->plugin, parsed.request->method),
               std::tuple('"' + a + '"', "P", "m"));

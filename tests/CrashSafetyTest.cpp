@@ -85,7 +85,7 @@ protected:
     std::mt19937 random{20261206};
 };
 
-TEST_F(CrashSafetyTest, KilledFileWritesLeaveTheOldOrTheNewFileWhole) {
+TEST_F(CrashSafetyTest, KilledFileWritesAndDownloadsLeaveTheOldOrTheNewFileWhole) {
     const std::string texts[] = {base64::encode(newContent), base64::encode(oldContent)};
     repeat(
         [&](int i) {
@@ -93,9 +93,6 @@ TEST_F(CrashSafetyTest, KilledFileWritesLeaveTheOldOrTheNewFileWhole) {
                                  {{"filename", "song.bin"}, {"data", texts[i % 2]}});
         },
         container / "Library/Application Support/offline");
-}
-
-TEST_F(CrashSafetyTest, KilledDownloadsLeaveTheOldOrTheNewFileWhole) {
     repeat(
         [&](int i) {
             return pluginRequest(
@@ -107,10 +104,10 @@ TEST_F(CrashSafetyTest, KilledDownloadsLeaveTheOldOrTheNewFileWhole) {
 
 TEST_F(CrashSafetyTest, TheStartUpSweepLeavesEveryNameACallerChoseAndEverythingOutside) {
     const std::string scratchLike = ".musicshell-write-0123456789ab";
-    startHost()->call(pluginRequest(1, "OfflineStoragePlugin", "writeFile",
-                                    {{"filename", scratchLike}, {"data", "aGk="}}));
-    startHost()->call(pluginRequest(2, "DownloadPlugin", "downloadFile",
-                                    {{"url", server.url("/song")}, {"fileName", scratchLike}}));
+    startHost()->plugin("OfflineStoragePlugin", "writeFile",
+                        {{"filename", scratchLike}, {"data", "aGk="}});
+    startHost()->plugin("DownloadPlugin", "downloadFile",
+                        {{"url", server.url("/song")}, {"fileName", scratchLike}});
     // Links to outside folders, where a sweep would once have looked.
     fs::path outside = directory / "outside";
     fs::create_directories(outside);

@@ -36,11 +36,10 @@ TEST(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
     fs::path container = mountPoint / "c";
     ShellProcess shell{{"stdio", "--container", container.string()}};
     auto store = [&](const std::string& method, Json options = Json::object()) {
-        return shell.call(pluginRequest(1, "OfflineStoragePlugin", method, std::move(options)));
+        return shell.plugin("OfflineStoragePlugin", method, std::move(options));
     };
     auto download = [&] {
-        return shell.call(
-            pluginRequest(1, "DownloadPlugin", "downloadFile", {{"url", server.url("/song")}}));
+        return shell.plugin("DownloadPlugin", "downloadFile", {{"url", server.url("/song")}});
     };
     const std::string kept(100000, 'k');
     ASSERT_EQ(store("writeFile", {{"filename", "kept.bin"}, {"data", base64::encode(kept)}})["ok"],

@@ -26,7 +26,8 @@ std::string fetch(const std::string& address, const std::string& path) {
     return result && result->status == 200 ? result->body : "";
 }
 
-TEST(LaunchTest, AContainerInUseIsRefusedUntilItsProcessEnds) {
+// A link where the lock file goes, dangling or not, is neither followed nor replaced.
+TEST(LaunchTest, AContainerInUseOrWithALinkForItsLockIsRefused) {
     TemporaryDirectory directory;
     std::string container = (directory / "c").string();
     ShellProcess first({"stdio", "--container", container});
@@ -42,21 +43,17 @@ TEST(LaunchTest, AContainerInUseIsRefusedUntilItsProcessEnds) {
     EXPECT_EQ(first.wait(), 0);
     ShellProcess third({"stdio", "--container", container});
     EXPECT_EQ(third.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
-}
 
-// A link where the lock file goes, dangling or not, is neither followed nor replaced.
-TEST(LaunchTest, ALinkInPlaceOfTheLockFileIsRefused) {
-    TemporaryDirectory directory;
-    fs::create_directory(directory / "c");
-    fs::create_symlink(directory / "outside", directory / "c/.musicshell.lock");
-    ShellProcess shell({"stdio", "--container", (directory / "c").string()});
-    EXPECT_EQ(shell.wait(), 1);
+    fs::create_directory(directory / "l");
+    fs::create_symlink(directory / "outside", directory / "l/.musicshell.lock");
+    ShellProcess linked({"stdio", "--container", (directory / "l").string()});
+    EXPECT_EQ(linked.wait(), 1);
     EXPECT_THAT(
-        shell.standardError(),
-        HasSubstr("cannot lock the container " + (directory / "c").string() + ": " +
-                  (directory / "c/.musicshell.lock").string() + " is a symbolic link; remove it"));
+        linked.standardError(),
+        HasSubstr("cannot lock the container " + (directory / "l").string() + ": " +
+                  (directory / "l/.musicshell.lock").string() + " is a symbolic link; remove it"));
     EXPECT_FALSE(fs::exists(directory / "outside"));
-    EXPECT_TRUE(fs::is_symlink(directory / "c/.musicshell.lock"));
+    EXPECT_TRUE(fs::is_symlink(directory / "l/.musicshell.lock"));
 }
 
 TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingApp) {

@@ -24,12 +24,7 @@ protected:
         shell.call({{"id", "ready"}, {"host", "audioSession"}});
     }
 
-    void report(Json status) {
-        shell.call({{"id", "status"},
-                    {"plugin", "PlaybackStatusPlugin"},
-                    {"method", "updateStatus"},
-                    {"options", std::move(status)}});
-    }
+    void report(Json status) { shell.plugin("PlaybackStatusPlugin", "updateStatus", status); }
 
     Json nextEvent() {
         auto message = shell.next();

@@ -36,6 +36,7 @@ ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessi
         ::dup2(toChild[0], 0);
         ::dup2(fromChild[1], 1);
         ::dup2(errorFd, 2);
+        ::signal(SIGPIPE, SIG_DFL);  // as a shell started by anyone else has it
         ::setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
         ::execv(binary.c_str(), argv.data());
         ::_exit(127);
@@ -59,23 +60,16 @@ ShellProcess::~ShellProcess() {
 
 void ShellProcess::send(const std::string& line) {
     // A shell that died fails the write (EPIPE) and so the test, not the whole test program.
-    sigset_t pipe;
-    sigset_t previous;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    ::pthread_sigmask(SIG_BLOCK, &pipe, &previous);
+    // Set again each time, as a test may have put the default back.
+    ::signal(SIGPIPE, SIG_IGN);
     std::string text = line + "\n";
     for (std::size_t done = 0; done < text.size();) {
         ssize_t written = ::write(input_, text.data() + done, text.size() - done);
         if (written <= 0) {
-            timespec now{};
-            ::sigtimedwait(&pipe, nullptr, &now);
-            ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
             throw std::runtime_error("the shell stopped reading; stderr: " + standardError());
         }
         done += static_cast<std::size_t>(written);
     }
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 std::optional<std::string> ShellProcess::readLine(Clock::time_point deadline) {

@@ -38,6 +38,11 @@ public:
     std::string firstOtherLine();
     // Sends the request and gives its answer; messages before it go to `messages`.
     Json call(const Json& request);
+    // Calls a plugin's method with id 1 and gives its answer.
+    Json plugin(const std::string& plugin, const std::string& method,
+                Json options = Json::object()) {
+        return call({{"id", 1}, {"plugin", plugin}, {"method", method}, {"options", options}});
+    }
 
     void closeInput();
     void signal(int number);

@@ -19,7 +19,6 @@
 
 #include "App/Bridge/Base64.h"
 #include "Eventually.h"
-#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TcpSockets.h"
 #include "TemporaryDirectory.h"
@@ -285,13 +284,11 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
               R"({"id":1,"ok":true,"data":{"path":")" +
                   (directory / "container/Library/Application Support/offline/song.bin").string() +
                   R"("}})");
-    auto read = shell->call(
-        pluginRequest(2, "OfflineStoragePlugin", "readFile", {{"filename", "song.bin"}}));
+    auto read = shell->plugin("OfflineStoragePlugin", "readFile", {{"filename", "song.bin"}});
     EXPECT_EQ(read["data"]["data"], base64::encode(bytes));
 
     std::string data(std::size_t{64} << 20, 'A');  // base64 of 48 MiB of zero bits
-    shell->call(pluginRequest(3, "OfflineStoragePlugin", "writeFile",
-                              {{"filename", "big"}, {"data", data}}));
+    shell->plugin("OfflineStoragePlugin", "writeFile", {{"filename", "big"}, {"data", data}});
     connection->sendMessage(R"({"id":4,"plugin":"OfflineStoragePlugin","method":"readFile",)"
                             R"("options":{"filename":"big"}})");
     // Compared whole, not printed: the text is 64 MiB.
