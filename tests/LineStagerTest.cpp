@@ -53,65 +53,53 @@ protected:
         return result.request.value_or(host::Request{});
     }
 
-    CAPPluginCall callFor(host::Request& request) {
-        return CAPPluginCall("1", request.method, request.options, std::make_shared<NoResponder>());
+    // The request `line` makes, fed `pieceSize` bytes at a time, and what the stager carried out.
+    std::pair<host::Request, std::optional<host::RequestRouter::Carried>> staged(
+        const std::string& line, std::size_t pieceSize = 100) {
+        auto stager = fed(line, pieceSize);
+        auto request = parsed(stager->takeLine());
+        stager->settle(request);
+        return {std::move(request), stager->takeCarried()};
     }
-
-    bool scratchIsEmpty() const { return files.staging() == 0; }
 
     FakeFileSystem files;
 };
 
+// Whatever the pieces, and even under an option named by the empty string. While the value is
+// carried its staged file is the only copy: the request keeps nothing of it.
 TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsItsText) {
     for (std::size_t size : {300, 299, 298}) {
-        std::string bytes = randomBytes(size);
-        std::string text = base64::encode(bytes);
+        std::string text = base64::encode(randomBytes(size));
         for (std::size_t pieceSize : {1, 2, 3, 5, 64}) {
             SCOPED_TRACE(std::to_string(size) + " bytes in pieces of " + std::to_string(pieceSize));
-            auto stager = fed(writeLine(text), pieceSize);
-            std::string kept = stager->takeLine();
-            EXPECT_EQ(kept.find(text.substr(0, 8)), std::string::npos) << kept;
-            auto request = parsed(kept);
-            stager->settle(request);
+            auto [request, carried] = staged(writeLine(text), pieceSize);
             EXPECT_EQ(request.options, (JSObject{{"filename", "a"}}));
-            auto carried = stager->takeCarried();
             ASSERT_TRUE(carried);
+            EXPECT_EQ(files.staging(), 1);
             EXPECT_EQ(carried->key, "data");
             EXPECT_EQ(carried->payload.base64Text().value(), text);
         }
     }
     std::string bytes = randomBytes(3000);
     std::string text = base64::encode(bytes);
-    auto stager = fed(writeLine(text), 100);
-    auto request = parsed(stager->takeLine());
-    stager->settle(request);
-    // A method that takes no bytes reads the option as its text.
-    auto call = callFor(request);
-    auto carried = stager->takeCarried();
+    auto [unnamed, carried] =
+        staged(R"({"plugin":"P","method":"m","options":{"":")" + text + R"("}})");
     ASSERT_TRUE(carried);
-    call.attachPayload(std::move(carried->key), std::move(carried->payload));
+    EXPECT_EQ(carried->key, "");
+
+    // A method that takes no bytes reads the option as its text.
+    auto [request, forText] = staged(writeLine(text));
+    CAPPluginCall call("1", request.method, request.options, std::make_shared<NoResponder>());
+    call.attachPayload(std::move(forText->key), std::move(forText->payload));
     call.settlePayload(std::nullopt);
     EXPECT_EQ(call.getString("data"), text);
     EXPECT_FALSE(call.takePayload("data"));
-    EXPECT_TRUE(scratchIsEmpty());
 
-    // Even an option named by the empty string.
-    stager = fed(R"({"plugin":"P","method":"m","options":{"":")" + text + R"("}})", 100);
-    request = parsed(stager->takeLine());
-    stager->settle(request);
-    carried = stager->takeCarried();
-    ASSERT_TRUE(carried);
-    EXPECT_EQ(carried->key, "");
-    EXPECT_EQ(carried->payload.base64Text().value(), text);
-    carried.reset();
-
-    stager = fed(writeLine(text), 100);
-    request = parsed(stager->takeLine());
-    stager->settle(request);
     files.folder("/c/Documents");
-    ASSERT_FALSE(stager->takeCarried()->payload.placeAt(files, "/c/Documents/a"));
+    ASSERT_FALSE(staged(writeLine(text)).second->payload.placeAt(files, "/c/Documents/a"));
     EXPECT_EQ(files.contents("/c/Documents/a"), bytes);
-    EXPECT_TRUE(scratchIsEmpty());
+    carried.reset();
+    EXPECT_EQ(files.staging(), 0);
 }
 
 TEST_F(LineStagerTest, EverythingElseIsKeptExactlyAsItCame) {
@@ -143,28 +131,20 @@ TEST_F(LineStagerTest, EverythingElseIsKeptExactlyAsItCame) {
     for (auto failing : {FakeFileSystem::Operation::append, FakeFileSystem::Operation::stage}) {
         files.fail(failing, "No space left on device");
         EXPECT_EQ(fed(writeLine(text), 100)->takeLine(), writeLine(text));
-        EXPECT_TRUE(scratchIsEmpty());
+        EXPECT_EQ(files.staging(), 0);
     }
 }
 
 TEST_F(LineStagerTest, AStagedValueThatIsNoOptionGetsItsTextBackAndAReplacedOneIsDropped) {
-    std::string bytes = randomBytes(300);
-    std::string text = base64::encode(bytes);
+    std::string text = base64::encode(randomBytes(300));
     std::string hostLine = R"({"host":"h","a":{"b":")" + text + R"("}})";
-    auto stager = fed(hostLine, 10);
-    auto request = parsed(stager->takeLine());
-    stager->settle(request);
-    EXPECT_EQ(request.members, parsed(hostLine).members);
-
+    EXPECT_EQ(staged(hostLine, 10).first.members, parsed(hostLine).members);
     std::string repeated =
         writeLine(text).substr(0, writeLine(text).size() - 2) + R"(,"data":"x"}})";
-    stager = fed(repeated, 10);
-    request = parsed(stager->takeLine());
-    stager->settle(request);
-    EXPECT_FALSE(stager->takeCarried());
+    auto [request, carried] = staged(repeated, 10);
+    EXPECT_FALSE(carried);
     EXPECT_EQ(request.options["data"], "x");
-    stager.reset();
-    EXPECT_TRUE(scratchIsEmpty());
+    EXPECT_EQ(files.staging(), 0);
 }
 
 // The real path: a file sent to the built shell through a pipe, longer than a read's worth.

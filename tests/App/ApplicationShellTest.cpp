@@ -78,15 +78,12 @@ TEST(MainViewControllerTest, OnlyTheSessionSetUpPrintsItsFailuresEachTimeItRuns)
     }
 }
 
-// The delegate hands the proxy's answers back unchanged, and restores nothing itself.
-TEST(AppDelegateTest, LaunchesAndReturnsTheProxysAnswersUnchanged) {
+// Opened addresses reach the page through the host's own requests (StdioHostTest); an activity's
+// address goes the same way, and nothing is restored.
+TEST(AppDelegateTest, AnActivitysAddressReachesThePageAndNothingIsRestored) {
     Shell shell;
     AppDelegate delegate;
     platform::Application application;
-    EXPECT_TRUE(delegate.didFinishLaunching(application, std::nullopt));
-    EXPECT_TRUE(delegate.didFinishLaunching(application, platform::LaunchOptions{{"url", 1}}));
-    EXPECT_TRUE(delegate.openURL(application, "musicshell://album/7", {}));
-    EXPECT_FALSE(delegate.openURL(application, "no scheme", {}));
     int restored = 0;
     auto handler = [&](platform::RestoringObjects) { ++restored; };
     EXPECT_TRUE(delegate.continueUserActivity(application, {"browsing", "https://music.example/a"},
@@ -96,8 +93,7 @@ TEST(AppDelegateTest, LaunchesAndReturnsTheProxysAnswersUnchanged) {
     EXPECT_EQ(restored, 0);
     EXPECT_THAT(
         shell.bridge_->events(),
-        ElementsAre(FakeBridge::Event{"App", "appUrlOpen", {{"url", "musicshell://album/7"}}},
-                    FakeBridge::Event{"App", "appUrlOpen", {{"url", "https://music.example/a"}}}));
+        ElementsAre(FakeBridge::Event{"App", "appUrlOpen", {{"url", "https://music.example/a"}}}));
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST_F(MediaManagerTest, HandlersRunTheirCallbacksAndReportStatus) {
     EXPECT_EQ(heard.size(), 5u);
 }
 
-TEST_F(MediaManagerTest, PublicationReplacesEverythingAndArtworkReturnsWhenLoaded) {
+TEST_F(MediaManagerTest, PublicationReplacesEverythingAndArtworkGoesOnlyWithItsAddress) {
     manager->setStatus({PlaybackState::playing, "Title", "Artist", "Album",
                         "https://art.example/a.png", 180.5, 0.75, 1.5f});
     manager->updateNowPlayingInfo();
@@ -100,34 +100,30 @@ TEST_F(MediaManagerTest, PublicationReplacesEverythingAndArtworkReturnsWhenLoade
     EXPECT_FALSE(artwork());
     download(1, "image 8x8");
     EXPECT_EQ(artwork()->width, 8);
-}
 
-// Failures are silent and keep the rest; a picture for an address no longer shown is dropped,
-// while one for the same address joins the newer publication.
-TEST_F(MediaManagerTest, ArtworkGoesOnlyWithTheAddressItWasLoadedFor) {
+    // Failures are silent and keep the rest; a picture for an address no longer shown is dropped,
+    // while one for the same address joins the newer publication.
     publish("not a url");
     publish("https://art.example/missing.png", "Kept");
-    download(0, std::nullopt, 0);
+    download(2, std::nullopt, 0);
     publish("https://art.example/text.png", "Kept");
-    download(1, "<html>", 404);
+    download(3, "<html>", 404);
     EXPECT_FALSE(artwork());
     EXPECT_EQ(fakes.nowPlaying->nowPlayingInfo()->title, "Kept");
     EXPECT_TRUE(fakes.console->lines().empty());
-
     publish("https://art.example/first.png");
     publish("https://art.example/second.png");
-    download(2, "image 1x1");
+    download(4, "image 1x1");
     EXPECT_FALSE(artwork());
     publish("");
-    download(3, "image 2x2");
+    download(5, "image 2x2");
     EXPECT_FALSE(artwork());
-
     publish("https://art.example/a.png", "First");
     publish("https://art.example/a.png", "Second");
-    download(4, "image 3x3");
+    download(6, "image 3x3");
     EXPECT_EQ(fakes.nowPlaying->nowPlayingInfo()->title, "Second");
     EXPECT_EQ(artwork()->width, 3);
-    EXPECT_EQ(fakes.urlSession->requestedURLs().size(), 6u);
+    EXPECT_EQ(fakes.urlSession->requestedURLs().size(), 8u);
 }
 
 // Meaningful under the tsan preset: a seek from the media controls and a status report from the

@@ -188,9 +188,7 @@ TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     // What the file holds, trimmed of every kind of blank; blank text or text that is not UTF-8
     // counts as none, and a new identifier replaces it.
     const std::vector<std::pair<std::string, std::string>> contents = {
-        {"  kept-as-is \n", "kept-as-is"},
-        {"id\r\n", "id"},
-        {"\t\vid\f", "id"},
+        {" \t\v\f\r\nkept-as-is \r\n\t\v\f", "kept-as-is"},
         {"caf\xc3\xa9", "caf\xc3\xa9"},
         // No-break and ideographic spaces, line and paragraph separators, the next-line character.
         {"\u00A0\u3000\t id\u2003kept \u2028\u2029\u0085\u202F\u205F\u1680\u200A\n",

@@ -41,27 +41,22 @@ protected:
     }
 };
 
-TEST_F(PlaybackStatusPluginTest, StatesMapCaseInsensitivelyButExactly) {
-    const std::vector<std::pair<JSObject, PlaybackState>> cases = {
-        {"playing", PlaybackState::playing},  {"PLAYING", PlaybackState::playing},
-        {"Paused", PlaybackState::paused},    {"stopped", PlaybackState::stopped},
-        {" playing", PlaybackState::unknown}, {"buffering", PlaybackState::unknown},
-        {"", PlaybackState::unknown},         {7, PlaybackState::unknown},
+// States case-insensitively but exactly; times in milliseconds in and seconds out, whole values
+// exactly and fractional ones by their whole part.
+TEST_F(PlaybackStatusPluginTest, StatesAndTimesArePublishedAsMeant) {
+    const std::vector<std::tuple<JSObject, PlaybackState, JSObject, double>> cases = {
+        {"playing", PlaybackState::playing, 1234, 1.234},
+        {"PLAYING", PlaybackState::playing, 1, 0.001},
+        {"Paused", PlaybackState::paused, 59999, 59.999},
+        {"stopped", PlaybackState::stopped, 200000, 200.0},
+        {" playing", PlaybackState::unknown, 0, 0.0},
+        {"buffering", PlaybackState::unknown, -1500, -1.5},
+        {"", PlaybackState::unknown, 1234.56, 1.234},
+        {7, PlaybackState::unknown, "1234", 0.0},
     };
-    for (const auto& [state, expected] : cases) {
-        update({{"state", state}});
+    for (const auto& [state, expected, milliseconds, seconds] : cases) {
+        update({{"state", state}, {"position", milliseconds}, {"duration", milliseconds}});
         EXPECT_EQ(fakes.nowPlaying->playbackState(), expected) << state.dump();
-    }
-}
-
-// Milliseconds in, seconds out: whole values exactly, fractional ones by their whole part.
-TEST_F(PlaybackStatusPluginTest, TimesArriveInMillisecondsAndArePublishedInSeconds) {
-    const std::vector<std::pair<JSObject, double>> cases = {
-        {1234, 1.234}, {1, 0.001},    {59999, 59.999},  {200000, 200.0},
-        {0, 0.0},      {-1500, -1.5}, {1234.56, 1.234}, {"1234", 0.0},
-    };
-    for (const auto& [milliseconds, seconds] : cases) {
-        update({{"position", milliseconds}, {"duration", milliseconds}});
         auto info = fakes.nowPlaying->nowPlayingInfo().value();
         EXPECT_EQ(info.elapsedPlaybackTime, seconds) << milliseconds;
         EXPECT_EQ(info.playbackDuration, seconds) << milliseconds;

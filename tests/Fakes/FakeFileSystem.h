@@ -1,24 +1,20 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Platform/FileSystem.h"
 
-// The container in memory, after ninja's VirtualFileSystem: files with their bytes, folders,
-// links and special files, each a path. Records what was made, read, removed and synced, and fails
-// any operation on demand. Links are taken for what they are, never followed; one standing where a
-// folder should be fails the call as the real container does. Safe from any thread.
+// The container in memory: files with their bytes, folders and special files, each a path. Records
+// what was made, read, removed and synced, and fails any operation on demand. Links are left to
+// the tests on the real disk. Test thread only.
 class FakeFileSystem : public platform::FileSystem {
 public:
-    // `list`: listing a folder; `readOnward`: reading an opened file after its first piece, as a
-    // failing disk would; `stage`: making a staged file; `append`: adding to one after its
-    // first piece.
+    // `readOnward`: reading an opened file after its first piece, as a failing disk would;
+    // `append`: adding to a staged file after its first piece.
     enum class Operation {
         remove,
         list,
@@ -34,86 +30,58 @@ public:
     using Error = platform::Error;
     using Kind = Error::Kind;
 
-    explicit FakeFileSystem(Path root = "/c") : root_(std::move(root)) { folder(root_); }
+    FakeFileSystem() { folder("/c"); }
 
     // Every later call of the operation fails with this description, until `heal`.
     void fail(Operation operation, std::string description) {
-        std::lock_guard lock(mutex_);
         failures_[operation] = Error{std::move(description)};
     }
-    void heal() {
-        std::lock_guard lock(mutex_);
-        failures_.clear();
-    }
-
+    void heal() { failures_.clear(); }
     // Plants an entry, with the folders on its way.
     void plant(const Path& path, Type type, std::string bytes = {}) {
-        std::lock_guard lock(mutex_);
         for (Path on = path.parent_path(); on != on.parent_path(); on = on.parent_path()) {
             entries_.try_emplace(on, Entry{Type::folder, {}});
         }
         entries_[path] = Entry{type, std::move(bytes)};
     }
     void folder(const Path& path) { plant(path, Type::folder); }
-    // The bytes of the regular file at `path`, or nothing.
     std::optional<std::string> contents(const Path& path) const {
-        std::lock_guard lock(mutex_);
         auto found = entries_.find(path);
         return found != entries_.end() && found->second.type == Type::file
                    ? std::optional(found->second.bytes)
                    : std::nullopt;
     }
-    // Staged files not yet placed or dropped.
-    int staging() const { return staging_; }
+    int staging() const { return staging_; }  // staged files not yet placed or dropped
 
     struct Records {
         std::vector<Path> made, read, removed, synced;
     };
-    Records records() const {
-        std::lock_guard lock(mutex_);
-        return records_;
-    }
+    const Records& records() const { return records_; }
     platform::FileSystemFigures volume{1 << 30, 1 << 29};
 
     Path directory(platform::Directory which) const override {
-        using enum platform::Directory;
-        return which == home                 ? root_
-               : which == applicationSupport ? root_ / "Library/Application Support"
-               : which == caches             ? root_ / "Library/Caches"
-               : which == documents          ? root_ / "Documents"
-                                             : root_ / "tmp";
+        static const char* const names[] = {"", "Library/Application Support", "Library/Caches",
+                                            "Documents", "tmp"};
+        return which == platform::Directory::home
+                   ? "/c"
+                   : "/c/" + std::string(names[static_cast<int>(which)]);
     }
 
     platform::Result<Type> entryType(const Path& path) const override {
-        std::lock_guard lock(mutex_);
-        if (auto error = linkOnTheWay(path)) {
-            return *error;
-        }
         auto found = entries_.find(path);
         return found == entries_.end() ? Type::none : found->second.type;
     }
 
     std::optional<Error> createDirectories(const Path& path) override {
-        std::lock_guard lock(mutex_);
-        if (auto error = linkOnTheWay(path / "x")) {
-            return error;
-        }
-        for (Path on = path; on != on.parent_path() && !entries_.contains(on);
-             on = on.parent_path()) {
+        for (Path on = path; !entries_.contains(on); on = on.parent_path()) {
             entries_[on] = Entry{Type::folder, {}};
             records_.made.push_back(on);
         }
-        return entries_.at(path).type == Type::folder
-                   ? std::nullopt
-                   : std::optional(Error{"File exists", Kind::other, path});
+        return std::nullopt;
     }
 
     std::optional<Error> remove(const Path& path) override {
-        std::lock_guard lock(mutex_);
         if (auto error = failure(Operation::remove)) {
-            return error;
-        }
-        if (auto error = linkOnTheWay(path)) {
             return error;
         }
         auto found = entries_.find(path);
@@ -142,14 +110,10 @@ public:
 
     platform::Result<std::vector<platform::DirectoryEntry>> contentsWithSizes(
         const Path& directory) const override {
-        std::lock_guard lock(mutex_);
+        auto found = entries_.find(directory);
         if (auto error = failure(Operation::list)) {
             return *error;
         }
-        if (auto error = linkOnTheWay(directory / "x")) {
-            return *error;
-        }
-        auto found = entries_.find(directory);
         if (found == entries_.end() || found->second.type != Type::folder) {
             return Error{"No such file or directory", Kind::notFound, directory};
         }
@@ -166,7 +130,6 @@ public:
     }
 
     platform::Result<std::string> read(const Path& file) const override {
-        std::lock_guard lock(mutex_);
         if (auto error = unreadable(file)) {
             return *error;
         }
@@ -180,52 +143,33 @@ public:
         if (!bytes.ok()) {
             return bytes.error();
         }
-        std::lock_guard lock(mutex_);
         return std::unique_ptr<platform::ReadableFile>(
             std::make_unique<Reader>(std::move(bytes.value()), failure(Operation::readOnward)));
     }
 
     std::optional<Error> writeAtomically(const Path& file, std::string_view bytes) override {
-        std::lock_guard lock(mutex_);
-        if (auto error = failure(Operation::writeAtomically)) {
-            return error;
-        }
-        return place(file, std::string(bytes));
+        auto error = failure(Operation::writeAtomically);
+        return error ? error : place(file, std::string(bytes));
     }
 
     platform::Result<std::unique_ptr<platform::StagedFile>> stage() override {
-        if (std::lock_guard lock(mutex_); auto error = failure(Operation::stage)) {
+        if (auto error = failure(Operation::stage)) {
             return *error;
         }
         return std::unique_ptr<platform::StagedFile>(std::make_unique<Staged>(*this));
     }
 
-    std::optional<Error> replace(const Path& from, const Path& to) override {
-        std::lock_guard lock(mutex_);
-        if (auto error = failure(Operation::replace)) {
-            return error;
-        }
-        if (auto error = unreadable(from)) {
-            return error;
-        }
-        std::string bytes = entries_.at(from).bytes;
-        auto error = place(to, std::move(bytes));
-        if (!error) {
-            entries_.erase(from);
-        }
-        return error;
+    // Only transfers replace, and they are tested on the real disk.
+    std::optional<Error> replace(const Path&, const Path& to) override {
+        return Error{"Not in memory", Kind::other, to};
     }
 
     platform::Result<platform::FileSystemFigures> figures(const Path&) const override {
-        std::lock_guard lock(mutex_);
-        if (auto error = failure(Operation::figures)) {
-            return *error;
-        }
-        return volume;
+        auto error = failure(Operation::figures);
+        return error ? platform::Result<platform::FileSystemFigures>(*error) : volume;
     }
 
     std::string makeUUID() override {
-        std::lock_guard lock(mutex_);
         unsigned made = ++uuids_;
         char text[37];
         std::snprintf(text, sizeof text, "%08X-0000-4000-8000-%012X", made, made);
@@ -258,7 +202,6 @@ private:
         explicit Staged(FakeFileSystem& owner) : files(owner) { ++files.staging_; }
         ~Staged() override { --files.staging_; }
         std::optional<Error> append(std::string_view more) override {
-            std::lock_guard lock(files.mutex_);
             if (auto error = files.failure(Operation::append); error && !bytes.empty()) {
                 return error;
             }
@@ -267,7 +210,6 @@ private:
         }
         platform::Result<std::string> content() const override { return bytes; }
         std::optional<Error> placeAt(const Path& target) override {
-            std::lock_guard lock(files.mutex_);
             return files.place(target, std::move(bytes));
         }
         FakeFileSystem& files;
@@ -279,50 +221,23 @@ private:
         return end == folder.end() && path != folder;
     }
 
-    // As the real container says it: a link where one of the path's folders should stand.
-    std::optional<Error> linkOnTheWay(const Path& path) const {
-        for (Path on = path.parent_path(); isInside(on, root_); on = on.parent_path()) {
-            auto found = entries_.find(on);
-            if (found != entries_.end() && found->second.type == Type::link) {
-                return Error{
-                    on.lexically_relative(root_).string() + " is a symbolic link, not a folder",
-                    Kind::linkedFolder, on};
-            }
-        }
-        return std::nullopt;
-    }
-
     std::optional<Error> unreadable(const Path& file) const {
-        if (auto error = linkOnTheWay(file)) {
-            return error;
-        }
         auto found = entries_.find(file);
         if (found == entries_.end()) {
             return Error{"No such file or directory", Kind::notFound, file};
         }
-        if (found->second.type == Type::folder) {
-            return Error{"Is a directory", Kind::notRegularFile, file};
-        }
-        if (found->second.type != Type::file) {
-            return Error{"Not a regular file", Kind::notRegularFile, file};
-        }
-        return std::nullopt;
+        return found->second.type == Type::file
+                   ? std::nullopt
+                   : std::optional(Error{"Not a regular file", Kind::notRegularFile, file});
     }
 
-    // Bytes placed whole over whatever file or link stands at `file`, and synced.
+    // Bytes placed whole over whatever file stands at `file`, and synced.
     std::optional<Error> place(const Path& file, std::string bytes) {
-        if (auto error = linkOnTheWay(file)) {
-            return error;
+        if (entryType(file.parent_path()).value() != Type::folder ||
+            entryType(file).value() == Type::folder) {
+            return Error{"No folder to hold it", Kind::notFound, file};
         }
-        auto folder = entries_.find(file.parent_path());
-        if (folder == entries_.end() || folder->second.type != Type::folder) {
-            return Error{"No such file or directory", Kind::notFound, file};
-        }
-        auto& entry = entries_[file];
-        if (entry.type == Type::folder) {
-            return Error{"Is a directory", Kind::notRegularFile, file};
-        }
-        entry = Entry{Type::file, std::move(bytes)};
+        entries_[file] = Entry{Type::file, std::move(bytes)};
         records_.made.push_back(file);
         records_.synced.push_back(file);
         return std::nullopt;
@@ -333,11 +248,9 @@ private:
         return found == failures_.end() ? std::nullopt : std::optional(found->second);
     }
 
-    Path root_;
-    mutable std::mutex mutex_;
     std::map<Path, Entry> entries_;
     mutable Records records_;
     std::map<Operation, Error> failures_;
-    std::atomic<int> staging_{0};
+    int staging_ = 0;
     unsigned uuids_ = 0;
 };

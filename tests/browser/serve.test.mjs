@@ -165,7 +165,6 @@ test("the media widget drives every page, shows what the page reports, and stopp
   bus.playerctl("pause");
   await first.waitForFunction(() => document.getElementById("audio").paused);
   await bus.showsStatus("Paused");
-  assert.equal(bus.playerctl("metadata", "title"), "Morning");
 
   bus.playerctl("next");
   for (const page of pages) {
