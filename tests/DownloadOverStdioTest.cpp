@@ -90,7 +90,7 @@ TEST_F(DownloadOverStdioTest, TheOpenerSharesNoDescriptorWithTheShell) {
     ShellProcess shell{{"stdio", "--container", container.string(), "--opener", opener.string()}};
     shell.sendJson(download(1, "downloadAndInstall", {{"url", server.url("/held")}}));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
-    EXPECT_EQ(shell.next(), Json({{"id", 1}, {"ok", true}}));
+    EXPECT_EQ(shell.nextAnswer(), Json({{"id", 1}, {"ok", true}}));
     EXPECT_TRUE(shell.otherLines.empty());
     EXPECT_NE(shell.standardError().find("opener says hello\n"), std::string::npos);
     EXPECT_EQ(readWhole(directory / "fds"), "0\n1\n2\n3\n/dev/null\n");
