@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -11,6 +10,7 @@
 
 #include "Platform/Log.h"
 #include "Platform/SpawnProcess.h"
+#include "Platform/URI.h"
 
 namespace host {
 
@@ -38,21 +38,6 @@ bool hasDisplay() {
         }
     }
     return false;
-}
-
-std::string percentEncoded(const std::string& path) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += digits[c >> 4];
-            encoded += digits[c & 15];
-        }
-    }
-    return encoded;
 }
 }  // namespace
 
@@ -114,7 +99,7 @@ bool BrowserLauncher::writePage(const std::string& address) const {
 }
 
 std::string BrowserLauncher::pageURL() const {
-    return "file://" + percentEncoded(page_.string());
+    return platform::fileURL(page_);
 }
 
 }  // namespace host

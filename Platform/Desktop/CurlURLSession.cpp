@@ -10,12 +10,11 @@
 #include <optional>
 #include <utility>
 
-#include <uriparser/Uri.h>
-
 #include "Platform/Desktop/FileDescriptor.h"
 #include "Platform/Desktop/FolderEntries.h"
 #include "Platform/Log.h"
 #include "Platform/RandomHex.h"
+#include "Platform/URI.h"
 
 namespace {
 constexpr std::string_view temporaryPrefix = "download-";
@@ -50,17 +49,6 @@ bool curlParses(const CurlLibrary::Functions& curl, std::string_view text) {
     bool valid = curl.urlSet(url, CURLUPART_URL, std::string(text).c_str(),
                              CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
     curl.urlCleanup(url);
-    return valid;
-}
-
-bool parsesAsURI(std::string_view text) {
-    UriUriA uri;
-    const char* errorPosition = nullptr;
-    bool valid = uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(),
-                                      &errorPosition) == URI_SUCCESS;
-    if (valid) {
-        uriFreeUriMembersA(&uri);
-    }
     return valid;
 }
 
@@ -224,7 +212,7 @@ bool CurlURLSession::isValidURL(std::string_view text) const {
             return curlParses(*curl, text);
         }
     }
-    return parsesAsURI(text);
+    return platform::isAbsoluteURI(text);
 }
 
 void CurlURLSession::dataTask(std::string url,
