@@ -42,7 +42,7 @@ bool hasDisplay() {
 }  // namespace
 
 BrowserLauncher::BrowserLauncher(std::filesystem::path pageDirectory, unsigned short port)
-    : page_(std::move(pageDirectory) / ("open-" + std::to_string(port) + ".html")) {}
+    : page_(pageDirectory / ("open-" + std::to_string(port) + ".html")) {}
 
 BrowserLauncher::~BrowserLauncher() {
     if (starter_.joinable()) {
