@@ -7,7 +7,7 @@ BINARY = build/$(PRESET)/musicshell
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = Base64Fuzz StdioRequestFuzz PlaylistRecordFuzz ArtworkFuzz LineStagerFuzz
 
-.PHONY: setup configure build run test test-asan test-tsan fuzz bench format format-check clean
+.PHONY: setup configure build run test test-asan test-tsan fuzz bench format format-check lint clean
 
 setup:
 	@scripts/setup
@@ -62,6 +62,14 @@ format:
 
 format-check:
 	@clang-format --dry-run --Werror $(FORMATTED)
+
+# The checks of .clang-tidy over our own sources (not the tests), as compiled in the default build.
+LINTED = $(shell git ls-files 'App/*.cpp' 'Platform/*.cpp' 'Host/*.cpp')
+
+lint:
+	@$(MAKE) --no-print-directory build PRESET=default
+	@run-clang-tidy -quiet -j $(JOBS) -p build/default $(addprefix $(CURDIR)/,$(LINTED)) > build/lint.log 2>&1 \
+		|| { grep -E -A3 'warning:|error:' build/lint.log; exit 1; }
 
 clean:
 	@rm -rf build

@@ -97,6 +97,19 @@ void WriteReadFileAnswer(benchmark::State& state) {
 }
 BENCHMARK(WriteReadFileAnswer)->Unit(benchmark::kMillisecond);
 
+// Many short strings and numbers, as a listFiles answer over a large store carries.
+void WriteListFilesAnswer(benchmark::State& state) {
+    JSObject files = JSObject::array();
+    for (int i = 0; i < 10000; ++i) {
+        files.push_back({{"name", "song-" + std::to_string(i) + ".mp3"}, {"size", i * 4096}});
+    }
+    CAPCallResult result{true, JSObject{{"files", std::move(files)}}, {}};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(MessageLine::answerText("1", result));
+    }
+}
+BENCHMARK(WriteListFilesAnswer)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -107,11 +107,15 @@ TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJsonAndEndsStreamedTextsA
     std::string quoted = std::string(5000, 'b') + "\"\\\x01";
     std::string broken = std::string(5000, 'c') + "\xff";
     FakeConsole console;
-    MessageLine::printAnswer(console, "1", {true, JSObject{{"b", quoted}, {"c", broken}}, {}});
-    EXPECT_EQ(console.lines(),
-              std::vector<std::string>{R"({"id":1,"ok":true,"data":{"b":")" +
-                                       std::string(5000, 'b') + R"(\"\\\u0001","c":")" +
-                                       std::string(5000, 'c') + "\xef\xbf\xbd\"}}"});
+    // Values beside a long string and values without one are written alike.
+    JSObject data{
+        {"a", {name, "\xfe", nullptr}}, {"b", quoted}, {"c", broken}, {"d", {{"e", "\t"}}}};
+    MessageLine::printAnswer(console, "1", {true, data, {}});
+    EXPECT_EQ(console.lines(), std::vector<std::string>{
+                                   R"({"id":1,"ok":true,"data":{"a":[")" + name +
+                                   "\",\"\xef\xbf\xbd\",null],\"b\":\"" + std::string(5000, 'b') +
+                                   R"(\"\\\u0001","c":")" + std::string(5000, 'c') +
+                                   "\xef\xbf\xbd\"" + R"(,"d":{"e":"\t"}}})"});
     EXPECT_EQ(MessageLine::answerText("\"x\"", {true, std::nullopt, {}}),
               R"({"id":"x","ok":true})");
     EXPECT_EQ(MessageLine::answerText("1", {false, std::nullopt, "say \"no\"\n"}),

@@ -501,6 +501,13 @@ TEST_F(DownloadPluginTest, ABurstRunsAFewAtATimeOverFewConnections) {
         std::unique_lock lock(mutex);
         ASSERT_TRUE(
             changed.wait_for(lock, std::chrono::seconds(20), [&] { return inFlight >= bound; }));
+    }
+    // Each download makes its file as it begins: long enough for one more to have begun, were it
+    // let (a short wait; nothing shows that one will not).
+    EXPECT_FALSE(
+        eventually([&] { return entries(root / "tmp") > bound; }, std::chrono::milliseconds(300)));
+    {
+        std::lock_guard lock(mutex);
         open = true;
     }
     changed.notify_all();

@@ -17,7 +17,8 @@ class MediaControlsTest : public testing::Test {
 protected:
     PrivateSessionBus bus;
     TemporaryDirectory directory;
-    ShellProcess shell{{"stdio", "--container", (directory / "c").string()}, bus.address()};
+    // A name a file URL must escape.
+    ShellProcess shell{{"stdio", "--container", (directory / "c #%41").string()}, bus.address()};
 
     void SetUp() override {
         // The name is taken before the first request is read.
@@ -150,18 +151,23 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
                             r.set_content(pngOf(std::stoi(request.matches[1]), 8), "image/png");
                         });
     server.start();
-    // The file the widget shows, once it is another than `previous`.
-    auto pictureAfter = [&](const std::string& previous) {
-        std::string url;
+    // The file the widget shows, once it is another than `previous`; its URL is percent-decoded.
+    auto pictureAfter = [&](const std::filesystem::path& previous) {
+        std::string url, file;
         EXPECT_TRUE(eventually([&] {
             url = bus.playerctl("metadata mpris:artUrl");
-            return url.starts_with("file://") && url != "file://" + previous;
+            file = url.substr(std::min<std::size_t>(url.size(), 7));
+            for (auto at = file.find('%'); at != std::string::npos; at = file.find('%', at + 1)) {
+                file.replace(at, 3, 1,
+                             static_cast<char>(std::stoi(file.substr(at + 1, 2), {}, 16)));
+            }
+            return url.starts_with("file://") && file != previous;
         })) << url;
-        return std::filesystem::path(url.substr(7));
+        return std::filesystem::path(file);
     };
     report({{"state", "playing"}, {"title", "Song"}, {"thumbnail", server.url("/16.png")}});
     auto first = pictureAfter("");
-    EXPECT_EQ(first.parent_path(), directory / "c/Library/Caches/artwork");
+    EXPECT_EQ(first.parent_path(), directory / "c #%41/Library/Caches/artwork");
     EXPECT_TRUE(std::filesystem::is_regular_file(first));
     EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
               Json({{"width", 16}, {"height", 8}}));

@@ -295,6 +295,23 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
     std::string answer = connection->receiveMessage();
     EXPECT_TRUE(answer == R"({"id":4,"ok":true,"data":{"data":")" + data + "\"}}")
         << answer.size() << " bytes: " << answer.substr(0, 60);
+    // A page that reads as it goes is never cut off, however much has waited for it in all: 128
+    // answers of 1 MiB over all, asked for 32 at a time and read once all are written, so most wait
+    // behind the first.
+    shell->call(pluginRequest(6, "OfflineStoragePlugin", "writeFile",
+                              {{"filename", "mid"}, {"data", data.substr(0, 1 << 20)}}));
+    auto reading = page(4096);  // a small buffer, so that answers wait in the shell
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < 32; ++i) {
+            reading->sendMessage(R"({"id":7,"plugin":"OfflineStoragePlugin","method":"readFile",)"
+                                 R"("options":{"filename":"mid"}})");
+        }
+        // Calls run in arrival order: once this one is answered, the 32 answers are on their way.
+        shell->call(pluginRequest(8, "OfflineStoragePlugin", "fileExists", {{"filename", "mid"}}));
+        for (int i = 0; i < 32; ++i) {
+            ASSERT_EQ(reading->receiveMessage().size(), (1 << 20) + 37) << shell->standardError();
+        }
+    }
 
     connection->sendMessage(R"({"id":5,"plugin":"OfflineStoragePlugin","method":"writeFile"})",
                             true);

@@ -1,10 +1,9 @@
 #include "App/Storage/OfflineStoragePlugin.h"
 
-#include <cstdio>
-
 #include "App/Bridge/Base64.h"
 #include "App/Bridge/CAPPluginClass.h"
 #include "App/Storage/NamedFileCalls.h"
+#include "Platform/URI.h"
 
 namespace fs = std::filesystem;
 using platform::Directory;
@@ -91,22 +90,6 @@ std::string_view trimmed(std::string_view text) {
         text.remove_suffix(length);
     }
     return text;
-}
-
-// A file URL in absolute string form, with everything but unreserved characters and "/" escaped.
-std::string fileURL(const fs::path& path) {
-    std::string url = "file://";
-    for (unsigned char c : path.string()) {
-        if (std::isalnum(c) ||
-            std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
-            url.push_back(static_cast<char>(c));
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            url += escaped;
-        }
-    }
-    return url;
 }
 
 fs::path resolvedFolder(platform::FileSystem& files, fs::path folder) {
@@ -291,7 +274,7 @@ void OfflineStoragePlugin::writeTempFile(const CAPPluginCall& call) {
         call.reject("Temp write failed: " + error->description);
         return;
     }
-    call.resolve({{"path", fileURL(file)}, {"filePath", file.string()}});
+    call.resolve({{"path", platform::fileURL(file)}, {"filePath", file.string()}});
 }
 
 void OfflineStoragePlugin::cleanTempFiles(const CAPPluginCall& call) {

@@ -16,6 +16,28 @@ bool needsEscaping(std::string_view text) {
     }
     return !simdjson::validate_utf8(text.data(), text.size());
 }
+
+// Whether the value is or holds a string (or a key) long enough to be borrowed: only those are
+// taken apart; every other value is written whole by the JSON library, in one pass.
+bool holdsLongString(const JSObject& value) {
+    if (value.is_string()) {
+        return value.get_ref<const std::string&>().size() >= referenceThreshold;
+    }
+    if (value.is_object()) {
+        for (const auto& [key, member] : value.items()) {
+            if (key.size() >= referenceThreshold || holdsLongString(member)) {
+                return true;
+            }
+        }
+    } else if (value.is_array()) {
+        for (const auto& element : value) {
+            if (holdsLongString(element)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 }  // namespace
 
 void MessageLine::raw(std::string_view text) {
@@ -38,7 +60,9 @@ void MessageLine::string(std::string_view text) {
 }
 
 void MessageLine::value(const JSObject& value) {
-    if (value.is_string()) {
+    if (!holdsLongString(value)) {
+        raw(value.dump(-1, ' ', false, JSObject::error_handler_t::replace));
+    } else if (value.is_string()) {
         string(value.get_ref<const std::string&>());
     } else if (value.is_object()) {
         raw("{");
@@ -51,7 +75,7 @@ void MessageLine::value(const JSObject& value) {
             this->value(member);
         }
         raw("}");
-    } else if (value.is_array()) {
+    } else {
         raw("[");
         bool first = true;
         for (const auto& element : value) {
@@ -60,8 +84,6 @@ void MessageLine::value(const JSObject& value) {
             this->value(element);
         }
         raw("]");
-    } else {
-        raw(value.dump());
     }
 }
 

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "Platform/Posix/FileDescriptor.h"
 #include "Platform/Posix/SpawnProcess.h"
 #include "Platform/Posix/WriteAll.h"
+#include "Platform/URI.h"
 
 namespace host {
 
@@ -41,25 +41,10 @@ bool hasDisplay() {
     }
     return false;
 }
-
-std::string percentEncoded(const std::string& path) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += digits[c >> 4];
-            encoded += digits[c & 15];
-        }
-    }
-    return encoded;
-}
 }  // namespace
 
 BrowserLauncher::BrowserLauncher(std::filesystem::path pageDirectory, unsigned short port)
-    : page_(std::move(pageDirectory) / ("open-" + std::to_string(port) + ".html")) {}
+    : page_(pageDirectory / ("open-" + std::to_string(port) + ".html")) {}
 
 BrowserLauncher::~BrowserLauncher() {
     if (starter_.joinable()) {
@@ -116,7 +101,7 @@ bool BrowserLauncher::writePage(const std::string& address) const {
 }
 
 std::string BrowserLauncher::pageURL() const {
-    return "file://" + percentEncoded(page_.string());
+    return platform::fileURL(page_);
 }
 
 }  // namespace host

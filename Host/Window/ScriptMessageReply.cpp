@@ -3,23 +3,20 @@
 #include <webkit/webkit.h>
 
 #include "Host/Core/MessageLine.h"
+#include "Host/Window/GObjectPtr.h"
 
 namespace host {
 
 // The page's side of the call; released on the main queue, by the answer that settles it.
 struct ScriptMessageReply::Pending {
     Pending(WebKitScriptMessageReply* pageReply, JSCContext* pageContext)
-        : reply(webkit_script_message_reply_ref(pageReply)),
-          context(JSC_CONTEXT(g_object_ref(pageContext))) {}
+        : reply(webkit_script_message_reply_ref(pageReply)), context(referenced(pageContext)) {}
     Pending(const Pending&) = delete;
     Pending& operator=(const Pending&) = delete;
-    ~Pending() {
-        webkit_script_message_reply_unref(reply);
-        g_object_unref(context);
-    }
+    ~Pending() { webkit_script_message_reply_unref(reply); }
 
     WebKitScriptMessageReply* reply;
-    JSCContext* context;
+    GObjectPtr<JSCContext> context;
 };
 
 ScriptMessageReply::ScriptMessageReply(WebKitScriptMessageReply* reply, JSCContext* context,
@@ -40,9 +37,8 @@ void ScriptMessageReply::respond(const std::string& callbackId, CAPCallResult re
     auto text = std::make_shared<std::string>(MessageLine::answerText(callbackId, result));
     mainQueue_->async([pending = std::move(pending_), text] {
         GBytes* bytes = g_bytes_new_static(text->data(), text->size());
-        JSCValue* answer = jsc_value_new_string_from_bytes(pending->context, bytes);
-        webkit_script_message_reply_return_value(pending->reply, answer);
-        g_object_unref(answer);
+        GObjectPtr<JSCValue> answer(jsc_value_new_string_from_bytes(pending->context.get(), bytes));
+        webkit_script_message_reply_return_value(pending->reply, answer.get());
         g_bytes_unref(bytes);
     });
 }

@@ -5,6 +5,7 @@
 
 #include "Host/Core/MessageLine.h"
 #include "Host/Core/RequestParser.h"
+#include "Host/Window/GObjectPtr.h"
 #include "Host/Window/ScriptMessageReply.h"
 #include "Platform/Log.h"
 
@@ -36,24 +37,20 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
       requests_(std::move(bridge), nullptr),
       links_(std::move(links)) {
     // Nothing of the web view is kept on disk: the application keeps its data in its container.
-    WebKitNetworkSession* session = webkit_network_session_new_ephemeral();
-    WebKitUserContentManager* content = webkit_user_content_manager_new();
-    webkit_user_content_manager_register_script_message_handler_with_reply(content, channelName,
-                                                                           nullptr);
-    WebKitSettings* settings = webkit_settings_new();
-    webkit_settings_set_enable_developer_extras(settings, options_.inspector);
+    GObjectPtr<WebKitNetworkSession> session(webkit_network_session_new_ephemeral());
+    GObjectPtr<WebKitUserContentManager> content(webkit_user_content_manager_new());
+    webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
+                                                                           channelName, nullptr);
+    GObjectPtr<WebKitSettings> settings(webkit_settings_new());
+    webkit_settings_set_enable_developer_extras(settings.get(), options_.inspector);
     // A music player starts playing when its user asks, from the media keys too.
-    WebKitWebsitePolicies* policies =
-        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
-    webView_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session,
-                                            "user-content-manager", content, "settings", settings,
-                                            "website-policies", policies, nullptr));
-    g_object_unref(session);
-    g_object_unref(content);
-    g_object_unref(settings);
-    g_object_unref(policies);
+    GObjectPtr<WebKitWebsitePolicies> policies(
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
+    webView_ = WEBKIT_WEB_VIEW(g_object_new(
+        WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(), "user-content-manager",
+        content.get(), "settings", settings.get(), "website-policies", policies.get(), nullptr));
 
-    g_signal_connect(content, "script-message-with-reply-received::musicshell",
+    g_signal_connect(content.get(), "script-message-with-reply-received::musicshell",
                      G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* message,
                                     WebKitScriptMessageReply* reply, gpointer self) -> gboolean {
                          static_cast<WebViewWindow*>(self)->receive(message, reply);

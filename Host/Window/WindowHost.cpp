@@ -33,31 +33,31 @@ WindowHost::WindowHost(HostConfiguration configuration, std::string_view delegat
                                           G_APPLICATION_HANDLES_COMMAND_LINE)) {}
 
 WindowHost::~WindowHost() {
-    g_object_unref(gtkApplication_);
+    // Before the running host, as ever.
+    gtkApplication_.reset();
 }
 
 std::optional<int> WindowHost::handOver(const HostConfiguration& configuration, int argc,
                                         char** argv) {
     // A plain GApplication under the same identifier: registering starts no GTK.
-    GApplication* application = g_application_new(applicationId(configuration.container).c_str(),
-                                                  G_APPLICATION_HANDLES_COMMAND_LINE);
+    GObjectPtr<GApplication> application(g_application_new(
+        applicationId(configuration.container).c_str(), G_APPLICATION_HANDLES_COMMAND_LINE));
     std::optional<int> status;
-    if (g_application_register(application, nullptr, nullptr) &&
-        g_application_get_is_remote(application)) {
-        status = g_application_run(application, argc, argv);
+    if (g_application_register(application.get(), nullptr, nullptr) &&
+        g_application_get_is_remote(application.get())) {
+        status = g_application_run(application.get(), argc, argv);
     }
-    g_object_unref(application);
     return status;
 }
 
 int WindowHost::run(int argc, char** argv) {
     g_signal_connect(
-        gtkApplication_, "command-line",
+        gtkApplication_.get(), "command-line",
         G_CALLBACK(+[](GApplication*, GApplicationCommandLine* commandLine, gpointer self) -> int {
             return static_cast<WindowHost*>(self)->commandLine(commandLine);
         }),
         this);
-    int status = g_application_run(G_APPLICATION(gtkApplication_), argc, argv);
+    int status = g_application_run(G_APPLICATION(gtkApplication_.get()), argc, argv);
 
     // GTK's loop has ended: nothing more runs on its thread, then the parts stop in their order.
     gtkQueue_->stop();
@@ -115,7 +115,7 @@ int WindowHost::start() {
     }
     auto& application = host_->application();
     auto view = std::make_shared<WebViewWindow>(
-        gtkApplication_, application.bridge(), gtkQueue_, host_->platform().linkOpener(),
+        gtkApplication_.get(), application.bridge(), gtkQueue_, host_->platform().linkOpener(),
         WebViewWindow::Options{web->origin() + "/", configuration_.maxRequestBytes,
                                configuration_.inspector},
         WebViewWindow::Handlers{[this] {
@@ -143,7 +143,7 @@ void WindowHost::openURL(const std::string& url) {
 }
 
 void WindowHost::quit() {
-    g_application_quit(G_APPLICATION(gtkApplication_));
+    g_application_quit(G_APPLICATION(gtkApplication_.get()));
 }
 
 }  // namespace host

@@ -7,6 +7,7 @@
 #include "Host/Core/HostConfiguration.h"
 #include "Host/Process/RunningHost.h"
 #include "Host/Process/SignalWatcher.h"
+#include "Host/Window/GObjectPtr.h"
 #include "Host/Window/GlibMainQueue.h"
 #include "Host/Window/WebViewWindow.h"
 
@@ -51,7 +52,7 @@ private:
     std::string_view delegateClassName_;
     // GTK's thread: the window's own work, and the application's main queue, which it turns.
     std::shared_ptr<GlibMainQueue> gtkQueue_;
-    GtkApplication* gtkApplication_;
+    GObjectPtr<GtkApplication> gtkApplication_;
     std::unique_ptr<RunningHost> host_;
     // Owned by the running host, which releases it in its order.
     std::weak_ptr<WebViewWindow> window_;

@@ -11,6 +11,7 @@
 
 #include "Platform/Desktop/BusText.h"
 #include "Platform/Log.h"
+#include "Platform/URI.h"
 
 namespace {
 constexpr const char* objectPath = "/org/mpris/MediaPlayer2";
@@ -372,7 +373,7 @@ std::string MprisService::artworkURL(const platform::Image& image) {
         keptArtwork_ = file;
         removeArtworkBut(file.filename());
     }
-    return "file://" + file.string();
+    return platform::fileURL(file);
 }
 
 void MprisService::removeArtworkBut(const std::string& kept) {

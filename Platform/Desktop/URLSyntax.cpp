@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include <uriparser/Uri.h>
+#include "Platform/URI.h"
 
 namespace {
 // The length of the scheme the text begins with, before its ':'.
@@ -32,18 +32,6 @@ bool curlParses(const CurlLibrary::Functions& curl, std::string_view text) {
     curl.urlCleanup(url);
     return valid;
 }
-
-bool parsesAsURI(std::string_view text) {
-    UriUriA uri;
-    const char* errorPosition = nullptr;
-    bool valid = uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(),
-                                      &errorPosition) == URI_SUCCESS;
-    if (valid) {
-        uriFreeUriMembersA(&uri);
-    }
-    return valid;
-}
-
 }  // namespace
 
 bool isTransferableURL(std::string_view text, CurlLibrary& library) {
@@ -63,5 +51,5 @@ bool isTransferableURL(std::string_view text, CurlLibrary& library) {
             return curlParses(*curl, text);
         }
     }
-    return parsesAsURI(text);
+    return platform::isAbsoluteURI(text);
 }

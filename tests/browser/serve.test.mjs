@@ -190,11 +190,11 @@ test("an oversized message closes the connection, its call is rejected, and the 
 
 test("an offline song plays by its address, and seeks", async () => {
   const page = await openPage(browser, shell, session);
-  // Six seconds of 8 kHz audio.
+  // Six seconds of 8 kHz audio, under a name that must be escaped to be loaded by address.
   const song = readFileSync(new URL("../../web/demo/tracks/morning.wav", import.meta.url)).toString("base64");
   const played = await page.evaluate(async (data) => {
     const { Plugins, fileURL } = await import("/musicshell-bridge.js");
-    const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "long song.wav", data });
+    const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "long song #1 100%.wav", data });
     const audio = new Audio(fileURL(path));
     await new Promise((resolve, reject) => { audio.onloadedmetadata = resolve; audio.onerror = reject; });
     await audio.play();
@@ -205,7 +205,7 @@ test("an offline song plays by its address, and seeks", async () => {
     const refused = (() => { try { fileURL(elsewhere); } catch (error) { return error.message; } })();
     return { src: audio.src, seekable: audio.seekable.end(0), time: audio.currentTime, refused, elsewhere };
   }, song);
-  assert.equal(played.src, `${shell.origin}/files/offline/long%20song.wav`);
+  assert.equal(played.src, `${shell.origin}/files/offline/long%20song%20%231%20100%25.wav`);
   assert.equal(played.seekable, 6);
   assert.ok(played.time >= 4 && played.time < 5, `currentTime ${played.time}`);
   assert.equal(played.refused,
