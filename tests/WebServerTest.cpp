@@ -19,6 +19,7 @@
 
 #include "App/Bridge/Base64.h"
 #include "Eventually.h"
+#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TcpSockets.h"
 #include "TemporaryDirectory.h"

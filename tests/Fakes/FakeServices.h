@@ -93,10 +93,12 @@ public:
         completions_.push_back(std::move(completion));
     }
 
-    void downloadTask(std::string,
-                      std::function<void(platform::DownloadTaskResult)> completion) override {
-        completion({std::nullopt, 0, platform::Error{"offline"}});
+    TaskId downloadTask(platform::DownloadRequest request) override {
+        request.completion({std::nullopt, 0, platform::Error{"offline"}});
+        return 0;
     }
+
+    void cancel(TaskId) override {}
 
     std::vector<std::string> requestedURLs() const {
         std::lock_guard lock(mutex_);
