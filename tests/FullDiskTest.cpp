@@ -18,16 +18,35 @@ using Json = nlohmann::json;
 
 namespace {
 
-// The shell on a container that lives on a 1 MiB tmpfs, which the test fills to the last byte.
-// Mounting needs root; elsewhere the test is skipped.
-TEST(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
+// A tmpfs of `size` ("1m") mounted in a temporary folder for the fixture's life. Mounting needs
+// root; elsewhere the tests are skipped.
+class SmallVolume : public testing::Test {
+protected:
+    bool mount(const char* size) {
+        fs::create_directories(mountPoint);
+        std::string options = std::string("size=") + size;
+        mounted = ::geteuid() == 0 &&
+                  ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        return mounted;
+    }
+    void TearDown() override {
+        if (mounted) {
+            ::umount(mountPoint.c_str());
+        }
+    }
+
     TemporaryDirectory directory;
     fs::path mountPoint = directory / "tmpfs";
-    fs::create_directories(mountPoint);
-    if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0) {
-        GTEST_SKIP() << "needs root to mount a 1 MiB tmpfs";
+    bool mounted = false;
+};
+
+using FullDiskTest = SmallVolume;
+
+// The shell on a container that lives on a 1 MiB tmpfs, which the test fills to the last byte.
+TEST_F(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
+    if (!mount("1m")) {
+        GTEST_SKIP() << "needs root to mount a tmpfs";
     }
-    std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount(mountPoint.c_str()); });
     LoopbackServer server;
     server.routes().Get("/song", [](const httplib::Request&, httplib::Response& response) {
         response.set_content(std::string(64 * 1024, 's'), "audio/mpeg");
@@ -71,14 +90,10 @@ TEST(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
 
 // On an 8 MiB volume the margin is a twentieth of it, and downloads keep it free also when the
 // body's length is not announced and when several run at once.
-TEST(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
-    TemporaryDirectory directory;
-    fs::path mountPoint = directory / "tmpfs";
-    fs::create_directories(mountPoint);
-    if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=8m") != 0) {
-        GTEST_SKIP() << "needs root to mount an 8 MiB tmpfs";
+TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
+    if (!mount("8m")) {
+        GTEST_SKIP() << "needs root to mount a tmpfs";
     }
-    std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount(mountPoint.c_str()); });
     fs::path container = mountPoint / "c";
     std::atomic<int> arrived{0}, together{1};
     // Every transfer has begun, and has stored the start of its body or been refused.
