@@ -376,11 +376,15 @@ TEST_F(DownloadPluginTest, ACutOffBodyGoesOnWhereItStopped) {
             {{0.2, 0.4, 0.6, 0.8}, true, false, {whole, from(0.2), from(0.4), from(0.6)}, cut},
         };
     for (const auto& [cuts, ranges, newTag, seen, message] : cases) {
-        ranged.cuts = cuts;
-        ranged.ranges = ranges;
-        ranged.newTagEachRequest = newTag;
-        ranged.seen.clear();
+        {
+            std::lock_guard lock(ranged.mutex);
+            ranged.cuts = cuts;
+            ranged.ranges = ranges;
+            ranged.newTagEachRequest = newTag;
+            ranged.seen.clear();
+        }
         auto answered = download("/ranged", "song");
+        std::lock_guard lock(ranged.mutex);
         EXPECT_EQ(answered.message.substr(0, message.size()), message);
         EXPECT_EQ(ranged.seen, seen) << cuts.size();
         EXPECT_EQ(fs::exists(downloads() / "song") ? readWhole(downloads() / "song") : "",
