@@ -13,7 +13,6 @@
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
-using P = OfflineStoragePlugin;
 using Method = StorageCalls::Method;
 
 namespace {
@@ -70,15 +69,15 @@ TEST_F(ContainerEdgeTest, LinksAndSpecialFilesInTheStoreAreTakenForWhatTheyAre) 
     for (const char* name : {"link", "dangling", "zero", "pipe", "folder"}) {
         bool folder = name == std::string_view("folder");
         JSObject options = {{"filename", name}};
-        EXPECT_EQ(answered(&P::readFile, options, store() / name).message,
+        EXPECT_EQ(answered("readFile", options, store() / name).message,
                   folder ? "Read failed: Is a directory" : "Read failed: Not a regular file");
-        EXPECT_EQ(answered(&P::fileExists, options).data->at("exists"), folder) << name;
+        EXPECT_EQ(answered("fileExists", options).data->at("exists"), folder) << name;
         // Removing a link removes the link, whatever it names.
-        EXPECT_EQ(answered(&P::deleteFile, options).data->at("success"), true) << name;
+        EXPECT_EQ(answered("deleteFile", options).data->at("success"), true) << name;
         EXPECT_EQ(fs::symlink_status(store() / name).type(), fs::file_type::not_found) << name;
     }
     // Only the regular file counts toward the store's size.
-    EXPECT_EQ(resolved(&P::getStorageInfo)["used"], 4u);
+    EXPECT_EQ(resolved("getStorageInfo")["used"], 4u);
     // Writing over a link replaces the link.
     fs::create_symlink(outside / "secret", store() / "link");
     write("link", "new");
@@ -91,18 +90,18 @@ TEST_F(ContainerEdgeTest, ALinkWhereAFolderOfTheContainerStandsIsNeverFollowed) 
     const JSObject data = {{"filename", "secret"}, {"data", "aGk="}};
     const std::string store = "Library/Application Support/offline";
     const std::vector<std::tuple<std::string, Method, JSObject, std::string>> cases = {
-        {store, &P::writeFile, data, "Write failed: "},
-        {store, &P::readFile, name, "Read failed: "},
-        {store, &P::deleteFile, name, ""},
-        {store, &P::fileExists, name, ""},
-        {store, &P::listFiles, none, ""},
-        {store, &P::getStorageInfo, none, ""},
-        {"tmp/offline_temp", &P::writeTempFile, data, "Temp write failed: "},
-        {"tmp/offline_temp", &P::cleanTempFiles, none, ""},
-        {"tmp", &P::writeTempFile, data, "Temp write failed: "},
-        {"Library/Application Support", &P::getDeviceId, none, ""},
-        {"Library/Application Support", &P::writeFile, data, "Write failed: "},
-        {"Library", &P::readFile, name, "Read failed: "},
+        {store, "writeFile", data, "Write failed: "},
+        {store, "readFile", name, "Read failed: "},
+        {store, "deleteFile", name, ""},
+        {store, "fileExists", name, ""},
+        {store, "listFiles", none, ""},
+        {store, "getStorageInfo", none, ""},
+        {"tmp/offline_temp", "writeTempFile", data, "Temp write failed: "},
+        {"tmp/offline_temp", "cleanTempFiles", none, ""},
+        {"tmp", "writeTempFile", data, "Temp write failed: "},
+        {"Library/Application Support", "getDeviceId", none, ""},
+        {"Library/Application Support", "writeFile", data, "Write failed: "},
+        {"Library", "readFile", name, "Read failed: "},
     };
     int fresh = 0;
     for (const auto& [folder, method, options, prefix] : cases) {

@@ -13,7 +13,7 @@
 class StorageCalls {
 public:
     using P = OfflineStoragePlugin;
-    using Method = void (P::*)(const CAPPluginCall&);
+    using Method = std::string_view;
 
     void open(std::shared_ptr<platform::FileSystem> files) {
         auto services = fakes.services();
@@ -25,15 +25,23 @@ public:
 
     CAPCallResult call(Method method, JSObject options = JSObject::object()) {
         std::size_t before = bridge->answers().size();
-        CAPPluginCall pluginCall("1", "m", std::move(options), bridge);
-        // As the bridge does before these methods run: their "data" is a payload.
-        bool takesBytes = method == &P::writeFile || method == &P::writeTempFile;
-        pluginCall.settlePayload(takesBytes ? std::optional<std::string_view>("data")
-                                            : std::nullopt);
-        ((*plugin).*method)(pluginCall);
+        CAPPluginCall pluginCall("1", std::string(method), std::move(options), bridge);
+        methodNamed(method).run(*plugin, pluginCall);
         auto answers = bridge->answers();
         EXPECT_EQ(answers.size(), before + 1) << "answered exactly once";
         return answers.back().second;
+    }
+
+    // The entry of the plugin's method table, so a call settles its payload as the bridge's does.
+    static const CAPPluginMethod& methodNamed(Method name) {
+        for (auto* known = CAPPluginClass::first(); known != nullptr; known = known->next()) {
+            for (const auto& method : known->description()) {
+                if (known->name() == "OfflineStoragePlugin" && method.name == name) {
+                    return method;
+                }
+            }
+        }
+        throw std::invalid_argument("no method " + std::string(name));
     }
 
     JSObject resolved(Method method, JSObject options = JSObject::object()) {
@@ -49,11 +57,11 @@ public:
     }
 
     JSObject write(const std::string& name, std::string_view bytes) {
-        return resolved(&P::writeFile, {{"filename", name}, {"data", base64::encode(bytes)}});
+        return resolved("writeFile", {{"filename", name}, {"data", base64::encode(bytes)}});
     }
 
     std::string read(const std::string& name) {
-        std::string text = resolved(&P::readFile, {{"filename", name}})["data"];
+        std::string text = resolved("readFile", {{"filename", name}})["data"];
         return base64::decode(text).value_or("(not base64)");
     }
 

@@ -26,6 +26,12 @@ struct CAPPluginMethod {
                 },
                 payload};
     }
+
+    // Runs the method as the bridge does: base64 text for its payload argument decoded first.
+    void run(CAPPlugin& plugin, const CAPPluginCall& call) const {
+        call.settlePayload(payload);
+        invoke(plugin, call);
+    }
 };
 
 using CAPPluginFactory = std::shared_ptr<CAPPlugin> (*)(std::weak_ptr<CAPBridgeProtocol> bridge,

@@ -101,8 +101,7 @@ void Bridge::deliverLater(std::string_view pluginName, CAPPluginCall call) {
 
 void Bridge::invoke(const Route& route, const CAPPluginCall& call) {
     try {
-        call.settlePayload(route.method->payload);
-        route.method->invoke(*route.plugin, call);
+        route.method->run(*route.plugin, call);
     } catch (const std::exception& error) {
         platform::log("call to " + call.methodName() + " threw: " + error.what());
         if (!call.isFinished()) {

@@ -5,7 +5,6 @@
 
 namespace fs = std::filesystem;
 using testing::MatchesRegex;
-using P = OfflineStoragePlugin;
 using Method = StorageCalls::Method;
 using Failing = FakeFileSystem::Operation;
 using Type = platform::EntryType;
@@ -18,7 +17,7 @@ protected:
     void SetUp() override { open(files); }
 
     JSObject temporary(std::string_view bytes = "hi") {
-        return resolved(&P::writeTempFile, {{"data", base64::encode(bytes)}});
+        return resolved("writeTempFile", {{"data", base64::encode(bytes)}});
     }
     std::string bytesAt(const fs::path& file) const {
         return files->contents(file).value_or("(no file)");
@@ -35,24 +34,24 @@ protected:
 // itself: all refused before the disk is touched.
 TEST_F(OfflineStoragePluginTest, RefusesBadArgumentsBeforeTouchingTheDisk) {
     std::vector<std::tuple<Method, JSObject, std::string>> cases = {
-        {&P::writeFile, {{"data", "aGk="}}, "filename and data required"},
-        {&P::writeFile, {{"filename", "a"}}, "filename and data required"},
-        {&P::writeFile, {{"filename", "a"}, {"data", "aGk=\n"}}, "filename and data required"},
-        {&P::writeFile, {{"filename", 7}, {"data", "aGk="}}, "filename and data required"},
-        {&P::readFile, JSObject::object(), "filename required"},
-        {&P::deleteFile, JSObject::object(), "filename required"},
-        {&P::fileExists, JSObject::object(), "filename required"},
-        {&P::writeTempFile, JSObject::object(), "data required"},
-        {&P::writeTempFile, {{"data", "not base64"}}, "data required"},
-        {&P::writeTempFile, {{"data", "aGk="}, {"extension", "x/y"}}, "Invalid extension"},
-        {&P::writeTempFile,
+        {"writeFile", {{"data", "aGk="}}, "filename and data required"},
+        {"writeFile", {{"filename", "a"}}, "filename and data required"},
+        {"writeFile", {{"filename", "a"}, {"data", "aGk=\n"}}, "filename and data required"},
+        {"writeFile", {{"filename", 7}, {"data", "aGk="}}, "filename and data required"},
+        {"readFile", JSObject::object(), "filename required"},
+        {"deleteFile", JSObject::object(), "filename required"},
+        {"fileExists", JSObject::object(), "filename required"},
+        {"writeTempFile", JSObject::object(), "data required"},
+        {"writeTempFile", {{"data", "not base64"}}, "data required"},
+        {"writeTempFile", {{"data", "aGk="}, {"extension", "x/y"}}, "Invalid extension"},
+        {"writeTempFile",
          {{"data", "aGk="}, {"extension", std::string("mp3\0x", 5)}},
          "Invalid extension"},
     };
     const std::vector<std::string> names = {
         "", ".", "..", "../victim", "a/b", "/etc/passwd", std::string("a\0b", 3)};
     for (const std::string& name : names) {
-        for (Method method : {&P::readFile, &P::deleteFile, &P::fileExists, &P::writeFile}) {
+        for (Method method : {"readFile", "deleteFile", "fileExists", "writeFile"}) {
             cases.push_back({method, {{"filename", name}, {"data", "aGk="}}, "Invalid filename"});
         }
     }
@@ -76,23 +75,22 @@ TEST_F(OfflineStoragePluginTest, FilesAreWrittenWholeAndReadBackWholeOrNotAtAll)
     write("song.mp3", "new");
     EXPECT_EQ(bytesAt(store() / "song.mp3"), "new");
     write("empty", "");
-    EXPECT_EQ(resolved(&P::readFile, {{"filename", "empty"}})["data"], "");
+    EXPECT_EQ(resolved("readFile", {{"filename", "empty"}})["data"], "");
     write("song.mp3", song);
     files->fail(Failing::readOnward, "Input/output error");
-    EXPECT_EQ(rejected(&P::readFile, {{"filename", "song.mp3"}}),
-              "Read failed: Input/output error");
+    EXPECT_EQ(rejected("readFile", {{"filename", "song.mp3"}}), "Read failed: Input/output error");
 }
 
 TEST_F(OfflineStoragePluginTest, ReadDeleteExistsAndListFollowWhatIsOnDisk) {
     auto exists = [&](const char* name) {
-        return resolved(&P::fileExists, {{"filename", name}})["exists"];
+        return resolved("fileExists", {{"filename", name}})["exists"];
     };
     auto deleted = [&](const char* name) {
-        return resolved(&P::deleteFile, {{"filename", name}})["success"];
+        return resolved("deleteFile", {{"filename", name}})["success"];
     };
-    auto listed = [&] { return resolved(&P::listFiles)["files"].get<std::vector<std::string>>(); };
+    auto listed = [&] { return resolved("listFiles")["files"].get<std::vector<std::string>>(); };
     EXPECT_TRUE(listed().empty());
-    EXPECT_EQ(rejected(&P::readFile, {{"filename", "never"}}), "File not found");
+    EXPECT_EQ(rejected("readFile", {{"filename", "never"}}), "File not found");
     EXPECT_EQ(exists("never"), false);
     write("gone", "x");
     write(".hidden", "x");
@@ -134,19 +132,19 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
         {"a b%#\xc3\xa9~", ".a b%#\xc3\xa9~", ".a%20b%25%23%C3%A9~"},
     };
     for (const auto& [extension, ending, escaped] : extensions) {
-        auto written = resolved(&P::writeTempFile, {{"data", ""}, {"extension", extension}});
+        auto written = resolved("writeTempFile", {{"data", ""}, {"extension", extension}});
         std::string file = written["filePath"];
         ASSERT_TRUE(file.ends_with(ending)) << file;
         EXPECT_EQ(written["path"],
                   "file://" + file.substr(0, file.size() - ending.size()) + escaped);
     }
     files->fail(Failing::writeAtomically, "Read-only file system");
-    EXPECT_EQ(rejected(&P::writeTempFile, {{"data", "aGk="}}),
+    EXPECT_EQ(rejected("writeTempFile", {{"data", "aGk="}}),
               "Temp write failed: Read-only file system");
 }
 
 TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemovals) {
-    auto deleted = [&] { return resolved(&P::cleanTempFiles)["deleted"]; };
+    auto deleted = [&] { return resolved("cleanTempFiles")["deleted"]; };
     EXPECT_EQ(deleted(), 0);
     temporary();
     temporary();
@@ -160,26 +158,26 @@ TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemoval
 }
 
 TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
-    EXPECT_EQ(resolved(&P::getStorageInfo)["used"], 0u);
+    EXPECT_EQ(resolved("getStorageInfo")["used"], 0u);
     write("hundred", std::string(100, 'x'));
     temporary(std::string(5000, 'y'));
-    resolved(&P::getDeviceId);
+    resolved("getDeviceId");
     files->plant(store() / "sub" / "inner", Type::file, std::string(7000, 'z'));
     // A name that is not UTF-8 could not be sent back to reach its file: it is counted, not listed.
     files->plant(store() / "bad\xff\xfename", Type::file, std::string(20, 'b'));
-    EXPECT_THAT(resolved(&P::listFiles)["files"], testing::UnorderedElementsAre("hundred", "sub"));
+    EXPECT_THAT(resolved("listFiles")["files"], testing::UnorderedElementsAre("hundred", "sub"));
     files->volume = platform::FileSystemFigures{UINT64_MAX, 9000000000000000000u};
-    EXPECT_EQ(resolved(&P::getStorageInfo),
+    EXPECT_EQ(resolved("getStorageInfo"),
               JSObject({{"total", UINT64_MAX}, {"free", 9000000000000000000u}, {"used", 120u}}));
-    EXPECT_EQ(resolved(&P::getFreeSpace), JSObject({{"bytes", 9000000000000000000u}}));
+    EXPECT_EQ(resolved("getFreeSpace"), JSObject({{"bytes", 9000000000000000000u}}));
 
     files->fail(Failing::figures, "Input/output error");
-    EXPECT_EQ(rejected(&P::getStorageInfo), "Unable to read storage info");
-    EXPECT_EQ(rejected(&P::getFreeSpace), "Unable to read free space");
+    EXPECT_EQ(rejected("getStorageInfo"), "Unable to read storage info");
+    EXPECT_EQ(rejected("getFreeSpace"), "Unable to read free space");
 }
 
 TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
-    auto identifier = [&] { return resolved(&P::getDeviceId)["deviceId"].get<std::string>(); };
+    auto identifier = [&] { return resolved("getDeviceId")["deviceId"].get<std::string>(); };
     std::string first = identifier();
     EXPECT_THAT(first, MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"));
     EXPECT_EQ(bytesAt(deviceIdFile()), first);
