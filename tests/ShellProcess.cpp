@@ -8,21 +8,22 @@
 
 #include <cstdlib>
 #include <stdexcept>
-#include <utility>
 
 #include "Eventually.h"
 #include "FileContents.h"
+#include "Platform/Posix/Pipe.h"
+#include "Platform/Posix/WriteAll.h"
 
 using Clock = std::chrono::steady_clock;
 
 ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessionBus,
                            std::string binary) {
     char pattern[] = "/tmp/musicshell-stderr-XXXXXX";
-    int errorFd = ::mkstemp(pattern);
+    FileDescriptor errors(::mkostemp(pattern, O_CLOEXEC));
     errorFile_ = pattern;
-    int toChild[2];
-    int fromChild[2];
-    if (errorFd < 0 || ::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
+    auto toChild = posix::Pipe::open();
+    auto fromChild = posix::Pipe::open();
+    if (!errors.valid() || !toChild || !fromChild) {
         throw std::runtime_error("cannot start " + binary);
     }
     arguments.insert(arguments.begin(), binary);
@@ -33,19 +34,16 @@ ShellProcess::ShellProcess(std::vector<std::string> arguments, std::string sessi
     argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
-        ::dup2(toChild[0], 0);
-        ::dup2(fromChild[1], 1);
-        ::dup2(errorFd, 2);
+        ::dup2(toChild->read.get(), 0);
+        ::dup2(fromChild->write.get(), 1);
+        ::dup2(errors.get(), 2);
         ::signal(SIGPIPE, SIG_DFL);  // as a shell started by anyone else has it
         ::setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
         ::execv(binary.c_str(), argv.data());
         ::_exit(127);
     }
-    for (int unused : {errorFd, toChild[0], fromChild[1]}) {
-        ::close(unused);
-    }
-    input_ = toChild[1];
-    output_ = fromChild[0];
+    input_ = std::move(toChild->write);
+    output_ = std::move(fromChild->read);
 }
 
 ShellProcess::~ShellProcess() {
@@ -53,8 +51,6 @@ ShellProcess::~ShellProcess() {
         ::kill(pid_, SIGKILL);
         wait();
     }
-    closeInput();
-    ::close(output_);
     ::unlink(errorFile_.c_str());
 }
 
@@ -62,13 +58,8 @@ void ShellProcess::send(const std::string& line) {
     // A shell that died fails the write (EPIPE) and so the test, not the whole test program.
     // Set again each time, as a test may have put the default back.
     ::signal(SIGPIPE, SIG_IGN);
-    std::string text = line + "\n";
-    for (std::size_t done = 0; done < text.size();) {
-        ssize_t written = ::write(input_, text.data() + done, text.size() - done);
-        if (written <= 0) {
-            throw std::runtime_error("the shell stopped reading; stderr: " + standardError());
-        }
-        done += static_cast<std::size_t>(written);
+    if (posix::writeAll(input_.get(), line + "\n") != 0) {
+        throw std::runtime_error("the shell stopped reading; stderr: " + standardError());
     }
 }
 
@@ -80,12 +71,12 @@ std::optional<std::string> ShellProcess::readLine(Clock::time_point deadline) {
             return line;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd ready{output_, POLLIN, 0};
+        pollfd ready{output_.get(), POLLIN, 0};
         if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
             return std::nullopt;
         }
         char buffer[1 << 16];
-        ssize_t got = ::read(output_, buffer, sizeof buffer);
+        ssize_t got = ::read(output_.get(), buffer, sizeof buffer);
         if (got <= 0) {
             return std::nullopt;
         }
@@ -144,9 +135,7 @@ ShellProcess::Json ShellProcess::call(const Json& request) {
 }
 
 void ShellProcess::closeInput() {
-    if (input_ >= 0) {
-        ::close(std::exchange(input_, -1));
-    }
+    input_ = FileDescriptor();
 }
 
 void ShellProcess::signal(int number) {

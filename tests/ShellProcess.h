@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/Posix/FileDescriptor.h"
+
 // The built musicshell binary, driven over its stdio protocol like a client would; or another
 // program the tests start for themselves (a display, a bus), given by its path.
 class ShellProcess {
@@ -57,8 +59,8 @@ private:
     std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline);
 
     pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
+    FileDescriptor input_;
+    FileDescriptor output_;
     std::string errorFile_;
     std::string pending_;
     std::optional<int> status_;
