@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 
 #include "Fakes/FakeBridge.h"
@@ -55,10 +56,8 @@ TEST(HostBridgeTest, CreatesEachKnownPluginOnceAndAnswersEveryCall) {
 
 // Where the container lies when the command line names none.
 TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
-    struct Case {
-        const char *container, *dataHome, *home, *expected;
-    };
-    const std::vector<Case> cases = {
+    // $MUSICSHELL_CONTAINER, $XDG_DATA_HOME, $HOME, and the container they give.
+    const std::vector<std::array<const char*, 4>> cases = {
         {"/c", "/d", "/h", "/c"},
         {"", "/d", "/h", "/d/musicshell"},
         {nullptr, "/d", "/h", "/d/musicshell"},
@@ -68,16 +67,16 @@ TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
     auto set = [](const char* name, const char* value) {
         value ? ::setenv(name, value, 1) : ::unsetenv(name);
     };
-    std::string home = std::getenv("HOME");
-    for (const Case& each : cases) {
-        set("MUSICSHELL_CONTAINER", each.container);
-        set("XDG_DATA_HOME", each.dataHome);
-        set("HOME", each.home);
-        EXPECT_EQ(host::HostConfiguration::defaultContainer(), each.expected) << each.expected;
+    std::string originalHome = std::getenv("HOME");
+    for (const auto& [container, dataHome, home, expected] : cases) {
+        set("MUSICSHELL_CONTAINER", container);
+        set("XDG_DATA_HOME", dataHome);
+        set("HOME", home);
+        EXPECT_EQ(host::HostConfiguration::defaultContainer(), expected) << expected;
     }
-    ::unsetenv("MUSICSHELL_CONTAINER");
-    ::unsetenv("XDG_DATA_HOME");
-    ::setenv("HOME", home.c_str(), 1);
+    set("MUSICSHELL_CONTAINER", nullptr);
+    set("XDG_DATA_HOME", nullptr);
+    set("HOME", originalHome.c_str());
 }
 
 }  // namespace

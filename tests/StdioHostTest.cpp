@@ -53,9 +53,6 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
 // handler's status.
 TEST_F(StdioHostTest, RemoteCommandsRaiseTheirEventBeforeTheHandlersStatus) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {R"({"id":1,"host":"remoteCommand","command":"pause"})",
-         {R"({"event":"pauseMusic","plugin":"PlaybackStatusPlugin","data":{"event":"pauseMusic"}})",
-          R"({"id":1,"ok":true,"data":{"status":0}})"}},
         {R"({"id":2,"host":"remoteCommand","command":"changePlaybackPosition","positionTime":42.5})",
          {R"({"event":"iosSeek","plugin":"PlaybackStatusPlugin","data":{"time":42.5,"event":"iosSeek"}})",
           R"({"id":2,"ok":true,"data":{"status":0}})"}},
@@ -94,19 +91,13 @@ TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
         EXPECT_EQ(shell.call({{"id", url}, {"host", "openURL"}, {"url", url}})["data"],
                   Json({{"handled", parses}}))
             << url;
-        auto heard = Json::array();
-        if (parses) {
-            heard.push_back({{"event", "appUrlOpen"}, {"plugin", "App"}, {"data", {{"url", url}}}});
-        }
-        EXPECT_EQ(Json(shell.messages), heard) << url;
+        Json event = {{"event", "appUrlOpen"}, {"plugin", "App"}, {"data", {{"url", url}}}};
+        EXPECT_EQ(Json(shell.messages), parses ? Json::array({event}) : Json::array()) << url;
     }
 }
 
 // Hostile and broken requests: each gets one clear answer and the host goes on.
 TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
-    auto refused = [](const std::string& id, const std::string& message) {
-        return Json{{"id", Json::parse(id)}, {"ok", false}, {"message", message}};
-    };
     const std::string notJson = "Malformed request: not JSON";
     auto padded = [](std::size_t size) {
         std::string start = R"({"id":1,"host":"nowPlaying","pad":")";
@@ -135,9 +126,9 @@ TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
     };
     for (const auto& [line, id, message] : cases) {
         shell.send(line);
-        auto got = shell.next();
-        ASSERT_TRUE(got) << line.substr(0, 80) << "\n" << shell.standardError();
-        EXPECT_EQ(*got, refused(id, message)) << line.substr(0, 80);
+        EXPECT_EQ(shell.next().value_or(Json()),
+                  Json({{"id", Json::parse(id)}, {"ok", false}, {"message", message}}))
+            << line.substr(0, 80);
     }
     shell.send(padded(200000));  // exactly the limit
     EXPECT_EQ((*shell.next())["ok"], true);
@@ -181,7 +172,7 @@ TEST(StdioHostDeepTrees, AreRemovedAndTheCallsAnswered) {
     EXPECT_TRUE(std::filesystem::is_empty(container / "Library/Application Support/offline"));
 }
 
-TEST(StdioHostExit, EndOfInputQuitAndSignalsAllExitZero) {
+TEST(StdioHostExit, EndOfInputQuitAndSignalsExitZeroAndClosedStreamsStayClosed) {
     TemporaryDirectory directory;
     const std::vector<std::pair<std::string, std::function<void(ShellProcess&)>>> endings = {
         {"end of input", [](ShellProcess& shell) { shell.closeInput(); }},
@@ -196,12 +187,8 @@ TEST(StdioHostExit, EndOfInputQuitAndSignalsAllExitZero) {
         EXPECT_EQ(shell.wait(), 0) << name;
         EXPECT_FALSE(shell.next()) << name;
     }
-}
-
-// A standard stream the shell was started without is never its lock file: requests are not read
-// from it, nor answers or the log written into it.
-TEST(StdioHostExit, ClosedStandardStreamsAreNotTakenByTheLockFile) {
-    TemporaryDirectory directory;
+    // A standard stream the shell was started without is never its lock file: requests are not
+    // read from it, nor answers or the log written into it.
     auto lock = directory / "c/.musicshell.lock";
     const std::string request = R"({"id":1,"host":"reloadView"})";
     for (std::string closed : {"<&-", ">&-", "2>&-"}) {

@@ -19,7 +19,6 @@
 
 #include "App/Bridge/Base64.h"
 #include "Eventually.h"
-#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TcpSockets.h"
 #include "TemporaryDirectory.h"
@@ -44,21 +43,17 @@ public:
 
     void send(std::string_view text) { asio::write(socket_, asio::buffer(text)); }
 
-    // What arrives up to the end of a head, or until the server closes.
-    std::string readHead() {
+    // What arrives up to the end of a head, or all that arrives until the server closes.
+    std::string read(bool untilClosed = false) {
         std::string text;
+        auto buffer = asio::dynamic_buffer(text);
         await(
             [&](auto done) {
-                asio::async_read_until(socket_, asio::dynamic_buffer(text), "\r\n\r\n", done);
+                untilClosed ? asio::async_read(socket_, buffer, done)
+                            : asio::async_read_until(socket_, buffer, "\r\n\r\n", done);
             },
             true);
         return text;
-    }
-
-    void waitUntilClosed() {
-        std::string dropped;
-        await([&](auto done) { asio::async_read(socket_, asio::dynamic_buffer(dropped), done); },
-              true);
     }
 
     // Upgrades to the bridge as a page that logged in does.
@@ -95,11 +90,8 @@ private:
         start([&](boost::system::error_code error, auto...) { ended = error; });
         io_.restart();
         io_.run_for(30s);
-        if (!ended) {
-            throw std::runtime_error("nothing from the server in time");
-        }
-        if (*ended && !mayEndClosed) {
-            throw boost::system::system_error(*ended);
+        if (!ended || (*ended && !mayEndClosed)) {
+            throw std::runtime_error("the server gave " + (ended ? ended->message() : "nothing"));
         }
     }
 
@@ -124,20 +116,24 @@ protected:
         token = match[2];
     }
 
-    std::string request(std::string_view target, std::string_view headers = "") {
+    std::string request(std::string_view target) {
         return "GET " + std::string(target) +
-               " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
-               std::string(headers) + "\r\n";
+               " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+    }
+
+    // The head of the answer to GET `target`, on a connection of its own.
+    std::string head(std::string_view target) {
+        Connection connection(port);
+        connection.send(request(target));
+        return connection.read();
     }
 
     // A connection upgraded to the bridge's WebSocket, as a page that logged in has it. The
     // printed address logs in once.
     std::unique_ptr<Connection> page(int receiveBufferBytes = 0) {
         if (cookie.empty()) {
-            Connection login(port);
-            login.send(request("/?token=" + token));
             std::smatch match;
-            std::string answer = login.readHead();
+            std::string answer = head("/?token=" + token);
             if (!std::regex_search(answer, match, std::regex("Set-Cookie: ([^;]+);"))) {
                 throw std::runtime_error("no cookie in " + answer);
             }
@@ -146,6 +142,13 @@ protected:
         auto connection = std::make_unique<Connection>(port, receiveBufferBytes);
         connection->upgrade(cookie);
         return connection;
+    }
+
+    // A plugin call as a page writes it, options given as their JSON members.
+    static std::string call(int id, std::string_view method, std::string_view options = "") {
+        return R"({"id":)" + std::to_string(id) + R"(,"plugin":"OfflineStoragePlugin","method":")" +
+               std::string(method) + '"' +
+               (options.empty() ? "" : R"(,"options":{)" + std::string(options) + "}") + "}";
     }
 
     bool logSays(const std::string& text) const {
@@ -161,13 +164,11 @@ protected:
 
 TEST_F(WebServerTest, ListensOnLoopbackOnlyAndEndsWithStatusOneOnATakenPort) {
     start();
-    std::vector<std::string> listening;
+    std::string listening;
     for (const TcpSocket& socket : tcpSockets()) {
-        if (socket.state == "0A" && socket.localPort == port) {
-            listening.push_back(socket.localAddress);
-        }
+        listening += socket.state == "0A" && socket.localPort == port ? socket.localAddress : "";
     }
-    EXPECT_EQ(listening, std::vector<std::string>{"0100007F"});
+    EXPECT_EQ(listening, "0100007F");
     ShellProcess second{
         {"serve", "--container", (directory / "c").string(), "--port", std::to_string(port)}};
     EXPECT_EQ(second.wait(), 1);
@@ -183,12 +184,10 @@ TEST_F(WebServerTest, SilentConnectionsLoseTheirSlotToOnesThatWait) {
     ASSERT_TRUE(eventually([&] {
         return logSays("web: 2 connections open, the most allowed; new ones wait until one closes");
     }));
-    Connection waiting(port);
-    waiting.send(request("/"));
     // Neither of the first two ever finishes its headers: their deadline lets the third in.
-    first.waitUntilClosed();
-    second.waitUntilClosed();
-    EXPECT_TRUE(waiting.readHead().starts_with("HTTP/1.1 403 Forbidden"));
+    EXPECT_TRUE(head("/").starts_with("HTTP/1.1 403 Forbidden"));
+    first.read(true);
+    second.read(true);
 }
 
 // The sanitizer presets leave this out: their runtimes need descriptors of their own (UBSan opens a
@@ -208,9 +207,7 @@ TEST_F(WebServerTest, OutOfDescriptorsTheServerWaitsAndThenServesAgain) {
         return logSays("web: cannot accept a connection (Too many open files); trying again");
     })) << shell->standardError();
     hogs.clear();
-    Connection page(port);
-    page.send(request("/"));
-    EXPECT_TRUE(page.readHead().starts_with("HTTP/1.1 403 Forbidden"));
+    EXPECT_TRUE(head("/").starts_with("HTTP/1.1 403 Forbidden"));
 }
 
 TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
@@ -236,10 +233,10 @@ TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
         keys.join();
     }
     EXPECT_TRUE(logSays("bridge: a page stopped reading with "));
-    stalled->waitUntilClosed();
+    stalled->read(true);
 
     auto reading = page();
-    reading->sendMessage(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"listFiles"})");
+    reading->sendMessage(call(1, "listFiles"));
     // The last presses' events may still be on their way to every page, this one included.
     std::string answer;
     while ((answer = reading->receiveMessage()).starts_with(R"({"event")")) {
@@ -251,9 +248,7 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
     start();
     auto began = std::chrono::steady_clock::now();
     for (int i = 0; i < 300; ++i) {
-        Connection stranger(port);
-        stranger.send(request("/secret"));
-        ASSERT_TRUE(stranger.readHead().starts_with("HTTP/1.1 403"));
+        ASSERT_TRUE(head("/secret").starts_with("HTTP/1.1 403"));
     }
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     std::string log = shell->standardError();
@@ -276,11 +271,7 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
         bytes += static_cast<char>(i * 7);
     }
     auto connection = page();
-    connection->sendMessage(R"({"id":1,"plugin":"OfflineStoragePlugin","method":"writeFile",)"
-                            R"("options":{"filename":"song.bin"}})"
-                            "\n" +
-                                bytes,
-                            true);
+    connection->sendMessage(call(1, "writeFile", R"("filename":"song.bin")") + "\n" + bytes, true);
     EXPECT_EQ(connection->receiveMessage(),
               R"({"id":1,"ok":true,"data":{"path":")" +
                   (directory / "container/Library/Application Support/offline/song.bin").string() +
@@ -290,8 +281,7 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
 
     std::string data(std::size_t{64} << 20, 'A');  // base64 of 48 MiB of zero bits
     shell->plugin("OfflineStoragePlugin", "writeFile", {{"filename", "big"}, {"data", data}});
-    connection->sendMessage(R"({"id":4,"plugin":"OfflineStoragePlugin","method":"readFile",)"
-                            R"("options":{"filename":"big"}})");
+    connection->sendMessage(call(4, "readFile", R"("filename":"big")"));
     // Compared whole, not printed: the text is 64 MiB.
     std::string answer = connection->receiveMessage();
     EXPECT_TRUE(answer == R"({"id":4,"ok":true,"data":{"data":")" + data + "\"}}")
@@ -299,23 +289,21 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
     // A page that reads as it goes is never cut off, however much has waited for it in all: 128
     // answers of 1 MiB over all, asked for 32 at a time and read once all are written, so most wait
     // behind the first.
-    shell->call(pluginRequest(6, "OfflineStoragePlugin", "writeFile",
-                              {{"filename", "mid"}, {"data", data.substr(0, 1 << 20)}}));
+    shell->plugin("OfflineStoragePlugin", "writeFile",
+                  {{"filename", "mid"}, {"data", data.substr(0, 1 << 20)}});
     auto reading = page(4096);  // a small buffer, so that answers wait in the shell
     for (int round = 0; round < 4; ++round) {
         for (int i = 0; i < 32; ++i) {
-            reading->sendMessage(R"({"id":7,"plugin":"OfflineStoragePlugin","method":"readFile",)"
-                                 R"("options":{"filename":"mid"}})");
+            reading->sendMessage(call(7, "readFile", R"("filename":"mid")"));
         }
         // Calls run in arrival order: once this one is answered, the 32 answers are on their way.
-        shell->call(pluginRequest(8, "OfflineStoragePlugin", "fileExists", {{"filename", "mid"}}));
+        shell->plugin("OfflineStoragePlugin", "fileExists", {{"filename", "mid"}});
         for (int i = 0; i < 32; ++i) {
             ASSERT_EQ(reading->receiveMessage().size(), (1 << 20) + 37) << shell->standardError();
         }
     }
 
-    connection->sendMessage(R"({"id":5,"plugin":"OfflineStoragePlugin","method":"writeFile"})",
-                            true);
+    connection->sendMessage(call(5, "writeFile"), true);
     EXPECT_EQ(connection->receiveMessage(),
               R"({"id":null,"ok":false,"message":"Malformed request: no line end after the call )"
               R"(in a binary message"})");

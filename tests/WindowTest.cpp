@@ -66,9 +66,7 @@ protected:
                 readWhole(container / "Library/Application Support/offline/report.json"), nullptr,
                 false);
             return !report.is_discarded() && condition(report);
-        })) << report.dump()
-            << "\n"
-            << shell->standardError();
+        })) << report.dump() + "\n" + shell->standardError();
         return report;
     }
 

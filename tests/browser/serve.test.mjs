@@ -27,16 +27,23 @@ async function openDemo() {
   return page;
 }
 
+// Runs `body` on a demo page of its own, closed after.
+async function onDemo(body) {
+  const page = await openDemo();
+  try {
+    await body(page);
+  } finally {
+    await page.context().close();
+  }
+}
+
 before(async () => {
   // The song is held back until the test has seen the page show the download under way.
   songServer = http.createServer(async (request, response) => {
     // "/body" sends 100000 bytes; "/body?held" stops half-way and never goes on.
     if (request.url.startsWith("/body")) {
-      response.writeHead(200, { "Content-Length": 100000 });
-      response.write(Buffer.alloc(50000, 7));
-      if (!request.url.endsWith("?held")) {
-        response.end(Buffer.alloc(50000, 7));
-      }
+      response.writeHead(200, { "Content-Length": 100000 }).write(Buffer.alloc(50000, 7));
+      if (!request.url.endsWith("?held")) response.end(Buffer.alloc(50000, 7));
       return;
     }
     await new Promise((resolve) => { releaseSong = resolve; });
@@ -106,8 +113,7 @@ test("--open hands the browser a private page, and nothing waits for the browser
   }
 });
 
-test("the demo page stores and downloads through the bridge", async () => {
-  const page = await openDemo();
+test("the demo page stores and downloads through the bridge", () => onDemo(async (page) => {
   await page.click("#save");
   await page.waitForSelector("#files li >> text=morning.wav");
   assert.equal(readFileSync(join(offline, "morning.wav")).length, 48044);
@@ -126,11 +132,9 @@ test("the demo page stores and downloads through the bridge", async () => {
   await page.fill("#download-url", "");
   await page.click("#download");
   await page.waitForSelector("#message.error >> text=URL is required");
-  await page.context().close();
-});
+}));
 
-test("the download helper tells this transfer's progress and cancels on its signal", async () => {
-  const page = await openDemo();
+test("the download helper tells this transfer's progress and cancels on its signal", () => onDemo(async (page) => {
   const body = `http://127.0.0.1:${songServer.address().port}/body`;
   const outcome = await page.evaluate(async (body) => {
     const { download } = await import("/musicshell-bridge.js");
@@ -145,8 +149,7 @@ test("the download helper tells this transfer's progress and cancels on its sign
   await eventually(async () => (await get("/files/downloads/held.bin")).status === 404 &&
     !existsSync(join(container, "Documents/Downloads/held.bin")), "the cancelled download to leave nothing");
   assert.equal(statSync(join(container, "Documents/Downloads/whole.bin")).size, 100000);
-  await page.context().close();
-});
+}));
 
 test("the media widget drives every page, shows what the page reports, and stopped once no page is left", async () => {
   const pages = [await openDemo(), await openDemo()];
@@ -175,8 +178,7 @@ test("the media widget drives every page, shows what the page reports, and stopp
   await bus.showsStatus("Stopped");
 });
 
-test("an oversized message closes the connection, its call is rejected, and the page goes on", async () => {
-  const page = await openDemo();
+test("an oversized message closes the connection, its call is rejected, and the page goes on", () => onDemo(async (page) => {
   const [refused, stored] = await page.evaluate(async () => {
     const { OfflineStoragePlugin: storage } = (await import("/musicshell-bridge.js")).Plugins;
     const refusal = await storage.writeFile({ filename: "big", data: btoa("x".repeat(300000)) })
@@ -185,8 +187,7 @@ test("an oversized message closes the connection, its call is rejected, and the 
   });
   assert.match(refused, /connection to the shell was lost/);
   assert.equal(stored, false);
-  await page.context().close();
-});
+}));
 
 test("an offline song plays by its address, and seeks", async () => {
   const page = await openPage(browser, shell, session);
