@@ -68,16 +68,12 @@ TEST(CAPPluginCallTest, AnsweredExactlyOnceEvenWhenFinishedTwiceOrDropped) {
                             R"({"id":7,"ok":false,"message":"Call dropped without an answer"})"));
 }
 
-// Run it under tsan: the count is a plain int, so two answers to one call are a data race that
+// Run it under tsan: the answers are a plain vector, so two answers to one call are a data race that
 // tsan reports whenever both threads get past the finished check, even if the count comes out
 // right. The threads start each round together, one of them a little later each time, so that
 // over the rounds the second one reaches the check at every point of the first one's finishing.
 TEST(CAPPluginCallTest, TwoThreadsFinishingOneCallAtOnceAnswerItOnce) {
-    struct CountingResponder : CAPCallResponder {
-        void respond(const std::string&, CAPCallResult) override { ++answers; }
-        int answers = 0;
-    };
-    auto responder = std::make_shared<CountingResponder>();
+    auto responder = std::make_shared<RecordingResponder>();
     constexpr int rounds = 2048;
     std::vector<CAPPluginCall> calls;
     for (int i = 0; i < rounds; ++i) {
@@ -98,7 +94,7 @@ TEST(CAPPluginCallTest, TwoThreadsFinishingOneCallAtOnceAnswerItOnce) {
     std::thread other(finishEach, true);
     finishEach(false);
     other.join();
-    EXPECT_EQ(responder->answers, rounds);
+    EXPECT_EQ(responder->answers.size(), std::size_t{rounds});
 }
 
 // Long strings are borrowed rather than copied into the line, and escaped when they need it.

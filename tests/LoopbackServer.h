@@ -112,14 +112,11 @@ struct RangedBody {
                 }
                 std::size_t end =
                     std::min({stop, body->size(), at < holdAt ? holdAt : SIZE_MAX, at + (1 << 16)});
-                if (at >= end) {
-                    if (at == body->size()) {
-                        sink.done();
-                        return true;
-                    }
-                    return false;
+                if (at == body->size()) {
+                    sink.done();
+                    return true;
                 }
-                return sink.write(body->data() + at, end - at);
+                return at < end && sink.write(body->data() + at, end - at);
             };
             if (!request.has_param("chunked")) {
                 response.set_content_provider(

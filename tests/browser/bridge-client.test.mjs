@@ -27,17 +27,14 @@ before(async () => {
   });
   server.on("upgrade", (request, socket, head) => {
     if (shell.refusing) {
-      socket.end("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n");
-      return;
+      return socket.end("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n");
     }
     sockets.handleUpgrade(request, socket, head, (connection) => {
       const index = shell.connections.push(connection) - 1;
       connection.on("message", (data) => {
         const { id, method } = JSON.parse(data);
         shell.received.push([index, method]);
-        if (method !== "deleteFile") {
-          connection.send(JSON.stringify({ id, ok: true, data: { method } }));
-        }
+        if (method !== "deleteFile") connection.send(JSON.stringify({ id, ok: true, data: { method } }));
       });
     });
   });
@@ -63,10 +60,7 @@ async function openPage() {
   await page.addInitScript(() => {
     const sockets = [];
     window.WebSocket = class extends window.WebSocket {
-      constructor(...args) {
-        super(...args);
-        sockets.push(this);
-      }
+      constructor(...args) { super(...args); sockets.push(this); }
     };
     window.socketClosed = () => sockets.at(-1).readyState === WebSocket.CLOSED;
     window.outcomes = {};
@@ -106,8 +100,7 @@ test("a call the shell received before the drop is rejected as of unknown outcom
   const page = await openPage();
   const count = shell.connections.length;
   await settle(page, "deleteFile");
-  await eventually(() => shell.received.some(([index, method]) => index === count - 1 && method === "deleteFile"),
-    "the call");
+  await eventually(() => shell.received.some(([index, method]) => index === count - 1 && method === "deleteFile"), "the call");
   await dropConnection(page);
   assert.deepEqual(await outcome(page, "deleteFile"), {
     code: "outcomeUnknown",

@@ -9,12 +9,8 @@ export async function eventually(condition, what, timeoutMs = 10000) {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
     const value = await condition();
-    if (value) {
-      return value;
-    }
-    if (Date.now() > deadline) {
-      throw new Error(`timed out waiting for ${what}`);
-    }
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
     await new Promise((resolve) => setTimeout(resolve, 20));
   }
 }
