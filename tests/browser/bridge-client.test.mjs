@@ -14,9 +14,7 @@ const START = new Date("2030-01-01T00:00:00Z").getTime();
 // The shell's side: its connections, each call received as [connection index, method], and
 // whether it lets pages in. It never answers deleteFile.
 const shell = { refusing: false, connections: [], received: [] };
-let server;
-let origin;
-let browser;
+let server, origin, browser;
 
 before(async () => {
   const sockets = new WebSocketServer({ noServer: true });
