@@ -33,15 +33,13 @@ TEST(CAPPluginCallTest, AccessorsFollowTheBridgeRules) {
         "max": 9223372036854775807, "unsigned": 18446744073709551615, "numeric text": "12",
         "2^63": 9223372036854775808.0, "-2^63": -9223372036854775808.0,
         "below 2^63": 9223372036854774784.0, "yes": true, "nothing": null, "list": [1]})"));
-    EXPECT_EQ(call.getString("text"), "hi");
-    EXPECT_EQ(call.getInt("int"), 42);
-    EXPECT_EQ(call.getInt("fraction"), 1234);  // truncated toward zero
-    EXPECT_EQ(call.getInt("negative"), -2);
-    EXPECT_EQ(call.getInt("max"), INT64_MAX);
-    EXPECT_EQ(call.getInt("-2^63"), INT64_MIN);
-    EXPECT_EQ(call.getInt("below 2^63"), 9223372036854774784);
-    EXPECT_EQ(call.getDouble("int"), 42.0);
-    EXPECT_EQ(call.getDouble("fraction"), 1234.56);
+    EXPECT_EQ(std::tuple(call.getString("text"), call.getDouble("int"), call.getDouble("fraction")),
+              std::tuple("hi", 42.0, 1234.56));
+    // Fractions are truncated toward zero.
+    EXPECT_EQ((std::vector{call.getInt("int"), call.getInt("fraction"), call.getInt("negative"),
+                           call.getInt("max"), call.getInt("-2^63"), call.getInt("below 2^63")}),
+              (std::vector<std::optional<std::int64_t>>{42, 1234, -2, INT64_MAX, INT64_MIN,
+                                                        9223372036854774784}));
     for (const char* key : {"int", "yes", "nothing", "list", "absent"}) {
         EXPECT_FALSE(call.getString(key)) << key;
     }
@@ -68,8 +66,8 @@ TEST(CAPPluginCallTest, AnsweredExactlyOnceEvenWhenFinishedTwiceOrDropped) {
                             R"({"id":7,"ok":false,"message":"Call dropped without an answer"})"));
 }
 
-// Run it under tsan: the answers are a plain vector, so two answers to one call are a data race that
-// tsan reports whenever both threads get past the finished check, even if the count comes out
+// Run it under tsan: the answers are a plain vector, so two answers to one call are a data race
+// that tsan reports whenever both threads get past the finished check, even if the count comes out
 // right. The threads start each round together, one of them a little later each time, so that
 // over the rounds the second one reaches the check at every point of the first one's finishing.
 TEST(CAPPluginCallTest, TwoThreadsFinishingOneCallAtOnceAnswerItOnce) {
