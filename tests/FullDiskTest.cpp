@@ -18,16 +18,14 @@ using Json = nlohmann::json;
 
 namespace {
 
-// A tmpfs of `size` ("1m") mounted in a temporary folder for the fixture's life. Mounting needs
-// root; elsewhere the tests are skipped.
-class SmallVolume : public testing::Test {
+class FullDiskTest : public testing::Test {
 protected:
-    bool mount(const char* size) {
+    // A tmpfs of `size` ("1m") mounted in a temporary folder for the test's life. Mounting needs
+    // root; elsewhere the tests are skipped.
+    bool mount(const std::string& size) {
         fs::create_directories(mountPoint);
-        std::string options = std::string("size=") + size;
-        mounted = ::geteuid() == 0 &&
-                  ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        return mounted;
+        return mounted = ::geteuid() == 0 && ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0,
+                                                     ("size=" + size).c_str()) == 0;
     }
     void TearDown() override {
         if (mounted) {
@@ -39,8 +37,6 @@ protected:
     fs::path mountPoint = directory / "tmpfs";
     bool mounted = false;
 };
-
-using FullDiskTest = SmallVolume;
 
 // The shell on a container that lives on a 1 MiB tmpfs, which the test fills to the last byte.
 TEST_F(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {

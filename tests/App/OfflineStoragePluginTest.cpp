@@ -11,11 +11,14 @@ using Type = platform::EntryType;
 
 namespace {
 
+const std::string uuid = "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
+
 // The plugin on a container in memory.
 class OfflineStoragePluginTest : public testing::Test, public StorageCalls {
 protected:
     void SetUp() override { open(files); }
 
+    JSObject ask(Method method, const char* name) { return resolved(method, {{"filename", name}}); }
     JSObject temporary(std::string_view bytes = "hi") {
         return resolved("writeTempFile", {{"data", base64::encode(bytes)}});
     }
@@ -75,19 +78,15 @@ TEST_F(OfflineStoragePluginTest, FilesAreWrittenWholeAndReadBackWholeOrNotAtAll)
     write("song.mp3", "new");
     EXPECT_EQ(bytesAt(store() / "song.mp3"), "new");
     write("empty", "");
-    EXPECT_EQ(resolved("readFile", {{"filename", "empty"}})["data"], "");
+    EXPECT_EQ(ask("readFile", "empty")["data"], "");
     write("song.mp3", song);
     files->fail(Failing::readOnward, "Input/output error");
     EXPECT_EQ(rejected("readFile", {{"filename", "song.mp3"}}), "Read failed: Input/output error");
 }
 
 TEST_F(OfflineStoragePluginTest, ReadDeleteExistsAndListFollowWhatIsOnDisk) {
-    auto exists = [&](const char* name) {
-        return resolved("fileExists", {{"filename", name}})["exists"];
-    };
-    auto deleted = [&](const char* name) {
-        return resolved("deleteFile", {{"filename", name}})["success"];
-    };
+    auto exists = [&](const char* name) { return ask("fileExists", name)["exists"]; };
+    auto deleted = [&](const char* name) { return ask("deleteFile", name)["success"]; };
     auto listed = [&] { return resolved("listFiles")["files"].get<std::vector<std::string>>(); };
     EXPECT_TRUE(listed().empty());
     EXPECT_EQ(rejected("readFile", {{"filename", "never"}}), "File not found");
@@ -120,9 +119,7 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
     EXPECT_EQ(fs::path(path).parent_path(), scratch());
     EXPECT_EQ(first["path"], "file://" + path);
     EXPECT_EQ(bytesAt(path), "hi");
-    EXPECT_THAT(fs::path(path).filename().string(),
-                MatchesRegex("temp_[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{"
-                             "12}\\.mp3"));
+    EXPECT_THAT(fs::path(path).filename().string(), MatchesRegex("temp_" + uuid + "\\.mp3"));
 
     // Other extensions are used unchanged; the file URL escapes all but unreserved characters
     // and "/".
@@ -179,7 +176,7 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
 TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     auto identifier = [&] { return resolved("getDeviceId")["deviceId"].get<std::string>(); };
     std::string first = identifier();
-    EXPECT_THAT(first, MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"));
+    EXPECT_THAT(first, MatchesRegex(uuid));
     EXPECT_EQ(bytesAt(deviceIdFile()), first);
     EXPECT_EQ(identifier(), first);
 
