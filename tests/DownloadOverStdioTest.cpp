@@ -96,25 +96,23 @@ TEST_F(DownloadOverStdioTest, TheOpenerSharesNoDescriptorWithTheShell) {
     EXPECT_EQ(readWhole(directory / "fds"), "0\n1\n2\n3\n/dev/null\n");
 }
 
-TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
-    releaseHeld();
-    ShellProcess shell{{"stdio", "--container", container.string()}};
-    shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
-    shell.closeInput();
-    EXPECT_EQ(shell.wait(), 0);
-    EXPECT_EQ(shell.nextAnswer().value()["ok"], true);
-    EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), "held body");
-}
-
-TEST_F(DownloadOverStdioTest, QuittingAbandonsTransfersAndTheirTemporaryFiles) {
-    ShellProcess shell{{"stdio", "--container", container.string()}};
-    shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
-    shell.call({{"id", 2}, {"host", "audioSession"}});
-    shell.send(R"({"host":"quit"})");
-    EXPECT_EQ(shell.wait(), 0);
-    EXPECT_FALSE(shell.next());
+TEST_F(DownloadOverStdioTest, QuittingAbandonsTheDownloadInFlightAndEndOfInputWaitsForIt) {
+    ShellProcess quitting{{"stdio", "--container", container.string()}};
+    quitting.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
+    quitting.call({{"id", 2}, {"host", "audioSession"}});
+    quitting.send(R"({"host":"quit"})");
+    EXPECT_EQ(quitting.wait(), 0);
+    EXPECT_FALSE(quitting.next());
     EXPECT_TRUE(fs::is_empty(container / "tmp"));
     EXPECT_FALSE(fs::exists(container / "Documents/Downloads/audio.mp3"));
+
+    releaseHeld();
+    ShellProcess ending{{"stdio", "--container", container.string()}};
+    ending.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
+    ending.closeInput();
+    EXPECT_EQ(ending.wait(), 0);
+    EXPECT_EQ(ending.nextAnswer().value()["ok"], true);
+    EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), "held body");
 }
 
 TEST_F(DownloadOverStdioTest, TheDownloadLimitsAreSetOnTheCommandLine) {
