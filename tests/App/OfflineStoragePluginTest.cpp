@@ -112,7 +112,10 @@ TEST_F(OfflineStoragePluginTest, ReadDeleteExistsAndListFollowWhatIsOnDisk) {
     EXPECT_EQ(read("again"), "3");
 }
 
-TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolder) {
+// Cleaning empties the scratch folder and counts what it removed.
+TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolderAndCleanedAway) {
+    auto cleaned = [&] { return resolved("cleanTempFiles")["deleted"]; };
+    EXPECT_EQ(cleaned(), 0);
     auto first = temporary();
     std::string path = first["filePath"];
     EXPECT_NE(path, temporary()["filePath"]);
@@ -135,22 +138,15 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
         EXPECT_EQ(written["path"],
                   "file://" + file.substr(0, file.size() - ending.size()) + escaped);
     }
-    files->fail(Failing::writeAtomically, "Read-only file system");
-    EXPECT_EQ(rejected("writeTempFile", {{"data", "aGk="}}),
-              "Temp write failed: Read-only file system");
-}
-
-TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemovals) {
-    auto deleted = [&] { return resolved("cleanTempFiles")["deleted"]; };
-    EXPECT_EQ(deleted(), 0);
-    temporary();
-    temporary();
     files->folder(scratch() / "nested/deeper");
-    EXPECT_EQ(deleted(), 3);
+    EXPECT_EQ(cleaned(), 6);
     EXPECT_EQ(files->contentsOfDirectory(scratch()).value(), std::vector<std::string>{});
     temporary();
     files->fail(Failing::remove, "Device or resource busy");
-    EXPECT_EQ(deleted(), 0);
+    EXPECT_EQ(cleaned(), 0);
+    files->fail(Failing::writeAtomically, "Read-only file system");
+    EXPECT_EQ(rejected("writeTempFile", {{"data", "aGk="}}),
+              "Temp write failed: Read-only file system");
 }
 
 TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
