@@ -31,14 +31,12 @@ std::vector<std::string> entries(const fs::path& folder) {
 class CrashSafetyTest : public testing::Test {
 protected:
     void SetUp() override {
-        server.routes().Get(R"(/(old|new|song))",
-                            [this](const httplib::Request& request, httplib::Response& response) {
-                                const std::string& name = request.matches[1];
-                                response.set_content(name == "old"   ? oldContent
-                                                     : name == "new" ? newContent
-                                                                     : name,
-                                                     "application/octet-stream");
-                            });
+        for (const auto& [path, body] :
+             {std::pair("/old", &oldContent), {"/new", &newContent}, {"/song", &songContent}}) {
+            server.routes().Get(path, [body](const httplib::Request&, httplib::Response& response) {
+                response.set_content(*body, "application/octet-stream");
+            });
+        }
         server.start();
     }
 
@@ -79,6 +77,7 @@ protected:
 
     const std::string oldContent = std::string(1 << 20, 'o');
     const std::string newContent = std::string(1 << 20, 'n');
+    const std::string songContent = "song";
     TemporaryDirectory directory;
     fs::path container = directory / "c";
     LoopbackServer server;

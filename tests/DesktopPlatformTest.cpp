@@ -145,14 +145,8 @@ TEST(StandardOutputConsoleTest, ResumesAnInterruptedWriteWhereItEnded) {
 // Whatever is planted on the way, openat2 and the walk taken where the kernel lacks it answer
 // alike; the failure names the component at fault, for the container's messages.
 TEST(OpenBeneathTest, RefusesLinksAndWaysOutWithAndWithoutOpenat2) {
-    struct Case {
-        const char* path;
-        bool makeFolders;
-        int number;
-        const char* failed;
-        bool onLink;
-    };
-    const Case cases[] = {
+    // The path, whether to make the folders on its way, and the errno, component and link at fault.
+    const std::tuple<const char*, bool, int, std::string, bool> cases[] = {
         {"./a/b/file", false, 0, "", false},
         {"link/b/file", false, ENOTDIR, "link", true},         // a link for a folder on the way
         {"a/b/fileLink", false, ELOOP, "a/b/fileLink", true},  // a link at the end
@@ -168,12 +162,12 @@ TEST(OpenBeneathTest, RefusesLinksAndWaysOutWithAndWithoutOpenat2) {
         std::filesystem::create_directory_symlink("a", root / "link");
         std::filesystem::create_symlink("file", root / "a/b/fileLink");
         FileDescriptor top(::open(root.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        for (const Case& c : cases) {
-            auto opened = open(top.get(), c.path, O_RDONLY, c.makeFolders);
-            EXPECT_EQ(opened.fd.valid(), c.number == 0) << c.path;
-            EXPECT_EQ(opened.number, c.number) << c.path;
-            EXPECT_EQ(opened.failed, c.failed) << c.path;
-            EXPECT_EQ(opened.failedOnLink, c.onLink) << c.path;
+        for (const auto& [path, makeFolders, number, failed, onLink] : cases) {
+            auto opened = open(top.get(), path, O_RDONLY, makeFolders);
+            EXPECT_EQ(std::tie(opened.number, opened.failed, opened.failedOnLink),
+                      std::tie(number, failed, onLink))
+                << path;
+            EXPECT_EQ(opened.fd.valid(), number == 0) << path;
         }
     }
 }

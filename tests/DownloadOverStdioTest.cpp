@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <latch>
-
 #include "FileContents.h"
 #include "HostileRoutes.h"
 #include "LoopbackServer.h"
@@ -14,27 +12,21 @@ using Json = nlohmann::json;
 
 namespace {
 
-// The built host against a loopback server whose "/held" answers once the test releases it.
+// The built host against a loopback server whose "/held" sends its 9 bytes once the test releases
+// it.
 class DownloadOverStdioTest : public testing::Test {
 protected:
     void SetUp() override {
-        server.routes().Get("/held", [this](const httplib::Request&, httplib::Response& response) {
-            release.wait();
-            response.set_content("held body", "application/octet-stream");
-        });
+        held.size = 9;
+        held.holdAt = 0;
+        held.serve(server.routes(), "/held");
         addHostileRoutes(server.routes());
         server.start();
     }
 
     void TearDown() override {
-        releaseHeld();
+        held.open();
         server.stop();
-    }
-
-    void releaseHeld() {
-        if (!released.exchange(true)) {
-            release.count_down();
-        }
     }
 
     static Json download(const Json& id, const std::string& method, Json options) {
@@ -43,9 +35,8 @@ protected:
 
     TemporaryDirectory directory;
     fs::path container = directory / "c";
+    RangedBody held;
     LoopbackServer server;
-    std::atomic<bool> released{false};
-    std::latch release{1};
 };
 
 TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
@@ -57,7 +48,7 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
     EXPECT_EQ(shell.call({{"id", "after"}, {"host", "audioSession"}})["ok"], true);
     EXPECT_TRUE(shell.messages.empty());
 
-    releaseHeld();
+    held.open();
     std::map<std::string, Json> answers, told;
     while (answers.size() < 2) {
         auto message = shell.next();
@@ -81,7 +72,7 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
 // The opener reads from standard input, prints, and lists the descriptors it was given: it steals
 // no request, writes nothing among the answers, and sees nothing of the shell's but its log.
 TEST_F(DownloadOverStdioTest, TheOpenerSharesNoDescriptorWithTheShell) {
-    releaseHeld();
+    held.open();
     fs::path opener = directory / "opener";
     std::ofstream(opener) << "#!/bin/sh\ncat\necho opener says hello\nls /proc/self/fd > '"
                           << (directory / "fds").string() << "'\nreadlink /proc/self/fd/0 >> '"
@@ -96,25 +87,23 @@ TEST_F(DownloadOverStdioTest, TheOpenerSharesNoDescriptorWithTheShell) {
     EXPECT_EQ(readWhole(directory / "fds"), "0\n1\n2\n3\n/dev/null\n");
 }
 
-TEST_F(DownloadOverStdioTest, EndOfInputWaitsForTheDownloadInFlight) {
-    releaseHeld();
-    ShellProcess shell{{"stdio", "--container", container.string()}};
-    shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
-    shell.closeInput();
-    EXPECT_EQ(shell.wait(), 0);
-    EXPECT_EQ(shell.nextAnswer().value()["ok"], true);
-    EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), "held body");
-}
-
-TEST_F(DownloadOverStdioTest, QuittingAbandonsTransfersAndTheirTemporaryFiles) {
-    ShellProcess shell{{"stdio", "--container", container.string()}};
-    shell.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
-    shell.call({{"id", 2}, {"host", "audioSession"}});
-    shell.send(R"({"host":"quit"})");
-    EXPECT_EQ(shell.wait(), 0);
-    EXPECT_FALSE(shell.next());
+TEST_F(DownloadOverStdioTest, QuittingAbandonsTheDownloadInFlightAndEndOfInputWaitsForIt) {
+    ShellProcess quitting{{"stdio", "--container", container.string()}};
+    quitting.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
+    quitting.call({{"id", 2}, {"host", "audioSession"}});
+    quitting.send(R"({"host":"quit"})");
+    EXPECT_EQ(quitting.wait(), 0);
+    EXPECT_FALSE(quitting.next());
     EXPECT_TRUE(fs::is_empty(container / "tmp"));
     EXPECT_FALSE(fs::exists(container / "Documents/Downloads/audio.mp3"));
+
+    held.open();
+    ShellProcess ending{{"stdio", "--container", container.string()}};
+    ending.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
+    ending.closeInput();
+    EXPECT_EQ(ending.wait(), 0);
+    EXPECT_EQ(ending.nextAnswer().value()["ok"], true);
+    EXPECT_EQ(readWhole(container / "Documents/Downloads/audio.mp3"), held.bytes(0));
 }
 
 TEST_F(DownloadOverStdioTest, TheDownloadLimitsAreSetOnTheCommandLine) {

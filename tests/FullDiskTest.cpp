@@ -18,16 +18,14 @@ using Json = nlohmann::json;
 
 namespace {
 
-// A tmpfs of `size` ("1m") mounted in a temporary folder for the fixture's life. Mounting needs
-// root; elsewhere the tests are skipped.
-class SmallVolume : public testing::Test {
+class FullDiskTest : public testing::Test {
 protected:
-    bool mount(const char* size) {
+    // A tmpfs of `size` ("1m") mounted in a temporary folder for the test's life. Mounting needs
+    // root; elsewhere the tests are skipped.
+    bool mount(const std::string& size) {
         fs::create_directories(mountPoint);
-        std::string options = std::string("size=") + size;
-        mounted = ::geteuid() == 0 &&
-                  ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        return mounted;
+        return mounted = ::geteuid() == 0 && ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0,
+                                                     ("size=" + size).c_str()) == 0;
     }
     void TearDown() override {
         if (mounted) {
@@ -39,8 +37,6 @@ protected:
     fs::path mountPoint = directory / "tmpfs";
     bool mounted = false;
 };
-
-using FullDiskTest = SmallVolume;
 
 // The shell on a container that lives on a 1 MiB tmpfs, which the test fills to the last byte.
 TEST_F(FullDiskTest, EveryWriteIsRefusedClearlyAndNothingIsLost) {
@@ -95,40 +91,15 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
         GTEST_SKIP() << "needs root to mount a tmpfs";
     }
     fs::path container = mountPoint / "c";
-    std::atomic<int> arrived{0}, together{1};
-    // Every transfer has begun, and has stored the start of its body or been refused.
-    auto begun = [&] {
-        std::error_code gone;
-        return arrived >= together &&
-               std::ranges::none_of(fs::directory_iterator(container / "tmp"),
-                                    [&](const auto& entry) { return entry.file_size(gone) == 0; });
-    };
-    // The first 64 KiB of each body, then the rest once all have begun, so that every transfer
-    // looks at free space before any of them fills it.
-    auto send = [&](std::size_t size, std::size_t offset, httplib::DataSink& sink) {
-        if (offset == 1 << 16) {
-            eventually(begun);
-        }
-        std::string chunk(std::min<std::size_t>(size - offset, 1 << 16), 'x');
-        return chunk.empty() ? (sink.done(), true) : sink.write(chunk.data(), chunk.size());
-    };
+    // Bodies of 9 MB, and of 1000 KiB that halt after their first 64 KiB until released.
+    RangedBody big, held;
+    big.size = 9'000'000;
+    held.size = 1000 << 10;
+    held.holdAt = 1 << 16;
     LoopbackServer server;
     server.routes().new_task_queue = [] { return new httplib::ThreadPool(16); };
-    // "/sized/N" announces its N bytes, "/chunked/N" does not.
-    server.routes().Get(R"(/(sized|chunked)/(\d+))", [&](const httplib::Request& request,
-                                                         httplib::Response& response) {
-        ++arrived;
-        std::size_t size = std::stoul(request.matches[2]);
-        if (request.matches[1] == "sized") {
-            return response.set_content_provider(
-                size, "audio/mpeg", [=](size_t offset, size_t, httplib::DataSink& sink) {
-                    return send(size, offset, sink);
-                });
-        }
-        response.set_chunked_content_provider(
-            "audio/mpeg",
-            [=](size_t offset, httplib::DataSink& sink) { return send(size, offset, sink); });
-    });
+    big.serve(server.routes(), "/big");
+    held.serve(server.routes(), "/held");
     server.start();
     ShellProcess shell{{"stdio", "--container", container.string()}};
     auto download = [&](const Json& id, const std::string& path) {
@@ -136,7 +107,7 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
                                      {{"url", server.url(path)}, {"fileName", id.dump()}}));
     };
     const std::string refused = "Download failed: Not enough free space";
-    for (std::string path : {"/sized/9000000", "/chunked/9000000"}) {
+    for (std::string path : {"/big", "/big?chunked"}) {
         download(1, path);
         EXPECT_EQ(shell.nextAnswer().value_or(Json()),
                   Json({{"id", 1}, {"ok", false}, {"message", refused}}))
@@ -144,11 +115,19 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
     }
 
     constexpr int count = 8;
-    arrived = 0;
-    together = count;
     for (int id = 0; id < count; ++id) {
-        download(id, (id % 2 ? "/sized/" : "/chunked/") + std::to_string(1000 << 10));
+        download(id, id % 2 ? "/held" : "/held?chunked");
     }
+    // Every transfer looks at free space before any of them fills it: each has begun, and has
+    // stored the start of its body or been refused, before the rest of the bodies is sent.
+    EXPECT_TRUE(eventually([&] {
+        std::lock_guard lock(held.mutex);
+        std::error_code gone;
+        return held.seen.size() == count &&
+               std::ranges::none_of(fs::directory_iterator(container / "tmp"),
+                                    [&](const auto& entry) { return entry.file_size(gone) == 0; });
+    }));
+    held.open();
     int stored = 0;
     for (int answered = 0; answered < count; ++answered) {
         Json answer = shell.nextAnswer().value_or(Json::object());

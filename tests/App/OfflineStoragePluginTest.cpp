@@ -11,11 +11,14 @@ using Type = platform::EntryType;
 
 namespace {
 
+const std::string uuid = "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
+
 // The plugin on a container in memory.
 class OfflineStoragePluginTest : public testing::Test, public StorageCalls {
 protected:
     void SetUp() override { open(files); }
 
+    JSObject ask(Method method, const char* name) { return resolved(method, {{"filename", name}}); }
     JSObject temporary(std::string_view bytes = "hi") {
         return resolved("writeTempFile", {{"data", base64::encode(bytes)}});
     }
@@ -75,19 +78,15 @@ TEST_F(OfflineStoragePluginTest, FilesAreWrittenWholeAndReadBackWholeOrNotAtAll)
     write("song.mp3", "new");
     EXPECT_EQ(bytesAt(store() / "song.mp3"), "new");
     write("empty", "");
-    EXPECT_EQ(resolved("readFile", {{"filename", "empty"}})["data"], "");
+    EXPECT_EQ(ask("readFile", "empty")["data"], "");
     write("song.mp3", song);
     files->fail(Failing::readOnward, "Input/output error");
     EXPECT_EQ(rejected("readFile", {{"filename", "song.mp3"}}), "Read failed: Input/output error");
 }
 
 TEST_F(OfflineStoragePluginTest, ReadDeleteExistsAndListFollowWhatIsOnDisk) {
-    auto exists = [&](const char* name) {
-        return resolved("fileExists", {{"filename", name}})["exists"];
-    };
-    auto deleted = [&](const char* name) {
-        return resolved("deleteFile", {{"filename", name}})["success"];
-    };
+    auto exists = [&](const char* name) { return ask("fileExists", name)["exists"]; };
+    auto deleted = [&](const char* name) { return ask("deleteFile", name)["success"]; };
     auto listed = [&] { return resolved("listFiles")["files"].get<std::vector<std::string>>(); };
     EXPECT_TRUE(listed().empty());
     EXPECT_EQ(rejected("readFile", {{"filename", "never"}}), "File not found");
@@ -113,16 +112,17 @@ TEST_F(OfflineStoragePluginTest, ReadDeleteExistsAndListFollowWhatIsOnDisk) {
     EXPECT_EQ(read("again"), "3");
 }
 
-TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolder) {
+// Cleaning empties the scratch folder and counts what it removed.
+TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolderAndCleanedAway) {
+    auto cleaned = [&] { return resolved("cleanTempFiles")["deleted"]; };
+    EXPECT_EQ(cleaned(), 0);
     auto first = temporary();
     std::string path = first["filePath"];
     EXPECT_NE(path, temporary()["filePath"]);
     EXPECT_EQ(fs::path(path).parent_path(), scratch());
     EXPECT_EQ(first["path"], "file://" + path);
     EXPECT_EQ(bytesAt(path), "hi");
-    EXPECT_THAT(fs::path(path).filename().string(),
-                MatchesRegex("temp_[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{"
-                             "12}\\.mp3"));
+    EXPECT_THAT(fs::path(path).filename().string(), MatchesRegex("temp_" + uuid + "\\.mp3"));
 
     // Other extensions are used unchanged; the file URL escapes all but unreserved characters
     // and "/".
@@ -138,23 +138,15 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
         EXPECT_EQ(written["path"],
                   "file://" + file.substr(0, file.size() - ending.size()) + escaped);
     }
-    files->fail(Failing::writeAtomically, "Read-only file system");
-    EXPECT_EQ(rejected("writeTempFile", {{"data", "aGk="}}),
-              "Temp write failed: Read-only file system");
-}
-
-TEST_F(OfflineStoragePluginTest, CleaningEmptiesTheScratchFolderAndCountsRemovals) {
-    auto deleted = [&] { return resolved("cleanTempFiles")["deleted"]; };
-    EXPECT_EQ(deleted(), 0);
-    temporary();
-    temporary();
-    temporary();
     files->folder(scratch() / "nested/deeper");
-    EXPECT_EQ(deleted(), 4);
+    EXPECT_EQ(cleaned(), 6);
     EXPECT_EQ(files->contentsOfDirectory(scratch()).value(), std::vector<std::string>{});
     temporary();
     files->fail(Failing::remove, "Device or resource busy");
-    EXPECT_EQ(deleted(), 0);
+    EXPECT_EQ(cleaned(), 0);
+    files->fail(Failing::writeAtomically, "Read-only file system");
+    EXPECT_EQ(rejected("writeTempFile", {{"data", "aGk="}}),
+              "Temp write failed: Read-only file system");
 }
 
 TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
@@ -179,7 +171,7 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
 TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     auto identifier = [&] { return resolved("getDeviceId")["deviceId"].get<std::string>(); };
     std::string first = identifier();
-    EXPECT_THAT(first, MatchesRegex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"));
+    EXPECT_THAT(first, MatchesRegex(uuid));
     EXPECT_EQ(bytesAt(deviceIdFile()), first);
     EXPECT_EQ(identifier(), first);
 

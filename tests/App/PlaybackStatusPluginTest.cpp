@@ -79,7 +79,18 @@ TEST_F(PlaybackStatusPluginTest, EveryCallOverwritesEveryField) {
     EXPECT_EQ(fields(), std::tuple(PlaybackState::unknown, 1.0f, "", "", "", ""));
 }
 
-TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsWithExactPayloads) {
+// Only the latest loaded instance hears the controls, and a gone one sends nothing.
+TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsOfTheLatestInstanceOnly) {
+    auto secondBridge = std::make_shared<FakeBridge>(fakes.services());
+    auto second = loadedPlugin(secondBridge);
+    press(RemoteCommand::play);
+    second.reset();
+    press(RemoteCommand::pause);
+    press(RemoteCommand::changePlaybackPosition, 3.0);
+    EXPECT_TRUE(bridge->events().empty());
+    EXPECT_EQ(secondBridge->events().size(), 1u);
+
+    plugin = loadedPlugin(bridge);
     for (RemoteCommand command : platform::allRemoteCommands) {
         press(command, 42.5);
     }
@@ -91,17 +102,6 @@ TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsWithExactPayloads) {
                 ElementsAre(event("playMusic", {}), event("pauseMusic", {}),
                             event("changeTrack", {{"dir", 1}}), event("changeTrack", {{"dir", -1}}),
                             event("iosSeek", {{"time", 42.5}})));
-}
-
-TEST_F(PlaybackStatusPluginTest, ASecondInstanceTakesOverAndAGoneOneSendsNothing) {
-    auto secondBridge = std::make_shared<FakeBridge>(fakes.services());
-    auto second = loadedPlugin(secondBridge);
-    press(RemoteCommand::play);
-    second.reset();
-    press(RemoteCommand::pause);
-    press(RemoteCommand::changePlaybackPosition, 3.0);
-    EXPECT_TRUE(bridge->events().empty());
-    EXPECT_EQ(secondBridge->events().size(), 1u);
 }
 
 }  // namespace

@@ -130,11 +130,15 @@ public:
     }
 
     platform::Result<std::string> read(const Path& file) const override {
-        if (auto error = unreadable(file)) {
-            return *error;
+        auto found = entries_.find(file);
+        if (found == entries_.end()) {
+            return Error{"No such file or directory", Kind::notFound, file};
+        }
+        if (found->second.type != Type::file) {
+            return Error{"Not a regular file", Kind::notRegularFile, file};
         }
         records_.read.push_back(file);
-        return entries_.at(file).bytes;
+        return found->second.bytes;
     }
 
     platform::Result<std::unique_ptr<platform::ReadableFile>> openForReading(
@@ -219,16 +223,6 @@ private:
     static bool isInside(const Path& path, const Path& folder) {
         auto [end, _] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
         return end == folder.end() && path != folder;
-    }
-
-    std::optional<Error> unreadable(const Path& file) const {
-        auto found = entries_.find(file);
-        if (found == entries_.end()) {
-            return Error{"No such file or directory", Kind::notFound, file};
-        }
-        return found->second.type == Type::file
-                   ? std::nullopt
-                   : std::optional(Error{"Not a regular file", Kind::notRegularFile, file});
     }
 
     // Bytes placed whole over whatever file stands at `file`, and synced.

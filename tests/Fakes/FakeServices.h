@@ -107,11 +107,9 @@ public:
 
     // Runs the completion of the data task started `index`-th.
     void completeData(std::size_t index, platform::DataTaskResult result) {
-        std::function<void(platform::DataTaskResult)> completion;
-        {
-            std::lock_guard lock(mutex_);
-            completion = std::move(completions_.at(index));
-        }
+        std::unique_lock lock(mutex_);
+        auto completion = std::move(completions_.at(index));
+        lock.unlock();
         completion(std::move(result));
     }
 
