@@ -115,7 +115,9 @@ void HttpSession::handle(Request request) {
     // A token is spent even by a browser that is logged in already.
     bool redeemed = token && settings.tokens->redeem(*token);
     if (!loggedIn && !redeemed) {
-        write(refusal(request, http::status::forbidden, "Open the address the shell printed"));
+        write(refusal(
+            request, http::status::forbidden,
+            "Open the address the shell printed, or run `musicshell login` for a fresh one"));
         return;
     }
     if (token) {
