@@ -80,4 +80,18 @@ TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
     ::setenv("HOME", home.c_str(), 1);
 }
 
+// A command's help speaks of that command: running without one is the main help's matter.
+TEST(HostConfigurationTest, EachHelpIsAboutItsOwnCommand) {
+    for (std::string command : {"serve", "stdio", "open", "login"}) {
+        std::string program = "musicshell", help = "--help";
+        char* argv[] = {program.data(), command.data(), help.data()};
+        int status = -1;
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(host::parseCommandLine(3, argv, status));
+        std::string text = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(text.find("Without a subcommand"), std::string::npos) << command;
+    }
+}
+
 }  // namespace

@@ -38,7 +38,9 @@ namespace {
 // needs no restart.
 CLI::App* addLoginCommand(CLI::App& app, std::string& container, bool& openBrowser) {
     auto* login = app.add_subcommand(
-        "login", "Print a fresh address that logs one browser in to the serve on the container");
+        "login",
+        "Print a fresh address that logs one browser in to the server that `serve` runs on the "
+        "container");
     login->add_option("--container", container,
                       "The container the server runs on (default: $MUSICSHELL_CONTAINER, else "
                       "$XDG_DATA_HOME/musicshell)");
@@ -91,13 +93,11 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         command->add_option("--max-download-bytes", maxDownloadBytes,
                             "Largest download accepted (default: as free space allows)");
     };
-    app.footer(
-        "Without a subcommand the web application opens in a window of its own (one per "
-        "container: a second launch hands its URL to the first).");
     addCommonOptions(&app);
     addWindowOptions(&app);
     app.add_option("url", url, "A URL to hand to the application, e.g. musicshell://album/7");
-    auto* open = app.add_subcommand("open", "Hand a URL to the application in its window");
+    auto* open = app.add_subcommand(
+        "open", "Hand a URL to the application in its window, opened when none is");
     addCommonOptions(open);
     addWindowOptions(open);
     open->add_option("url", url, "The URL")->required();
@@ -124,6 +124,10 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     auto* login = addLoginCommand(app, container, configuration.openBrowser);
+    // Set once the subcommands are made, which would take it for their own help.
+    app.footer(
+        "Without a subcommand the web application opens in a window of its own (one per "
+        "container: a second launch hands its URL to the first).");
 
     try {
         app.parse(argc, argv);
