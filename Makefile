@@ -10,15 +10,19 @@ FUZZ_TARGETS = Base64Fuzz StdioRequestFuzz PlaylistRecordFuzz ArtworkFuzz LineSt
 .PHONY: setup configure build run test test-asan test-tsan fuzz bench format format-check lint clean
 
 setup:
-	@scripts/setup
+	@scripts/setup $(SETUP_FLAGS)
 
 configure: setup
 	@cmake --preset $(PRESET) > /dev/null
 
 build: configure
-	@cmake --build --preset $(PRESET) -j $(JOBS)
+	@cmake --build --preset $(PRESET) -j $(JOBS) $(BUILD_TARGETS)
 
 # The demo player in its window; without a display, served for a browser (the address is printed).
+# Only what running needs is built: the two binaries, without the tests, the benchmarks or the
+# browser tests' npm packages.
+run: SETUP_FLAGS = --no-npm
+run: BUILD_TARGETS = --target musicshell musicshell-window
 run: build
 	@$(BINARY)
 

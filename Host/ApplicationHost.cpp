@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 #include "Host/Process/BrowserLauncher.h"
 #include "Host/Process/RunningHost.h"
 #include "Host/Process/SignalWatcher.h"
 #include "Host/Process/WindowBinary.h"
+#include "Host/Web/LoginSocket.h"
 #include "Platform/Log.h"
 #include "Platform/Posix/FileDescriptor.h"
 
@@ -57,6 +60,9 @@ void ApplicationHost::openWindowsWith(WindowOpener opener) {
 }
 
 int ApplicationHost::run(int argc, char** argv) {
+    if (configuration_.transport == HostConfiguration::Transport::login) {
+        return logIn();
+    }
     if (configuration_.transport != HostConfiguration::Transport::stdio &&
         !std::filesystem::is_directory(configuration_.appDirectory)) {
         platform::log("no web application at " + configuration_.appDirectory.string() +
@@ -97,7 +103,8 @@ int ApplicationHost::runWithoutWindow() {
                     configuration_.container, configuration_.port, configuration_.maxRequestBytes,
                     configuration_.maxConnections,
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(configuration_.headerTimeoutSeconds))},
+                        std::chrono::duration<double>(configuration_.headerTimeoutSeconds)),
+                    true},
                 "cannot serve");
             if (web == nullptr) {
                 exitStatus = 1;
@@ -118,6 +125,27 @@ int ApplicationHost::runWithoutWindow() {
     mainQueue.run();
     host->stop();
     return exitStatus;
+}
+
+int ApplicationHost::logIn() const {
+    auto address = LoginSocket::ask(configuration_.container);
+    if (!address) {
+        return 1;
+    }
+    if (configuration_.openBrowser) {
+        // "http://127.0.0.1:PORT/?token=…": the page that opens the browser is named by the port.
+        auto port =
+            static_cast<unsigned short>(std::atoi(address->c_str() + address->rfind(':') + 1));
+        BrowserLauncher launcher(configuration_.container / "tmp", port);
+        // The browser may read the page after this process is gone; the page is the user's
+        // alone, and logs in once.
+        launcher.keepPage();
+        if (launcher.open(*address)) {
+            return 0;
+        }
+    }
+    std::puts(address->c_str());
+    return 0;
 }
 
 }  // namespace host

@@ -31,6 +31,8 @@ public:
 
 private:
     int runWithoutWindow();
+    // Prints, or opens, a fresh address from the server on the container.
+    int logIn() const;
 
     HostConfiguration configuration_;
     std::string_view delegateClassName_;

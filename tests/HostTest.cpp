@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdlib>
+#include <fstream>
+#include <regex>
 
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeServices.h"
@@ -77,6 +79,28 @@ TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
     set("MUSICSHELL_CONTAINER", nullptr);
     set("XDG_DATA_HOME", nullptr);
     set("HOME", originalHome.c_str());
+}
+
+// A command's help speaks of that command (running without one is the main help's matter), and
+// the manual page documents each option it offers.
+TEST(HostConfigurationTest, EachHelpIsAboutItsOwnCommandAndInTheManual) {
+    std::ifstream file(MUSICSHELL_SOURCE_DIR "/desktop/musicshell.1");
+    std::string manual{std::istreambuf_iterator<char>(file), {}};
+    for (std::string command : {"--help", "serve", "stdio", "open", "login"}) {
+        std::string program = "musicshell", help = "--help";
+        char* argv[] = {program.data(), command.data(), help.data()};
+        int status = -1;
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(host::parseCommandLine(command == "--help" ? 2 : 3, argv, status));
+        std::string text = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(text.find("Without a subcommand") != std::string::npos, command == "--help");
+        std::regex option("--([a-z-]+)");
+        for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) {
+            std::string escaped = std::regex_replace((*it)[0].str(), std::regex("-"), "\\-");
+            EXPECT_NE(manual.find(escaped), std::string::npos) << (*it)[0];
+        }
+    }
 }
 
 }  // namespace

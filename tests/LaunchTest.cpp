@@ -68,6 +68,10 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
           "share/icons/hicolor/scalable/apps/musicshell.svg", "share/man/man1/musicshell.1"}) {
         EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
     }
+    // Stripped: the build's debug information, ten times the code, is not installed.
+    std::string sections =
+        "readelf -S '" + (prefix / "bin/musicshell").string() + "' | grep -q debug";
+    EXPECT_NE(std::system(sections.c_str()), 0);
     std::string entry = readWhole(prefix / "share/applications/musicshell.desktop");
     EXPECT_THAT(entry, HasSubstr("\nExec=musicshell %u\n"));
     EXPECT_THAT(entry, HasSubstr("\nMimeType=x-scheme-handler/musicshell;\n"));

@@ -256,9 +256,33 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
     EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 10 * (static_cast<long>(seconds) + 1) + 2)
         << log;
     EXPECT_TRUE(
-        logSays("web: refused: Open the address the shell printed (GET /secret, host "
+        logSays("web: refused: Open the address the shell printed, or run `musicshell login` "
+                "for a fresh one (GET /secret, host "
                 "127.0.0.1:" +
                 std::to_string(port) + ")"));
+}
+
+// A lost or spent address needs no restart: `login` asks the server on the container for a fresh
+// one, which logs in once, while the spent one stays refused.
+TEST_F(WebServerTest, LoginHandsOutAFreshAddressThatLogsInOnce) {
+    start();
+    auto answer = [&](const std::string& secret) {
+        Connection connection(port);
+        connection.send(request("/?token=" + secret));
+        return connection.readHead().substr(0, 12);
+    };
+    EXPECT_EQ(answer(token), "HTTP/1.1 302");
+    ShellProcess login({"login", "--container", (directory / "container").string()});
+    std::string fresh = login.firstOtherLine();
+    EXPECT_EQ(login.wait(), 0) << login.standardError();
+    ASSERT_TRUE(fresh.starts_with("http://127.0.0.1:" + std::to_string(port) + "/?token="))
+        << fresh;
+    std::string freshToken = fresh.substr(fresh.find('=') + 1);
+    EXPECT_EQ(answer(token), "HTTP/1.1 403");
+    EXPECT_EQ(answer(freshToken), "HTTP/1.1 302");
+    EXPECT_EQ(answer(freshToken), "HTTP/1.1 403");
+    ShellProcess nobody({"login", "--container", (directory / "none").string()});
+    EXPECT_EQ(nobody.wait(), 1);
 }
 
 // A page's bytes reach the store exactly as sent, without base64 on the way: every byte value, a

@@ -42,12 +42,21 @@ export interface PlaybackStatusPlugin {
 }
 
 export interface OfflineStoragePlugin {
-  /** `data`: base64 text, or the bytes themselves, sent as they are. */
+  /**
+   * `data`: base64 text, or the bytes themselves, sent as they are. Text that is not strict
+   * base64 (padded with "=", no spaces or line breaks) counts as no data: the call is rejected
+   * with "filename and data required". `path` is the file's path on disk (see `fileURL`).
+   */
   writeFile(options: { filename: string; data: string | BinaryData }): Promise<{ path: string }>;
   readFile(options: { filename: string }): Promise<{ data: string }>;
   deleteFile(options: { filename: string }): Promise<{ success: boolean }>;
   fileExists(options: { filename: string }): Promise<{ exists: boolean }>;
   listFiles(): Promise<{ files: string[] }>;
+  /**
+   * Writes a scratch file named temp_UUID.EXTENSION (default "mp3"). `path` is its file: URL,
+   * `filePath` its path on disk; neither is served to the page (`fileURL` throws for it). Data
+   * that is not strict base64 is rejected with "data required".
+   */
   writeTempFile(options: { data: string | BinaryData; extension?: string }): Promise<{ path: string; filePath: string }>;
   cleanTempFiles(): Promise<{ deleted: number }>;
   getStorageInfo(): Promise<{ total: number; free: number; used: number }>;

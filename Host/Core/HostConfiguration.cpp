@@ -33,6 +33,23 @@ std::filesystem::path HostConfiguration::webDirectory() {
     return MUSICSHELL_WEB_DIRECTORY;
 }
 
+namespace {
+// Asks the server already running on a container for a way in, so that a lost or spent address
+// needs no restart.
+CLI::App* addLoginCommand(CLI::App& app, std::string& container, bool& openBrowser) {
+    auto* login = app.add_subcommand(
+        "login",
+        "Print a fresh address that logs one browser in to the server that `serve` runs on the "
+        "container");
+    login->add_option("--container", container,
+                      "The container the server runs on (default: $MUSICSHELL_CONTAINER, else "
+                      "$XDG_DATA_HOME/musicshell)");
+    login->add_flag("--open", openBrowser,
+                    "Open the address in the desktop's browser instead of printing it");
+    return login;
+}
+}  // namespace
+
 std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& exitStatus) {
     CLI::App app{"musicshell: the native shell of a hybrid music player"};
     app.set_version_flag("--version", MUSICSHELL_VERSION);
@@ -76,13 +93,11 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         command->add_option("--max-download-bytes", maxDownloadBytes,
                             "Largest download accepted (default: as free space allows)");
     };
-    app.footer(
-        "Without a subcommand the web application opens in a window of its own (one per "
-        "container: a second launch hands its URL to the first).");
     addCommonOptions(&app);
     addWindowOptions(&app);
     app.add_option("url", url, "A URL to hand to the application, e.g. musicshell://album/7");
-    auto* open = app.add_subcommand("open", "Hand a URL to the application in its window");
+    auto* open = app.add_subcommand(
+        "open", "Hand a URL to the application in its window, opened when none is");
     addCommonOptions(open);
     addWindowOptions(open);
     open->add_option("url", url, "The URL")->required();
@@ -108,6 +123,11 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
                      "Seconds a connection has to send a request's headers")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    auto* login = addLoginCommand(app, container, configuration.openBrowser);
+    // Set once the subcommands are made, which would take it for their own help.
+    app.footer(
+        "Without a subcommand the web application opens in a window of its own (one per "
+        "container: a second launch hands its URL to the first).");
 
     try {
         app.parse(argc, argv);
@@ -119,6 +139,8 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         configuration.transport = HostConfiguration::Transport::serve;
     } else if (stdio->parsed()) {
         configuration.transport = HostConfiguration::Transport::stdio;
+    } else if (login->parsed()) {
+        configuration.transport = HostConfiguration::Transport::login;
     }
     if (!url.empty()) {
         configuration.url = url;

@@ -14,8 +14,9 @@ namespace host {
 // plugins to create and the root view controller of the main interface.
 struct HostConfiguration {
     // window: the web application in a window of its own. stdio: requests on standard input.
-    // serve: the web application in the user's browser.
-    enum class Transport { window, stdio, serve };
+    // serve: the web application in the user's browser. login: a fresh address from the server
+    // that runs on the container.
+    enum class Transport { window, stdio, serve, login };
 
     Transport transport = Transport::stdio;
     std::filesystem::path container;
@@ -32,8 +33,8 @@ struct HostConfiguration {
     // For window and serve: the web application's files and the bridge client's folder.
     std::filesystem::path appDirectory;
     std::filesystem::path clientDirectory;
-    // For serve: the port (0: any free one) and whether to start the desktop's browser on the
-    // address.
+    // For serve and login: the port (0: any free one) and whether to start the desktop's browser
+    // on the address.
     unsigned short port = 0;
     bool openBrowser = false;
     // Connections served at once, and the seconds a connection has to send a request's headers.

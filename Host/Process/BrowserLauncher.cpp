@@ -50,31 +50,34 @@ BrowserLauncher::~BrowserLauncher() {
     if (starter_.joinable()) {
         starter_.join();
     }
-    ::unlink(page_.c_str());
+    if (!keepPage_) {
+        ::unlink(page_.c_str());
+    }
 }
 
-void BrowserLauncher::open(const std::string& address) {
+bool BrowserLauncher::open(const std::string& address) {
     // A browser started without a display ends at once, and the page it was given says nothing
     // of why.
     if (!hasDisplay()) {
         platform::log(
             "cannot open a browser: no display ($DISPLAY and $WAYLAND_DISPLAY are unset); open "
             "the address by hand");
-        return;
+        return false;
     }
     if (!writePage(address)) {
-        return;
+        return false;
     }
     auto command = browserCommand(pageURL());
     if (!command) {
         platform::log("no browser to open here: open the address by hand");
-        return;
+        return false;
     }
     starter_ = std::thread([command = std::move(*command)] {
         if (int error = platform::startDetached(command)) {
             platform::log(std::string("cannot start the browser: ") + std::strerror(error));
         }
     });
+    return true;
 }
 
 bool BrowserLauncher::writePage(const std::string& address) const {

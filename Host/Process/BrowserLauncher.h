@@ -21,8 +21,11 @@ public:
     BrowserLauncher& operator=(const BrowserLauncher&) = delete;
 
     // Writes the page and starts the browser on it; logs what went wrong, or that there is no
-    // display to open it on.
-    void open(const std::string& address);
+    // display to open it on, and then gives false.
+    bool open(const std::string& address);
+    // Leaves the page in place once the browser has been started, for a launcher that goes
+    // before the browser may have read it.
+    void keepPage() { keepPage_ = true; }
 
 private:
     bool writePage(const std::string& address) const;
@@ -30,6 +33,7 @@ private:
 
     std::filesystem::path page_;
     std::thread starter_;
+    bool keepPage_ = false;
 };
 
 }  // namespace host

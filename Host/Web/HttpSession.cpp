@@ -115,7 +115,9 @@ void HttpSession::handle(Request request) {
     // A token is spent even by a browser that is logged in already.
     bool redeemed = token && settings.tokens->redeem(*token);
     if (!loggedIn && !redeemed) {
-        write(refusal(request, http::status::forbidden, "Open the address the shell printed"));
+        write(refusal(
+            request, http::status::forbidden,
+            "Open the address the shell printed, or run `musicshell login` for a fresh one"));
         return;
     }
     if (token) {
@@ -141,6 +143,12 @@ HttpSession::Response HttpSession::login(const Request& request, std::string_vie
 void HttpSession::answer(const Request& request, std::string_view path) {
     auto decoded = web_access::percentDecoded(path);
     auto found = decoded ? find(*decoded) : std::nullopt;
+    // A page that routes on its own side is reloaded at one of its routes: it gets its index,
+    // as at its first load.
+    if (!found && decoded && request.method() == http::verb::get &&
+        web_access::isPageRoute(*decoded, request[http::field::accept])) {
+        found = find("/");
+    }
     if (!found) {
         write(notFound(request));
         return;

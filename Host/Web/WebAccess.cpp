@@ -129,6 +129,26 @@ std::optional<ServedFile> containerFile(const fs::path& container, std::string_v
     return std::nullopt;
 }
 
+bool isPageRoute(std::string_view path, std::string_view accept) {
+    auto within = [&](std::string_view folder) {
+        return path == folder || (path.starts_with(folder) && path[folder.size()] == '/');
+    };
+    if (!path.starts_with('/') || within("/files") || within("/bridge") ||
+        path.substr(path.rfind('/')).find('.') != std::string_view::npos) {
+        return false;
+    }
+    // A fetch or a media element asks for other types: a missing script must stay a 404.
+    for (std::size_t start = 0; start <= accept.size();) {
+        std::size_t end = std::min(accept.find(',', start), accept.size());
+        std::string_view type = accept.substr(start, end - start);
+        if (trimmed(type.substr(0, type.find(';'))) == "text/html") {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 std::string_view contentType(const fs::path& file) {
     static const std::map<std::string, std::string_view> types = {
         {".html", "text/html; charset=utf-8"},

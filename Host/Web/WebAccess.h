@@ -33,6 +33,10 @@ std::optional<std::filesystem::path> staticFile(const std::filesystem::path& roo
 // a regular file reached without a link.
 std::optional<ServedFile> containerFile(const std::filesystem::path& container,
                                         std::string_view path);
+// Whether a request for a decoded path that names no file is a navigation to one of the web
+// application's own routes, which its index answers: its Accept header takes text/html, and the
+// path has no extension and lies outside /files/ and /bridge.
+bool isPageRoute(std::string_view path, std::string_view accept);
 // The media type to serve a file with, by its extension.
 std::string_view contentType(const std::filesystem::path& file);
 // 32 random hexadecimal digits.

@@ -10,7 +10,9 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "Host/Web/LoginSocket.h"
 #include "Host/Web/WebAccess.h"
+#include "Platform/Log.h"
 #include "Platform/Posix/FileDescriptor.h"
 
 namespace asio = boost::asio;
@@ -155,6 +157,16 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
     settings_->port = listener_->acceptor.local_endpoint().port();
     settings_->cookieName = "musicshell-" + std::to_string(settings_->port);
     listener_->accept();
+    if (options.login) {
+        try {
+            login_ = std::make_shared<LoginSocket>(*context_, settings_->container,
+                                                   [this] { return newAddress(); });
+            login_->accept();
+        } catch (const std::system_error& error) {
+            platform::log(std::string("web: `musicshell login` cannot reach this server (") +
+                          error.what() + "); only the printed address logs in");
+        }
+    }
     thread_ = std::thread([this] { context_->run(); });
 }
 

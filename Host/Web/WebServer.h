@@ -14,6 +14,8 @@ class io_context;
 
 namespace host {
 
+class LoginSocket;
+
 // The browser host: HTTP and WebSocket on 127.0.0.1 only, with one network thread. It serves
 // the web application and carries its plugin calls and events over /bridge. It holds a bounded
 // number of connections, and waits rather than spins when the process is out of descriptors.
@@ -29,6 +31,8 @@ public:
         std::size_t maxConnections = 512;
         // How long a connection may take to send a request's headers.
         std::chrono::steady_clock::duration headerTimeout = std::chrono::seconds(10);
+        // Whether `musicshell login` may ask for fresh addresses through the container.
+        bool login = false;
     };
 
     // Binds at once; throws std::system_error when the port cannot be had.
@@ -53,6 +57,7 @@ private:
     std::shared_ptr<WebServerSettings> settings_;
     std::unique_ptr<boost::asio::io_context> context_;
     std::shared_ptr<Listener> listener_;
+    std::shared_ptr<LoginSocket> login_;
     std::shared_ptr<PagePresence> presence_;
     std::thread thread_;
 };

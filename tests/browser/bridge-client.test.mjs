@@ -4,6 +4,7 @@
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import http from "node:http";
+import { execFileSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { WebSocketServer } from "ws";
 import { eventually, launchChromium } from "./shell.mjs";
@@ -125,4 +126,10 @@ test("a call that finds no connection in time is rejected unsent; one made later
   assert.deepEqual(await methodsAfterReconnecting(page, count + 1), ["writeFile", "fileExists"]);
   assert.deepEqual(await outcome(page, "writeFile"), { resolved: { method: "writeFile" } });
   await page.close();
+});
+
+// A project that depends on the client by path type-checks its page against the declarations.
+test("a typed page checks against the package's declarations", () => {
+  const here = (path) => new URL(path, import.meta.url).pathname;
+  execFileSync(here("node_modules/.bin/tsc"), ["-p", here("typed-page")], { stdio: "inherit" });
 });

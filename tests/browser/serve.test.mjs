@@ -233,6 +233,12 @@ test("the files address serves any part of a large file, and nothing but regular
   ]) {
     assert.equal((await get(path)).status, 404, path);
   }
+  // A page's own route, reloaded, gets its index; no other missing file does.
+  const html = { Accept: "text/html,application/xhtml+xml;q=0.9" };
+  assert.equal((await get("/album/7", html)).body, (await get("/")).body);
+  for (const [path, headers] of [["/album/7", {}], ["/album/7.mp3", html], ["/files/offline/none", html], ["/bridge", html]]) {
+    assert.equal((await get(path, headers)).status, 404, path);
+  }
   // A downloads folder that is a link to another folder is no way out either.
   rmSync(join(container, "Documents/Downloads"), { recursive: true });
   symlinkSync(root, join(container, "Documents/Downloads"));
