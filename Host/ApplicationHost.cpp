@@ -36,6 +36,7 @@ int platform::applicationMain(int argc, char** argv, std::string_view delegateCl
     if (!configuration) {
         return exitStatus;
     }
+    platform::setLogName(configuration->programName());
     return host::ApplicationHost(std::move(*configuration), delegateClassName).run(argc, argv);
 }
 
@@ -97,7 +98,8 @@ int ApplicationHost::runWithoutWindow() {
                     configuration_.container, configuration_.port, configuration_.maxRequestBytes,
                     configuration_.maxConnections,
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(configuration_.headerTimeoutSeconds))},
+                        std::chrono::duration<double>(configuration_.headerTimeoutSeconds)),
+                    configuration_.programName(), configuration_.devUrl()},
                 "cannot serve");
             if (web == nullptr) {
                 exitStatus = 1;
