@@ -169,6 +169,7 @@ TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
     fs::copy(MUSICSHELL_SOURCE_DIR "/tests/sample-app", directory / "app");
     auto manifest = ShellProcess::Json::parse(readWhole(directory / "app/musicshell.json"));
     manifest["devUrl"] = dev.url("");
+    manifest["colour"] = "red";
     std::ofstream(directory / "app/musicshell.json") << manifest;
     fs::create_directories(directory / "data/musicshell");
     ::setenv("XDG_DATA_HOME", (directory / "data").c_str(), 1);
@@ -180,7 +181,9 @@ TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
     std::string cookie =
         browser.Get(address.substr(address.find('/', 7)))->get_header_value("Set-Cookie");
     EXPECT_TRUE(cookie.starts_with("tunes-")) << cookie;
-    EXPECT_EQ(browser.Get("/", {{"Cookie", cookie.substr(0, cookie.find(';'))}})->body, "dev");
+    httplib::Headers loggedIn = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
+    EXPECT_EQ(browser.Get("/", loggedIn)->body, "dev");
+    EXPECT_EQ(browser.Head("/", loggedIn)->get_header_value("Content-Length"), "3");
     auto path = shell.plugin("DownloadPlugin", "downloadFile",
                              {{"url", dev.url("/agent")}})["data"]["path"];
     EXPECT_EQ(path, (directory / "data/org.example.Tunes/Documents/Downloads/audio.mp3").string());
@@ -200,6 +203,9 @@ TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
         EXPECT_EQ(shell.call({{"id", 2}, {"host", "openURL"}, {"url", url}})["data"]["handled"],
                   handled);
     }
+    dev.stop();
+    EXPECT_EQ(browser.Get("/", loggedIn)->status, 502);
+    EXPECT_THAT(shell.standardError(), HasSubstr("tunes: musicshell.json: unknown key \"colour\""));
     EXPECT_THAT(shell.standardError(), HasSubstr("tunes: this application now keeps its data in " +
                                                  (directory / "data/org.example.Tunes").string()));
 }

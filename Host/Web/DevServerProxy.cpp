@@ -71,23 +71,32 @@ void DevServerProxy::send() {
                               self->fail(error.message());
                               return;
                           }
-                          self->parser_.emplace();
-                          self->parser_->body_limit(bodyLimit);
-                          http::async_read(self->stream_, self->buffer_, *self->parser_,
-                                           [self](beast::error_code failed, std::size_t) {
-                                               if (failed) {
-                                                   self->fail(failed.message());
-                                                   return;
-                                               }
-                                               Response response = self->parser_->release();
-                                               response.erase(http::field::transfer_encoding);
-                                               response.erase(http::field::connection);
-                                               response.version(self->version_);
-                                               response.keep_alive(self->keepAlive_);
-                                               response.prepare_payload();
-                                               self->done_(std::move(response));
-                                           });
+                          self->receive();
                       });
+}
+
+void DevServerProxy::receive() {
+    parser_.emplace();
+    parser_->body_limit(bodyLimit);
+    // An answer to HEAD announces a body it does not carry.
+    bool head = request_.method() == http::verb::head;
+    parser_->skip(head);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this(), head](beast::error_code error, std::size_t) {
+                         if (error) {
+                             self->fail(error.message());
+                             return;
+                         }
+                         Response response = self->parser_->release();
+                         response.erase(http::field::transfer_encoding);
+                         response.erase(http::field::connection);
+                         response.version(self->version_);
+                         response.keep_alive(self->keepAlive_);
+                         if (!head) {
+                             response.prepare_payload();
+                         }
+                         self->done_(std::move(response));
+                     });
 }
 
 void DevServerProxy::fail(std::string_view why) {

@@ -35,6 +35,7 @@ public:
 
 private:
     void send();
+    void receive();
     void fail(std::string_view why);
 
     Server server_;
