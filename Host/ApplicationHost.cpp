@@ -39,6 +39,7 @@ int platform::applicationMain(int argc, char** argv, std::string_view delegateCl
     if (!configuration) {
         return exitStatus;
     }
+    platform::setLogName(configuration->programName());
     return host::ApplicationHost(std::move(*configuration), delegateClassName).run(argc, argv);
 }
 
@@ -104,7 +105,7 @@ int ApplicationHost::runWithoutWindow() {
                     configuration_.maxConnections,
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                         std::chrono::duration<double>(configuration_.headerTimeoutSeconds)),
-                    true},
+                    true, configuration_.programName(), configuration_.devUrl()},
                 "cannot serve");
             if (web == nullptr) {
                 exitStatus = 1;

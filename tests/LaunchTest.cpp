@@ -5,9 +5,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "FileContents.h"
 #include "LoopbackServer.h"
+#include "PrivateSessionBus.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
@@ -120,6 +122,96 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingAp
     EXPECT_THAT(missing.standardError(),
                 HasSubstr("no web application at " + (directory / "nothing").string() +
                           ": --app must name its folder"));
+}
+
+// Each manifest is refused at start, with one line naming its key.
+TEST(LaunchTest, ABadManifestIsRefusedNamingItsKey) {
+    TemporaryDirectory directory;
+    fs::create_directory(directory / "app");
+    std::ofstream(directory / "outside.svg") << "<svg/>";
+    // 256 pixels wide, 255 high.
+    std::ofstream(directory / "app/small.png")
+        << std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\1\0\0\0\0\xff", 24);
+    const std::pair<const char*, std::string> cases[] = {
+        {R"({"name": "T"})", R"("id" is missing)"},
+        {R"({"id": "Tunes", "name": "T"})", R"("id" must be a reverse-DNS application id)"},
+        {R"({"id": "org.example.9x", "name": "T"})", R"("id" must be a reverse-DNS)"},
+        {R"({"id": "org.example.T", "name": 7})", R"("name" must be a non-empty string)"},
+        {R"({"id": "a.b", "name": "T", "schemes": ["tunes", "1x"]})", R"("schemes" holds "1x")"},
+        {R"({"id": "a.b", "name": "T", "icon": "small.png"})", R"("icon" must be a PNG of)"},
+        {R"({"id": "a.b", "name": "T", "icon": "../outside.svg"})", R"("icon" must be a PNG)"},
+        {R"({"id": "a.b", "name": "T", "window": {"width": 0}})", R"("window.width" must be)"},
+        {R"({"id": "a.b", "name": "T", "package": "Tunes"})", R"("package" must be a Debian)"},
+        {R"({"id": "a.b", "name": "T", "version": "one"})", R"("version" must start with)"},
+        {R"({"id": "a.b", "name": "T", "devUrl": "http://example.org:5173"})",
+         R"("devUrl" must be a development server on loopback)"},
+        {R"(["id"])", "not a JSON object"},
+        {R"({"id": "a.b", "name": "T"})", "--dev needs a devUrl in"},
+    };
+    for (const auto& [manifest, logged] : cases) {
+        std::ofstream(directory / "app/musicshell.json") << manifest;
+        ShellProcess shell({"serve", "--dev", "--app", (directory / "app").string(), "--container",
+                            (directory / "c").string()});
+        EXPECT_EQ(shell.wait(), 1) << manifest;
+        std::string line = logged.starts_with('-') ? logged : "musicshell.json: " + logged;
+        EXPECT_THAT(shell.standardError(), HasSubstr("musicshell: " + line)) << manifest;
+    }
+}
+
+// The sample application's manifest names it on the bus, in its container, log, cookie and
+// requests, and picks the URLs it hears; --dev serves the development server's pages.
+TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
+    PrivateSessionBus bus;
+    TemporaryDirectory directory;
+    LoopbackServer dev;
+    dev.routes().Get("/",
+                     [](const auto&, auto& response) { response.set_content("dev", "text/html"); });
+    dev.routes().Get("/agent", [](const auto& request, auto& response) {
+        response.set_content(request.get_header_value("User-Agent"), "text/plain");
+    });
+    dev.start();
+    fs::copy(MUSICSHELL_SOURCE_DIR "/tests/sample-app", directory / "app");
+    auto manifest = ShellProcess::Json::parse(readWhole(directory / "app/musicshell.json"));
+    manifest["devUrl"] = dev.url("");
+    manifest["colour"] = "red";
+    std::ofstream(directory / "app/musicshell.json") << manifest;
+    fs::create_directories(directory / "data/musicshell");
+    ::setenv("XDG_DATA_HOME", (directory / "data").c_str(), 1);
+    ShellProcess shell({"serve", "--dev", "--app", (directory / "app").string()}, bus.address());
+    ::unsetenv("XDG_DATA_HOME");
+    std::string address = shell.firstOtherLine();
+
+    httplib::Client browser(address.substr(0, address.find('/', 7)));
+    std::string cookie =
+        browser.Get(address.substr(address.find('/', 7)))->get_header_value("Set-Cookie");
+    EXPECT_TRUE(cookie.starts_with("tunes-")) << cookie;
+    httplib::Headers loggedIn = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
+    EXPECT_EQ(browser.Get("/", loggedIn)->body, "dev");
+    EXPECT_EQ(browser.Head("/", loggedIn)->get_header_value("Content-Length"), "3");
+    auto path = shell.plugin("DownloadPlugin", "downloadFile",
+                             {{"url", dev.url("/agent")}})["data"]["path"];
+    EXPECT_EQ(path, (directory / "data/org.example.Tunes/Documents/Downloads/audio.mp3").string());
+    EXPECT_THAT(readWhole(path.get<std::string>()),
+                testing::MatchesRegex("Tunes/1\\.0\\.0 musicshell/[0-9.]+"));
+    auto property = [&](const std::string& name) {
+        return bus.run(
+            "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.org.example"
+            ".Tunes /org/mpris/MediaPlayer2 org.freedesktop.DBus.Properties.Get "
+            "string:org.mpris.MediaPlayer2 string:" +
+            name);
+    };
+    EXPECT_THAT(property("Identity"), HasSubstr("\"Tunes\""));
+    EXPECT_THAT(property("DesktopEntry"), HasSubstr("\"org.example.Tunes\""));
+    for (const auto& [url, handled] :
+         {std::pair{"tunes://album/7", true}, {"musicshell://album/7", false}}) {
+        EXPECT_EQ(shell.call({{"id", 2}, {"host", "openURL"}, {"url", url}})["data"]["handled"],
+                  handled);
+    }
+    dev.stop();
+    EXPECT_EQ(browser.Get("/", loggedIn)->status, 502);
+    EXPECT_THAT(shell.standardError(), HasSubstr("tunes: musicshell.json: unknown key \"colour\""));
+    EXPECT_THAT(shell.standardError(), HasSubstr("tunes: this application now keeps its data in " +
+                                                 (directory / "data/org.example.Tunes").string()));
 }
 
 }  // namespace

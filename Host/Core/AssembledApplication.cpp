@@ -27,7 +27,10 @@ AssembledApplication::AssembledApplication(Passkey, platform::Services services,
     : delegate_(delegateClass.make()()),
       window_(std::make_shared<platform::Window>()),
       bridge_(std::make_shared<Bridge>(classes_, services, configuration.plugins)),
-      hostRequests_(services, mainQueue, application_, delegate_) {
+      receivesURL_([manifest = configuration.manifest](std::string_view url) {
+          return !manifest || manifest->receives(url);
+      }),
+      hostRequests_(services, mainQueue, application_, delegate_, receivesURL_) {
     window_->rootViewController = rootClass.make()(platform::Coder{"root"});
     delegate_->setWindow(window_);
     ApplicationDelegateProxy::shared().setBridge(bridge_);
@@ -43,7 +46,7 @@ void AssembledApplication::launch() {
 }
 
 bool AssembledApplication::openURL(const std::string& url) {
-    return delegate_->openURL(application_, url, {});
+    return receivesURL_(url) && delegate_->openURL(application_, url, {});
 }
 
 }  // namespace host

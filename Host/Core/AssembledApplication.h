@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -52,6 +53,8 @@ private:
     std::shared_ptr<platform::ApplicationDelegate> delegate_;
     std::shared_ptr<platform::Window> window_;
     std::shared_ptr<Bridge> bridge_;
+    // Whether a URL handed to the application is one of the schemes it claims.
+    std::function<bool(std::string_view)> receivesURL_;
     HostRequests hostRequests_;
 };
 

@@ -4,17 +4,51 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Platform/Log.h"
+
 namespace host {
 
-std::filesystem::path HostConfiguration::defaultContainer() {
+std::string HostConfiguration::applicationId() const {
+    return manifest ? manifest->id : "musicshell";
+}
+
+std::string HostConfiguration::applicationName() const {
+    return manifest ? manifest->name : "musicshell";
+}
+
+std::string HostConfiguration::programName() const {
+    return manifest ? manifest->package : "musicshell";
+}
+
+std::string HostConfiguration::userAgent() const {
+    if (!manifest) {
+        return "musicshell";
+    }
+    // A product token holds no space or slash.
+    std::string product;
+    for (char c : manifest->name) {
+        product.push_back(c == ' ' || c == '/' || static_cast<unsigned char>(c) < 0x21 ? '-' : c);
+    }
+    return product + "/" + manifest->version + " musicshell/" MUSICSHELL_VERSION;
+}
+
+std::optional<std::string> HostConfiguration::devUrl() const {
+    return dev && manifest ? manifest->devUrl : std::nullopt;
+}
+
+bool HostConfiguration::receivesURL(std::string_view handed) const {
+    return !manifest || manifest->receives(handed);
+}
+
+std::filesystem::path HostConfiguration::defaultContainer(std::string_view folder) {
     if (const char* container = std::getenv("MUSICSHELL_CONTAINER"); container && *container) {
         return container;
     }
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
-        return std::filesystem::path(data) / "musicshell";
+        return std::filesystem::path(data) / folder;
     }
     const char* home = std::getenv("HOME");
-    return std::filesystem::path(home ? home : ".") / ".local" / "share" / "musicshell";
+    return std::filesystem::path(home ? home : ".") / ".local" / "share" / folder;
 }
 
 std::filesystem::path HostConfiguration::webDirectory() {
@@ -48,6 +82,33 @@ CLI::App* addLoginCommand(CLI::App& app, std::string& container, bool& openBrows
                     "Open the address in the desktop's browser instead of printing it");
     return login;
 }
+
+// False, after a log line, for a manifest that cannot be used.
+bool readManifest(HostConfiguration& configuration, bool defaultContainer) {
+    auto loaded = AppManifest::load(configuration.appDirectory);
+    if (!loaded.error.empty()) {
+        platform::log(loaded.error);
+        return false;
+    }
+    configuration.manifest = std::move(loaded.manifest);
+    configuration.notices = std::move(loaded.warnings);
+    if (configuration.dev && !(configuration.manifest && configuration.manifest->devUrl)) {
+        platform::log("--dev needs a devUrl in " +
+                      (configuration.appDirectory / AppManifest::fileName).string());
+        return false;
+    }
+    // The application kept its data in musicshell's own container until it named itself.
+    auto former = HostConfiguration::defaultContainer();
+    auto named = HostConfiguration::defaultContainer(configuration.applicationId());
+    std::error_code error;
+    if (configuration.manifest && defaultContainer && former != named &&
+        std::filesystem::is_directory(former, error) && !std::filesystem::exists(named, error)) {
+        configuration.notices.push_back("this application now keeps its data in " + named.string() +
+                                        ", no longer in " + former.string() +
+                                        "; the README says how to carry it over");
+    }
+    return true;
+}
 }  // namespace
 
 std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& exitStatus) {
@@ -68,15 +129,21 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         command->add_option("--app", appDirectory,
                             "The web application's folder (default: the bundled demo)");
     };
+    auto addDevOption = [&](CLI::App* command) {
+        command->add_flag("--dev", configuration.dev,
+                          "Load the pages from the manifest's devUrl, a development server on "
+                          "loopback, instead of the app folder");
+    };
     auto addWindowOptions = [&](CLI::App* command) {
         addAppOption(command);
+        addDevOption(command);
         command->add_flag("--inspect", configuration.inspector,
                           "Offer the web inspector in the window");
     };
     auto addCommonOptions = [&](CLI::App* command) {
         command->add_option("--container", container,
                             "The application container (default: $MUSICSHELL_CONTAINER, else "
-                            "$XDG_DATA_HOME/musicshell)");
+                            "$XDG_DATA_HOME/ID, ID the manifest's id or musicshell)");
         command->add_option("--opener", opener,
                             "Command that opens downloaded update packages, run as CMD PATH");
         command
@@ -110,6 +177,7 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         "Serve the web application on 127.0.0.1 and bridge its plugin calls over a WebSocket");
     addCommonOptions(serve);
     addAppOption(serve);
+    addDevOption(serve);
     serve->add_option("--port", configuration.port, "Port to listen on (default: any free port)");
     serve->add_flag("--open", configuration.openBrowser,
                     "Open the address in the desktop's browser");
@@ -146,8 +214,13 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         configuration.url = url;
     }
     configuration.appDirectory = std::filesystem::absolute(appDirectory);
-    configuration.container = container.empty() ? HostConfiguration::defaultContainer()
-                                                : std::filesystem::path(container);
+    if (!stdio->parsed() && !readManifest(configuration, container.empty())) {
+        exitStatus = 1;
+        return std::nullopt;
+    }
+    configuration.container =
+        container.empty() ? HostConfiguration::defaultContainer(configuration.applicationId())
+                          : std::filesystem::path(container);
     configuration.container = std::filesystem::absolute(configuration.container);
     if (!opener.empty()) {
         configuration.opener = opener;

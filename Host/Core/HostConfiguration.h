@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "Host/Core/AppManifest.h"
+
 namespace host {
 
 // What the host is told on its command line, and what it knows of the application it runs: the
@@ -43,13 +45,32 @@ struct HostConfiguration {
     // For window: a URL to hand to the application, and whether the web inspector is offered.
     std::optional<std::string> url;
     bool inspector = false;
+    // For window and serve: the pages come from the manifest's development server instead of
+    // the application's folder.
+    bool dev = false;
 
-    // The container when none is named: $MUSICSHELL_CONTAINER, else $XDG_DATA_HOME/musicshell,
-    // else ~/.local/share/musicshell.
-    static std::filesystem::path defaultContainer();
+    // What the application's folder says of it; without a manifest it goes by musicshell's
+    // own names, and any URL handed to it reaches its page.
+    std::optional<AppManifest> manifest;
+    // Lines for the log once the application runs, not from a launch that only hands over.
+    std::vector<std::string> notices;
+
+    // The desktop entry's id, the media widget's bus name and identity, the window's title.
+    std::string applicationId() const;
+    std::string applicationName() const;
+    // The program's name: the log's prefix and the login cookie's.
+    std::string programName() const;
+    std::string userAgent() const;
+    bool receivesURL(std::string_view handed) const;
+
+    // The container when none is named: $MUSICSHELL_CONTAINER, else $XDG_DATA_HOME/FOLDER,
+    // else ~/.local/share/FOLDER.
+    static std::filesystem::path defaultContainer(std::string_view folder = "musicshell");
     // The bridge client and the bundled demo: share/musicshell/web under the installed binary's
     // prefix, else the source tree's web/ the binary was built from.
     static std::filesystem::path webDirectory();
+    // The development server `--dev` loads the pages from; nothing without --dev.
+    std::optional<std::string> devUrl() const;
 };
 
 // Reads the command line. Gives nothing after --help, --version or an error, with `exitStatus`

@@ -37,11 +37,13 @@ JSObject infoObject(const platform::NowPlayingInfo& info) {
 
 HostRequests::HostRequests(platform::Services services, SerialQueue& mainQueue,
                            platform::Application& application,
-                           std::shared_ptr<platform::ApplicationDelegate> delegate)
+                           std::shared_ptr<platform::ApplicationDelegate> delegate,
+                           std::function<bool(std::string_view)> receivesURL)
     : services_(std::move(services)),
       mainQueue_(mainQueue),
       application_(application),
-      delegate_(std::move(delegate)) {}
+      delegate_(std::move(delegate)),
+      receivesURL_(std::move(receivesURL)) {}
 
 CAPCallResult HostRequests::handle(const Request& request) {
     const std::string& name = request.host;
@@ -120,8 +122,10 @@ CAPCallResult HostRequests::openURL(const JSObject& members) {
         return rejected("Malformed request: url must be a string");
     }
     bool handled = false;
-    mainQueue_.sync(
-        [&] { handled = delegate_->openURL(application_, url->get<std::string>(), {}); });
+    if (receivesURL_(url->get_ref<const std::string&>())) {
+        mainQueue_.sync(
+            [&] { handled = delegate_->openURL(application_, url->get<std::string>(), {}); });
+    }
     return resolved({{"handled", handled}});
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
 #include "App/Bridge/CAPPluginCall.h"
 #include "Host/Core/RequestParser.h"
@@ -17,7 +19,8 @@ class HostRequests {
 public:
     HostRequests(platform::Services services, SerialQueue& mainQueue,
                  platform::Application& application,
-                 std::shared_ptr<platform::ApplicationDelegate> delegate);
+                 std::shared_ptr<platform::ApplicationDelegate> delegate,
+                 std::function<bool(std::string_view)> receivesURL);
 
     // Handles any request but "quit". Media controls run on the calling thread, as the system
     // delivers them on its own; the application's delegate and view run on the main queue.
@@ -35,6 +38,8 @@ private:
     SerialQueue& mainQueue_;
     platform::Application& application_;
     std::shared_ptr<platform::ApplicationDelegate> delegate_;
+    // An "openURL" of a scheme the application does not claim is not handed to it.
+    std::function<bool(std::string_view)> receivesURL_;
 };
 
 }  // namespace host

@@ -33,7 +33,7 @@ std::unique_ptr<MprisService> startMediaControls(
     const std::shared_ptr<DesktopRemoteCommandCenter>& commands,
     const std::shared_ptr<DesktopNowPlayingInfoCenter>& nowPlaying,
     const std::shared_ptr<DesktopFileSystem>& files,
-    std::optional<PlatformWiring::WindowControls> windowControls) {
+    std::optional<PlatformWiring::WindowControls> windowControls, MprisService::Identity identity) {
     std::optional<MprisService::WindowControls> controls;
     if (windowControls) {
         controls = MprisService::WindowControls{std::move(windowControls->raise),
@@ -42,7 +42,7 @@ std::unique_ptr<MprisService> startMediaControls(
     try {
         auto service = std::make_unique<MprisService>(
             commands, nowPlaying, files, files->directory(platform::Directory::caches) / "artwork",
-            std::move(controls));
+            std::move(controls), std::move(identity));
         platform::log("media controls on the session bus as " + service->busName());
         return service;
     } catch (const std::exception& error) {
@@ -66,6 +66,7 @@ std::unique_ptr<PlatformWiring> PlatformWiring::install(
     CurlURLSession::Limits limits;
     limits.stallWindow = configuration.downloadStallWindow;
     limits.maxDownloadBytes = configuration.maxDownloadBytes;
+    limits.userAgent = configuration.userAgent();
     desktop->urlSession_ = std::make_shared<CurlURLSession>(
         fileSystem->directory(platform::Directory::temporary), limits);
     desktop->fileOpener_ =
@@ -81,7 +82,8 @@ std::unique_ptr<PlatformWiring> PlatformWiring::install(
                           desktop->console_};
     desktop->linkOpener_ = std::make_shared<XdgURLOpener>();
     desktop->mediaControls_ =
-        startMediaControls(commandCenter, nowPlaying, fileSystem, std::move(windowControls));
+        startMediaControls(commandCenter, nowPlaying, fileSystem, std::move(windowControls),
+                           {configuration.applicationName(), configuration.applicationId()});
     return desktop;
 }
 

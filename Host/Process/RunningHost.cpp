@@ -11,6 +11,9 @@ RunningHost::RunningHost(ContainerLock lock, std::unique_ptr<PlatformWiring> pla
 std::unique_ptr<RunningHost> RunningHost::start(const HostConfiguration& configuration,
                                                 std::string_view delegateClassName,
                                                 std::optional<Window> window) {
+    for (const auto& notice : configuration.notices) {
+        platform::log(notice);
+    }
     auto lock = ContainerLock::acquire(configuration.container);
     if (!lock) {
         return nullptr;

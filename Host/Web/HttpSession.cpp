@@ -141,6 +141,14 @@ HttpSession::Response HttpSession::login(const Request& request, std::string_vie
 }
 
 void HttpSession::answer(const Request& request, std::string_view path) {
+    if (settings_->devServer && !path.starts_with("/files/") && path != "/musicshell-bridge.js" &&
+        path != "/musicshell-bridge.d.ts") {
+        std::make_shared<DevServerProxy>(stream_.get_executor(), *settings_->devServer)
+            ->forward(request, [self = shared_from_this()](Response response) {
+                self->write(std::move(response));
+            });
+        return;
+    }
     auto decoded = web_access::percentDecoded(path);
     auto found = decoded ? find(*decoded) : std::nullopt;
     // A page that routes on its own side is reloaded at one of its routes: it gets its index,

@@ -10,6 +10,7 @@
 
 #include "Host/Core/Bridge.h"
 #include "Host/Core/PagePresence.h"
+#include "Host/Web/DevServerProxy.h"
 #include "Host/Web/LogThrottle.h"
 #include "Host/Web/LoginTokens.h"
 #include "Host/Web/ServedFile.h"
@@ -33,6 +34,8 @@ struct WebServerSettings {
     // Refusals come from anyone who can reach the port: their log lines are throttled.
     std::shared_ptr<LogThrottle> refusalLog;
     std::weak_ptr<PagePresence> presence;
+    // Where the application's pages come from instead of appDirectory, when set.
+    std::optional<DevServerProxy::Server> devServer;
 
     // The Cookie header of a logged-in browser.
     std::string cookie() const { return cookieName + "=" + sessionSecret; }

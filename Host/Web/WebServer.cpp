@@ -148,6 +148,9 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
     settings_->sessionSecret = web_access::randomToken();
     settings_->maxMessageBytes = options.maxMessageBytes;
     settings_->headerTimeout = options.headerTimeout;
+    if (options.devUrl) {
+        settings_->devServer = DevServerProxy::Server::fromOrigin(*options.devUrl);
+    }
     presence_ = std::make_shared<PagePresence>(context_->get_executor(), bridge, pageGrace);
     settings_->presence = presence_;
     settings_->bridge = std::move(bridge);
@@ -155,7 +158,7 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
     listener_ =
         std::make_shared<Listener>(*context_, settings_, options.port, options.maxConnections);
     settings_->port = listener_->acceptor.local_endpoint().port();
-    settings_->cookieName = "musicshell-" + std::to_string(settings_->port);
+    settings_->cookieName = options.cookiePrefix + "-" + std::to_string(settings_->port);
     listener_->accept();
     if (options.login) {
         try {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -33,6 +34,11 @@ public:
         std::chrono::steady_clock::duration headerTimeout = std::chrono::seconds(10);
         // Whether `musicshell login` may ask for fresh addresses through the container.
         bool login = false;
+        // The login cookie is PREFIX-PORT.
+        std::string cookiePrefix = "musicshell";
+        // "http://HOST:PORT" on loopback: the application's pages come from there, not from
+        // appDirectory.
+        std::optional<std::string> devUrl = std::nullopt;
     };
 
     // Binds at once; throws std::system_error when the port cannot be had.

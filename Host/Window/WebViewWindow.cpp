@@ -1,5 +1,7 @@
 #include "Host/Window/WebViewWindow.h"
 
+#include <fstream>
+
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
@@ -85,11 +87,20 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
                      this);
 
     window_ = GTK_WINDOW(gtk_application_window_new(application));
-    gtk_window_set_title(window_, "musicshell");
-    gtk_window_set_default_size(window_, 1024, 720);
+    gtk_window_set_title(window_, options_.title.c_str());
+    gtk_window_set_default_size(window_, options_.width, options_.height);
+    gtk_widget_set_size_request(GTK_WIDGET(window_), options_.minWidth, options_.minHeight);
+    if (options_.icon) {
+        // The theme finds an unthemed icon by its file's name in a folder it searches.
+        gtk_icon_theme_add_search_path(
+            gtk_icon_theme_get_for_display(gtk_widget_get_display(GTK_WIDGET(window_))),
+            options_.icon->parent_path().c_str());
+        gtk_window_set_icon_name(window_, options_.icon->stem().c_str());
+    }
     gtk_window_set_child(window_, GTK_WIDGET(webView_));
     g_object_bind_property(webView_, "title", window_, "title", G_BINDING_DEFAULT);
     g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer self) {
+                         static_cast<WebViewWindow*>(self)->rememberSize();
                          static_cast<WebViewWindow*>(self)->webView_ = nullptr;
                          static_cast<WebViewWindow*>(self)->window_ = nullptr;
                      }),
@@ -98,11 +109,28 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
 
 WebViewWindow::~WebViewWindow() {
     if (window_ != nullptr) {
+        rememberSize();
         g_signal_handlers_disconnect_by_data(window_, this);
         g_signal_handlers_disconnect_by_data(webView_, this);
         g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_),
                                              this);
         gtk_window_destroy(window_);
+    }
+}
+
+void WebViewWindow::rememberSize() const {
+    if (!options_.sizeFile || window_ == nullptr) {
+        return;
+    }
+    int width = 0;
+    int height = 0;
+    gtk_window_get_default_size(window_, &width, &height);
+    std::error_code error;
+    std::filesystem::create_directories(options_.sizeFile->parent_path(), error);
+    std::ofstream file(*options_.sizeFile, std::ios::trunc);
+    file << width << ' ' << height << '\n';
+    if (!file) {
+        platform::log("cannot keep the window's size in " + options_.sizeFile->string());
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Host/Core/Bridge.h"
@@ -31,6 +33,15 @@ public:
         std::string origin;
         std::size_t maxMessageBytes = 0;
         bool inspector = false;
+        // The title until the page gives its own, and the icon's file.
+        std::string title = "musicshell";
+        std::optional<std::filesystem::path> icon = std::nullopt;
+        int width = 1024;
+        int height = 720;
+        int minWidth = -1;  // -1: as small as the toolkit allows
+        int minHeight = -1;
+        // Where the size the user left the window at is kept for the next run; none: nowhere.
+        std::optional<std::filesystem::path> sizeFile = std::nullopt;
     };
     struct Handlers {
         // The page finished loading, the first time.
@@ -61,6 +72,7 @@ private:
     bool allowNavigation(const std::string& uri, bool byUser);
     void loadChanged(int event);
     void post(std::string message);
+    void rememberSize() const;
 
     GtkWindow* window_ = nullptr;
     WebKitWebView* webView_ = nullptr;  // null once the window is gone

@@ -1,6 +1,9 @@
 #include "Host/Window/WindowHost.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <vector>
 
 #include <gtk/gtk.h>
@@ -11,16 +14,53 @@
 namespace host {
 
 namespace {
-// One GApplication identifier per container: the session bus lets one process own it, which is
-// how a second launch on the same container finds the first.
-std::string applicationId(const std::filesystem::path& container) {
+// One GApplication identifier per application and container: the session bus lets one process
+// own it, which is how a second launch on the same container finds the first.
+std::string applicationId(const HostConfiguration& configuration) {
     std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
-    for (unsigned char byte : container.string()) {
+    for (unsigned char byte : configuration.container.string()) {
         hash = (hash ^ byte) * 1099511628211ULL;
     }
     char digits[17];
     std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
-    return std::string("io.musicshell.Window.c") + digits;
+    std::string id = configuration.manifest ? configuration.manifest->id : "io.musicshell.Window";
+    // A bus name holds 255 characters at most; a longer id is left to the hash.
+    if (id.size() + 18 > 255) {
+        for (unsigned char byte : id) {
+            hash = (hash ^ byte) * 1099511628211ULL;
+        }
+        std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+        id = "io.musicshell.Window";
+    }
+    return id + ".c" + digits;
+}
+
+// Where the size the user leaves an application's window at is kept: with the desktop's state,
+// per application.
+std::filesystem::path windowSizeFile(const std::string& id) {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) {
+        return std::filesystem::path(state) / id / "window-size";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : ".") / ".local/state" / id / "window-size";
+}
+
+// The manifest's sizes, then the size the user left the window at.
+void sizeWindow(const AppManifest& manifest, WebViewWindow::Options& options) {
+    if (const auto& window = manifest.window) {
+        options.width = window->width.value_or(options.width);
+        options.height = window->height.value_or(options.height);
+        options.minWidth = window->minWidth.value_or(options.minWidth);
+        options.minHeight = window->minHeight.value_or(options.minHeight);
+    }
+    options.sizeFile = windowSizeFile(manifest.id);
+    std::ifstream file(*options.sizeFile);
+    int width = 0;
+    int height = 0;
+    if (file >> width >> height && width > 0 && height > 0 && width <= 16384 && height <= 16384) {
+        options.width = std::max(width, options.minWidth);
+        options.height = std::max(height, options.minHeight);
+    }
 }
 
 }  // namespace
@@ -29,7 +69,7 @@ WindowHost::WindowHost(HostConfiguration configuration, std::string_view delegat
     : configuration_(std::move(configuration)),
       delegateClassName_(delegateClassName),
       gtkQueue_(std::make_shared<GlibMainQueue>()),
-      gtkApplication_(gtk_application_new(applicationId(configuration_.container).c_str(),
+      gtkApplication_(gtk_application_new(applicationId(configuration_).c_str(),
                                           G_APPLICATION_HANDLES_COMMAND_LINE)) {}
 
 WindowHost::~WindowHost() {
@@ -40,8 +80,8 @@ WindowHost::~WindowHost() {
 std::optional<int> WindowHost::handOver(const HostConfiguration& configuration, int argc,
                                         char** argv) {
     // A plain GApplication under the same identifier: registering starts no GTK.
-    GObjectPtr<GApplication> application(g_application_new(
-        applicationId(configuration.container).c_str(), G_APPLICATION_HANDLES_COMMAND_LINE));
+    GObjectPtr<GApplication> application(g_application_new(applicationId(configuration).c_str(),
+                                                           G_APPLICATION_HANDLES_COMMAND_LINE));
     std::optional<int> status;
     if (g_application_register(application.get(), nullptr, nullptr) &&
         g_application_get_is_remote(application.get())) {
@@ -106,18 +146,24 @@ int WindowHost::start() {
     if (!host_) {
         return 1;
     }
-    auto* web = host_->serve(
-        WebServer::Options{configuration_.appDirectory, configuration_.clientDirectory,
-                           configuration_.container, 0, configuration_.maxRequestBytes},
-        "cannot serve the window's files");
+    WebServer::Options files{configuration_.appDirectory, configuration_.clientDirectory,
+                             configuration_.container, 0, configuration_.maxRequestBytes};
+    files.cookiePrefix = configuration_.programName();
+    files.devUrl = configuration_.devUrl();
+    auto* web = host_->serve(std::move(files), "cannot serve the window's files");
     if (web == nullptr) {
         return 1;
     }
     auto& application = host_->application();
+    WebViewWindow::Options options{web->origin() + "/", configuration_.maxRequestBytes,
+                                   configuration_.inspector, configuration_.applicationName()};
+    if (configuration_.manifest) {
+        options.icon = configuration_.manifest->icon;
+        sizeWindow(*configuration_.manifest, options);
+    }
     auto view = std::make_shared<WebViewWindow>(
         gtkApplication_.get(), application.bridge(), gtkQueue_, host_->platform().linkOpener(),
-        WebViewWindow::Options{web->origin() + "/", configuration_.maxRequestBytes,
-                               configuration_.inspector},
+        std::move(options),
         WebViewWindow::Handlers{[this] {
                                     pageLoaded_ = true;
                                     if (configuration_.url) {

@@ -260,7 +260,7 @@ void CurlURLSession::startTry(std::unique_ptr<CurlTransfer> transfer) {
     curl.easySetopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
     curl.easySetopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeedBytesPerSecond);
     curl.easySetopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stallWindow.count()));
-    curl.easySetopt(easy, CURLOPT_USERAGENT, "musicshell");
+    curl.easySetopt(easy, CURLOPT_USERAGENT, limits_.userAgent.c_str());
     transfer->prepare(curl, easy);
     curl.multiAddHandle(multi_, easy);
     running_[easy] = std::move(transfer);

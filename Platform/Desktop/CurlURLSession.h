@@ -44,6 +44,8 @@ public:
         // Free space the running downloads together must leave on the temporary folder's volume
         // (a twentieth of a smaller volume).
         std::uint64_t freeSpaceMargin = std::uint64_t{256} << 20;
+        // What every request says it comes from.
+        std::string userAgent = "musicshell";
     };
 
     explicit CurlURLSession(std::filesystem::path temporaryDirectory);

@@ -17,7 +17,6 @@ namespace {
 constexpr const char* objectPath = "/org/mpris/MediaPlayer2";
 constexpr const char* rootInterface = "org.mpris.MediaPlayer2";
 constexpr const char* playerInterface = "org.mpris.MediaPlayer2.Player";
-constexpr const char* baseName = "org.mpris.MediaPlayer2.musicshell";
 // A publication whose position differs from playing on by more than this was a jump.
 constexpr double seekTolerance = 1.0;
 
@@ -72,14 +71,15 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
                            std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying,
                            std::shared_ptr<platform::FileSystem> files,
                            std::filesystem::path artworkFolder,
-                           std::optional<WindowControls> windowControls)
+                           std::optional<WindowControls> windowControls, Identity identity)
     : commands_(std::move(commands)),
       nowPlaying_(std::move(nowPlaying)),
       files_(std::move(files)),
       artworkFolder_(std::move(artworkFolder)),
       windowControls_(std::move(windowControls)),
+      identity_(std::move(identity)),
       connection_(sdbus::createSessionBusConnection()) {
-    busName_ = baseName;
+    busName_ = std::string(rootInterface) + "." + identity_.desktopEntry;
     try {
         connection_->requestName(busName_);
     } catch (const sdbus::Error&) {
@@ -128,12 +128,12 @@ void MprisService::registerInterfaces() {
             windowControls_->quit();
         }
     });
-    object.registerProperty("Identity").onInterface(rootInterface).withGetter([] {
-        return std::string("musicshell");
+    object.registerProperty("Identity").onInterface(rootInterface).withGetter([this] {
+        return identity_.name;
     });
-    // The installed launcher, musicshell.desktop, without its extension.
-    object.registerProperty("DesktopEntry").onInterface(rootInterface).withGetter([] {
-        return std::string("musicshell");
+    // The installed launcher's file name without its extension.
+    object.registerProperty("DesktopEntry").onInterface(rootInterface).withGetter([this] {
+        return identity_.desktopEntry;
     });
     object.registerProperty("CanQuit").onInterface(rootInterface).withGetter([this] {
         return windowControls_.has_value();

@@ -37,12 +37,20 @@ public:
         std::function<void()> quit;
     };
 
-    // Connects and takes the bus name "org.mpris.MediaPlayer2.musicshell" (".instance<PID>"
+    // How the widget names the application: its Identity, and the DesktopEntry, which also
+    // ends the bus name.
+    struct Identity {
+        std::string name;
+        std::string desktopEntry;
+    };
+
+    // Connects and takes the bus name "org.mpris.MediaPlayer2.<desktop entry>" (".instance<PID>"
     // appended when another player has it). Throws std::exception when there is no session bus.
     MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
                  std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying,
                  std::shared_ptr<platform::FileSystem> files, std::filesystem::path artworkFolder,
-                 std::optional<WindowControls> windowControls = std::nullopt);
+                 std::optional<WindowControls> windowControls = std::nullopt,
+                 Identity identity = {"musicshell", "musicshell"});
     ~MprisService();
     MprisService(const MprisService&) = delete;
     MprisService& operator=(const MprisService&) = delete;
@@ -84,6 +92,7 @@ private:
     std::shared_ptr<platform::FileSystem> files_;
     std::filesystem::path artworkFolder_;
     std::optional<WindowControls> windowControls_;
+    const Identity identity_;
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> object_;
     std::string busName_;

@@ -1,0 +1,113 @@
+#include "Host/Web/DevServerProxy.h"
+
+#include <algorithm>
+
+#include "Platform/Log.h"
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+namespace host {
+
+namespace {
+constexpr auto timeout = std::chrono::seconds(30);
+// A page's script bundles, not its media: those are served from the container.
+constexpr std::uint64_t bodyLimit = std::uint64_t{256} << 20;
+}  // namespace
+
+DevServerProxy::Server DevServerProxy::Server::fromOrigin(std::string_view origin) {
+    Server server;
+    origin.remove_prefix(std::min(origin.find("://") + 3, origin.size()));
+    server.authority = std::string(origin.substr(0, origin.find('/')));
+    std::string_view authority = server.authority;
+    std::size_t hostEnd =
+        authority.starts_with('[') ? authority.find(']') + 1 : authority.find(':');
+    hostEnd = std::min(hostEnd, authority.size());
+    server.host = std::string(authority.substr(0, hostEnd));
+    if (server.host.starts_with('[')) {
+        server.host = server.host.substr(1, server.host.size() - 2);
+    }
+    server.port =
+        hostEnd + 1 < authority.size() ? std::string(authority.substr(hostEnd + 1)) : "80";
+    return server;
+}
+
+DevServerProxy::DevServerProxy(boost::asio::any_io_executor executor, Server server)
+    : server_(std::move(server)), resolver_(executor), stream_(executor) {}
+
+void DevServerProxy::forward(const Request& request, std::function<void(Response)> done) {
+    done_ = std::move(done);
+    version_ = request.version();
+    keepAlive_ = request.keep_alive();
+    request_ = request;
+    // The shell's login is the shell's own; the development server sees a plain request.
+    request_.erase(http::field::cookie);
+    request_.set(http::field::host, server_.authority);
+    request_.keep_alive(false);
+    request_.version(11);
+    resolver_.async_resolve(
+        server_.host, server_.port,
+        [self = shared_from_this()](beast::error_code error,
+                                    boost::asio::ip::tcp::resolver::results_type results) {
+            if (error) {
+                self->fail(error.message());
+                return;
+            }
+            self->stream_.expires_after(timeout);
+            self->stream_.async_connect(results, [self](beast::error_code failed, const auto&) {
+                if (failed) {
+                    self->fail(failed.message());
+                    return;
+                }
+                self->send();
+            });
+        });
+}
+
+void DevServerProxy::send() {
+    http::async_write(stream_, request_,
+                      [self = shared_from_this()](beast::error_code error, std::size_t) {
+                          if (error) {
+                              self->fail(error.message());
+                              return;
+                          }
+                          self->receive();
+                      });
+}
+
+void DevServerProxy::receive() {
+    parser_.emplace();
+    parser_->body_limit(bodyLimit);
+    // An answer to HEAD announces a body it does not carry.
+    bool head = request_.method() == http::verb::head;
+    parser_->skip(head);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this(), head](beast::error_code error, std::size_t) {
+                         if (error) {
+                             self->fail(error.message());
+                             return;
+                         }
+                         Response response = self->parser_->release();
+                         response.erase(http::field::transfer_encoding);
+                         response.erase(http::field::connection);
+                         response.version(self->version_);
+                         response.keep_alive(self->keepAlive_);
+                         if (!head) {
+                             response.prepare_payload();
+                         }
+                         self->done_(std::move(response));
+                     });
+}
+
+void DevServerProxy::fail(std::string_view why) {
+    platform::log("dev: no answer from the development server at " + server_.authority + ": " +
+                  std::string(why));
+    Response response{http::status::bad_gateway, version_};
+    response.set(http::field::content_type, "text/plain; charset=utf-8");
+    response.body() = "No answer from the development server";
+    response.prepare_payload();
+    response.keep_alive(false);
+    done_(std::move(response));
+}
+
+}  // namespace host
