@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "Host/Process/BrowserLauncher.h"
+#include "Host/Process/PackageBundle.h"
 #include "Host/Process/RunningHost.h"
 #include "Host/Process/SignalWatcher.h"
 #include "Host/Process/WindowBinary.h"
@@ -69,6 +70,9 @@ int ApplicationHost::run(int argc, char** argv) {
         platform::log("no web application at " + configuration_.appDirectory.string() +
                       ": --app must name its folder");
         return 1;
+    }
+    if (configuration_.transport == HostConfiguration::Transport::bundle) {
+        return bundleApplication(configuration_);
     }
     if (configuration_.transport == HostConfiguration::Transport::window) {
         if (auto status = windowOpener()(configuration_, delegateClassName_, argc, argv)) {

@@ -267,9 +267,7 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
 TEST_F(WebServerTest, LoginHandsOutAFreshAddressThatLogsInOnce) {
     start();
     auto answer = [&](const std::string& secret) {
-        Connection connection(port);
-        connection.send(request("/?token=" + secret));
-        return connection.readHead().substr(0, 12);
+        return head("/?token=" + secret).substr(0, 12);
     };
     EXPECT_EQ(answer(token), "HTTP/1.1 302");
     ShellProcess login({"login", "--container", (directory / "container").string()});

@@ -122,7 +122,11 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     std::string container;
     std::string opener;
     std::string url;
-    std::string appDirectory = (configuration.clientDirectory / "demo").string();
+    // A packaged application's launcher names its folder, so that each subcommand finds it.
+    const char* packagedApp = std::getenv("MUSICSHELL_APP");
+    std::string appDirectory = packagedApp && *packagedApp
+                                   ? packagedApp
+                                   : (configuration.clientDirectory / "demo").string();
     long stallSeconds = configuration.downloadStallWindow.count();
     std::uint64_t maxDownloadBytes = 0;
     auto addAppOption = [&](CLI::App* command) {
@@ -192,6 +196,12 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     auto* login = addLoginCommand(app, container, configuration.openBrowser);
+    std::string bundleDirectory = ".";
+    auto* bundle = app.add_subcommand(
+        "bundle", "Write a Debian package of the web application, named by its manifest");
+    addAppOption(bundle);
+    bundle->add_option("--out", bundleDirectory, "The folder the package is written to")
+        ->capture_default_str();
     // Set once the subcommands are made, which would take it for their own help.
     app.footer(
         "Without a subcommand the web application opens in a window of its own (one per "
@@ -209,6 +219,9 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
         configuration.transport = HostConfiguration::Transport::stdio;
     } else if (login->parsed()) {
         configuration.transport = HostConfiguration::Transport::login;
+    } else if (bundle->parsed()) {
+        configuration.transport = HostConfiguration::Transport::bundle;
+        configuration.bundleDirectory = std::filesystem::absolute(bundleDirectory);
     }
     if (!url.empty()) {
         configuration.url = url;

@@ -17,8 +17,8 @@ namespace host {
 struct HostConfiguration {
     // window: the web application in a window of its own. stdio: requests on standard input.
     // serve: the web application in the user's browser. login: a fresh address from the server
-    // that runs on the container.
-    enum class Transport { window, stdio, serve, login };
+    // that runs on the container. bundle: a Debian package of the application.
+    enum class Transport { window, stdio, serve, login, bundle };
 
     Transport transport = Transport::stdio;
     std::filesystem::path container;
@@ -48,6 +48,8 @@ struct HostConfiguration {
     // For window and serve: the pages come from the manifest's development server instead of
     // the application's folder.
     bool dev = false;
+    // For bundle: where the package is written.
+    std::filesystem::path bundleDirectory = ".";
 
     // What the application's folder says of it; without a manifest it goes by musicshell's
     // own names, and any URL handed to it reaches its page.
