@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "App/Bridge/Base64.h"
 #include "Eventually.h"
 #include "Images.h"
 #include "LoopbackServer.h"
@@ -232,6 +233,13 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
     auto next = pictureAfter(first);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(first.parent_path()), {}), 1);
     EXPECT_TRUE(std::filesystem::is_regular_file(next));
+    // A picture carried in its address needs no server.
+    report({{"state", "playing"},
+            {"title", "Inline"},
+            {"thumbnail", "data:image/png;base64," + base64::encode(pngOf(4, 2))}});
+    pictureAfter(next);
+    EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
+              Json({{"width", 4}, {"height", 2}}));
 }
 
 }  // namespace
