@@ -31,6 +31,8 @@ public:
         std::string origin;
         std::size_t maxMessageBytes = 0;
         bool inspector = false;
+        // Run in every page before the page's own scripts; empty: none.
+        std::string pageScript;
     };
     struct Handlers {
         // The page finished loading, the first time.

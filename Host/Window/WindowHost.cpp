@@ -1,6 +1,8 @@
 #include "Host/Window/WindowHost.h"
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include <gtk/gtk.h>
@@ -21,6 +23,17 @@ std::string applicationId(const std::filesystem::path& container) {
     char digits[17];
     std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
     return std::string("io.musicshell.Window.c") + digits;
+}
+
+// navigator.mediaSession for every page the window shows, from the bridge client's folder.
+std::string readPageScript(const std::filesystem::path& clientDirectory) {
+    std::ifstream file(clientDirectory / "musicshell-media-session.js", std::ios::binary);
+    std::string script((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (script.empty()) {
+        platform::log("no media session for the page: " +
+                      (clientDirectory / "musicshell-media-session.js").string() + " is missing");
+    }
+    return script;
 }
 
 }  // namespace
@@ -117,7 +130,8 @@ int WindowHost::start() {
     auto view = std::make_shared<WebViewWindow>(
         gtkApplication_.get(), application.bridge(), gtkQueue_, host_->platform().linkOpener(),
         WebViewWindow::Options{web->origin() + "/", configuration_.maxRequestBytes,
-                               configuration_.inspector},
+                               configuration_.inspector,
+                               readPageScript(configuration_.clientDirectory)},
         WebViewWindow::Handlers{[this] {
                                     pageLoaded_ = true;
                                     if (configuration_.url) {
