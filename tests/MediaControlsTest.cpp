@@ -170,10 +170,8 @@ TEST_F(MediaControlsTest, TheWidgetOffersWhatThePageHandles) {
         "Property 'Volume' is not writable.";
     const std::vector<std::pair<Json, std::string>> cases = {
         {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},
-        {{{"canNext", false}, {"canSeek", false}},
-         "ftftt|" + none + "|" + none + "|1.000000|" + readOnly},
-        {{{"canPrevious", false}, {"canPlay", false}, {"canPause", false}},
-         "tftff|" + none + "|" + none + "|1.000000|" + readOnly},
+        {{{"canNext", false}, {"canSeek", false}, {"canPause", false}},
+         "ftftf|" + none + "|" + none + "|1.000000|" + readOnly},
         {{{"shuffle", true}, {"loop", "playlist"}, {"volume", 0.25}},
          "ttttt|On|Playlist|0.250000|"},
         {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},

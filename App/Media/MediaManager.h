@@ -24,11 +24,11 @@ public:
         std::function<void()> onNext;
         std::function<void()> onPrevious;
         std::function<void(double)> onSeek;  // a position in seconds
-        std::function<void()> onStop;
-        std::function<void(double)> onSeekBy;  // an offset in seconds, negative backwards
-        std::function<void(bool)> onShuffle;
-        std::function<void(const std::string&)> onLoop;  // "none", "track" or "playlist"
-        std::function<void(double)> onVolume;            // 0 to 1
+        std::function<void()> onStop = {};
+        std::function<void(double)> onSeekBy = {};  // an offset in seconds, negative backwards
+        std::function<void(bool)> onShuffle = {};
+        std::function<void(const std::string&)> onLoop = {};  // "none", "track" or "playlist"
+        std::function<void(double)> onVolume = {};            // 0 to 1
     };
 
     // What is published as now playing.
@@ -41,7 +41,7 @@ public:
         double duration = 0;     // seconds
         double position = 0;     // seconds
         float rate = 0;
-        platform::PlayerControls controls;
+        platform::PlayerControls controls = {};
     };
 
     // The one instance, made on first use on the bridge's platform services, which every caller
