@@ -10,6 +10,23 @@ namespace platform {
 // Raw values as the system's media controls understand them.
 enum class PlaybackState : int { unknown = 0, playing = 1, paused = 2, stopped = 3 };
 
+// What the player says it can do and how it plays, beyond the track itself. Each stays unset
+// until the player reports it; an unset one is shown as the system shows it without a player's
+// word.
+struct PlayerControls {
+    std::optional<bool> shuffle;
+    std::optional<std::string> loop;  // "none", "track" or "playlist"
+    std::optional<double> volume;     // 0 to 1
+    std::optional<bool> canNext;
+    std::optional<bool> canPrevious;
+    std::optional<bool> canSeek;
+    std::optional<bool> canPlay;
+    std::optional<bool> canPause;
+    // Whether the player tells stop from pause, and handles a seek by an offset itself.
+    std::optional<bool> canStop;
+    std::optional<bool> canSeekBy;
+};
+
 // What the system shows about the current track.
 struct NowPlayingInfo {
     std::string title;
@@ -20,6 +37,7 @@ struct NowPlayingInfo {
     float playbackRate = 0;
     // The system asks the artwork for a picture of some size; ours always answers this one.
     std::optional<Image> artwork;
+    PlayerControls controls;
 };
 
 // The system's now-playing display. Safe from any thread. Implementations never call back into

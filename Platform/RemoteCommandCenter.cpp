@@ -3,8 +3,9 @@
 namespace platform {
 
 namespace {
-constexpr std::array<std::string_view, 5> commandNames = {
-    "play", "pause", "nextTrack", "previousTrack", "changePlaybackPosition"};
+constexpr std::array<std::string_view, allRemoteCommands.size()> commandNames = {
+    "play", "pause",  "nextTrack",         "previousTrack",    "changePlaybackPosition",
+    "stop", "seekBy", "changeShuffleMode", "changeRepeatMode", "changeVolume"};
 }
 
 std::string_view remoteCommandName(RemoteCommand command) {

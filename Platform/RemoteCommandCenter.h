@@ -4,15 +4,35 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace platform {
 
-enum class RemoteCommand { play, pause, nextTrack, previousTrack, changePlaybackPosition };
+enum class RemoteCommand {
+    play,
+    pause,
+    nextTrack,
+    previousTrack,
+    changePlaybackPosition,
+    stop,
+    seekBy,
+    changeShuffleMode,
+    changeRepeatMode,
+    changeVolume,
+};
 
-inline constexpr std::array<RemoteCommand, 5> allRemoteCommands = {
-    RemoteCommand::play, RemoteCommand::pause, RemoteCommand::nextTrack,
-    RemoteCommand::previousTrack, RemoteCommand::changePlaybackPosition};
+inline constexpr std::array<RemoteCommand, 10> allRemoteCommands = {
+    RemoteCommand::play,
+    RemoteCommand::pause,
+    RemoteCommand::nextTrack,
+    RemoteCommand::previousTrack,
+    RemoteCommand::changePlaybackPosition,
+    RemoteCommand::stop,
+    RemoteCommand::seekBy,
+    RemoteCommand::changeShuffleMode,
+    RemoteCommand::changeRepeatMode,
+    RemoteCommand::changeVolume};
 
 // The names the host protocol and the logs use: "play", "pause", "nextTrack", ...
 std::string_view remoteCommandName(RemoteCommand command);
@@ -28,10 +48,19 @@ enum class RemoteCommandHandlerStatus : int {
 };
 
 // One press of a media control. A change-playback-position event carries the position asked
-// for; any other event of that command lacks it and is not a position event.
+// for; any other event of that command lacks it and is not a position event. So with the other
+// commands that carry a value: an event without it is refused.
 struct RemoteCommandEvent {
+    RemoteCommandEvent(RemoteCommand pressed = RemoteCommand::play,
+                       std::optional<double> position = std::nullopt)
+        : command(pressed), positionTime(position) {}
+
     RemoteCommand command = RemoteCommand::play;
     std::optional<double> positionTime;
+    std::optional<double> offset;     // seekBy: seconds, negative backwards
+    std::optional<bool> shuffle;      // changeShuffleMode
+    std::optional<std::string> loop;  // changeRepeatMode: "none", "track" or "playlist"
+    std::optional<double> volume;     // changeVolume: 0 to 1
 };
 
 using RemoteCommandHandler = std::function<RemoteCommandHandlerStatus(const RemoteCommandEvent&)>;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
+#include "App/Bridge/Base64.h"
 #include "Eventually.h"
 #include "Images.h"
 #include "LoopbackServer.h"
@@ -34,12 +36,14 @@ protected:
     }
 };
 
-// Play-pause asks for the opposite of what the widget shows, from every state.
+// Play-pause asks for the opposite of what the widget shows, from every state. Stop, shuffle,
+// loop and volume reach a page that said it has them (`page`).
 TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
     struct Press {
         const char* shown;
         const char* command;
         Json data;
+        Json page = Json::object();
     };
     const std::vector<Press> presses = {
         {"stopped", "pause", {{"event", "pauseMusic"}}},
@@ -51,9 +55,17 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
         {"paused", "play-pause", {{"event", "playMusic"}}},
         {"buffering", "play-pause", {{"event", "playMusic"}}},
         {"playing", "play-pause", {{"event", "pauseMusic"}}},
+        {"playing", "stop", {{"event", "stopMusic"}}, {{"canStop", true}}},
+        {"playing",
+         "shuffle off",
+         {{"shuffle", false}, {"event", "setShuffle"}},
+         {{"shuffle", true}}},
+        {"playing", "loop Track", {{"loop", "track"}, {"event", "setLoop"}}, {{"loop", "none"}}},
+        {"playing", "volume 0.3", {{"volume", 0.3}, {"event", "setVolume"}}, {{"volume", 1}}},
     };
-    for (const auto& [shown, command, data] : presses) {
-        report({{"state", shown}, {"title", "Song"}});
+    for (auto [shown, command, data, page] : presses) {
+        page.update({{"state", shown}, {"title", "Song"}});
+        report(page);
         bus.playerctl(command);
         EXPECT_EQ(nextEvent()["data"], data) << shown << " " << command;
     }
@@ -72,6 +84,7 @@ TEST_F(MediaControlsTest, SeeksFollowTheTrackShown) {
         int duration;
         std::string call;
         Json heard;
+        Json page = Json::object();  // what the page says it handles
     };
     const std::vector<Case> cases = {
         {60000, "position 30", 30.0},
@@ -86,10 +99,17 @@ TEST_F(MediaControlsTest, SeeksFollowTheTrackShown) {
         {60000, setPosition + "999 int64:5000000", nullptr},
         {0, "position 300", 300.0},
         {0, seek + "9223372036854775807", static_cast<double>(INT64_MAX) / 1e6},
+        {60000, "position 5+", {{"offset", 5.0}, {"event", "seekBy"}}, {{"canSeekBy", true}}},
+        {60000, "position 0.5-", {{"offset", -0.5}, {"event", "seekBy"}}, {{"canSeekBy", true}}},
+        {60000, "position 30", nullptr, {{"canSeek", false}}},
+        {60000, "position 1000+", nullptr, {{"canNext", false}}},
+        {60000, "next", nullptr, {{"canNext", false}}},
+        {60000, "previous", nullptr, {{"canPrevious", false}}},
     };
-    for (const auto& [duration, call, heard] : cases) {
-        report(
+    for (auto [duration, call, heard, page] : cases) {
+        page.update(
             {{"state", "paused"}, {"title", "Song"}, {"position", 10000}, {"duration", duration}});
+        report(page);
         auto output = call.starts_with("org.") ? bus.mpris(call) : bus.playerctl(call);
         EXPECT_EQ(output.find("Error"), std::string::npos) << output;
         bus.playerctl("play");  // ends what the call raised
@@ -126,6 +146,41 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
     auto kept = shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"];
     EXPECT_EQ(kept["title"], "A\uFFFFB\uFDD0");
     EXPECT_EQ(kept["albumTitle"], std::string("x\0y", 3));
+}
+
+// The widget offers what the page says it handles, and shuffle, loop and a settable volume only
+// once the page has reported them; a page that says nothing is shown as it always was.
+TEST_F(MediaControlsTest, TheWidgetOffersWhatThePageHandles) {
+    auto offered = [&] {
+        std::string all = bus.mpris(
+            "org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2.Player");
+        std::string can;
+        for (const char* name : {"CanGoNext", "CanGoPrevious", "CanSeek", "CanPlay", "CanPause"}) {
+            std::smatch value;
+            std::regex_search(all, value,
+                              std::regex(std::string(name) + R"("\s+variant\s+boolean (\w))"));
+            can += value[1].str();
+        }
+        return can + "|" + bus.playerctl("shuffle") + "|" + bus.playerctl("loop") + "|" +
+               bus.playerctl("volume") + "|" + bus.playerctl("volume 0.5");
+    };
+    const std::string none = "No player could handle this command";
+    const std::string readOnly =
+        "Could not execute command: GDBus.Error:org.freedesktop.DBus.Error.PropertyReadOnly: "
+        "Property 'Volume' is not writable.";
+    const std::vector<std::pair<Json, std::string>> cases = {
+        {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},
+        {{{"canNext", false}, {"canSeek", false}, {"canPause", false}},
+         "ftftf|" + none + "|" + none + "|1.000000|" + readOnly},
+        {{{"shuffle", true}, {"loop", "playlist"}, {"volume", 0.25}},
+         "ttttt|On|Playlist|0.250000|"},
+        {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},
+    };
+    for (auto [page, widget] : cases) {
+        page.update({{"state", "paused"}, {"title", "Song"}});
+        report(page);
+        EXPECT_EQ(offered(), widget) << page;
+    }
 }
 
 // Losing the bus ends the media controls, said once, and not the shell.
@@ -176,6 +231,13 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
     auto next = pictureAfter(first);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(first.parent_path()), {}), 1);
     EXPECT_TRUE(std::filesystem::is_regular_file(next));
+    // A picture carried in its address needs no server.
+    report({{"state", "playing"},
+            {"title", "Inline"},
+            {"thumbnail", "data:image/png;base64," + base64::encode(pngOf(4, 2))}});
+    pictureAfter(next);
+    EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
+              Json({{"width", 4}, {"height", 2}}));
 }
 
 }  // namespace

@@ -59,7 +59,10 @@ TEST_F(StdioHostTest, RemoteCommandsRaiseTheirEventBeforeTheHandlersStatus) {
         {R"({"id":3,"host":"remoteCommand","command":"changePlaybackPosition"})",
          {R"({"id":3,"ok":true,"data":{"status":200}})"}},
         {R"({"id":4,"host":"remoteCommand","command":"stop"})",
-         {R"({"id":4,"ok":false,"message":"Unknown remote command: stop"})"}},
+         {R"({"event":"stopMusic","plugin":"PlaybackStatusPlugin","data":{"event":"stopMusic"}})",
+          R"({"id":4,"ok":true,"data":{"status":0}})"}},
+        {R"({"id":5,"host":"remoteCommand","command":"eject"})",
+         {R"({"id":5,"ok":false,"message":"Unknown remote command: eject"})"}},
     };
     for (const auto& [request, answers] : cases) {
         shell.send(request);

@@ -10,6 +10,7 @@
 
 #include "Eventually.h"
 #include "FileContents.h"
+#include "Images.h"
 #include "PrivateDisplay.h"
 #include "PrivateSessionBus.h"
 #include "ShellProcess.h"
@@ -35,7 +36,8 @@ protected:
         GTEST_SKIP() << "GTK and WebKit are not built for the sanitizers; the bridge glue is "
                         "covered by RequestRouterTest and GlibMainQueueTest";
 #endif
-        fs::copy(fs::path(MUSICSHELL_SOURCE_DIR) / "tests/window-page", app);
+        fs::copy(fs::path(MUSICSHELL_SOURCE_DIR) / "tests/window-page", app,
+                 fs::copy_options::recursive);
         fs::copy_file(fs::path(MUSICSHELL_SOURCE_DIR) / "web/demo/tracks/morning.wav",
                       app / "tone.wav");
         // Links the window hands to the desktop land in a file instead of a browser.
@@ -125,6 +127,48 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
     EXPECT_EQ(bus.mpris("org.mpris.MediaPlayer2.Raise").find("Error"), std::string::npos);
     // While the window runs, no other process may use its container.
     EXPECT_EQ(ShellProcess({"serve", "--container", container.string()}).wait(), 1);
+    bus.mpris("org.mpris.MediaPlayer2.Quit");
+    EXPECT_EQ(shell->wait(), 0) << shell->standardError();
+}
+
+// A page written for browsers, never importing the client: its navigator.mediaSession is the
+// widget's, and the engine's own session, playing audio meanwhile, is not a second player.
+TEST_F(WindowTest, APageUsingOnlyTheWebsMediaSessionDrivesTheWidget) {
+    fs::path page = app / "session";
+    fs::copy_file(app / "tone.wav", page / "tone.wav");
+    for (int size : {512, 300, 32}) {
+        std::ofstream(page / ("cover-" + std::to_string(size) + ".png")) << pngOf(size, size);
+    }
+    shell = launch({"--app", page.string()});
+    // The picture shown, by its width: a file of the container, as the widget reads it.
+    auto artWidth = [&] {
+        std::string url = bus.playerctl("metadata mpris:artUrl");
+        std::string png = url.starts_with("file://") ? readWhole(url.substr(7)) : "";
+        return png.size() < 24 ? 0 : (std::uint8_t(png[18]) << 8) | std::uint8_t(png[19]);
+    };
+    const std::string shown = "metadata --format '{{title}}|{{artist}}|{{album}}|{{mpris:length}}'";
+    EXPECT_TRUE(eventually([&] { return bus.playerctl(shown) == "Tone|Page|Standard|60000000"; }))
+        << bus.playerctl(shown) << shell->standardError();
+    EXPECT_TRUE(eventually([&] { return artWidth() == 300; })) << artWidth();
+    const std::vector<std::pair<std::string, Json>> presses = {
+        {"next", {{"action", "nexttrack"}}},
+        {"previous", {{"action", "previoustrack"}}},
+        {"position 30", {{"action", "seekto"}, {"seekTime", 30}, {"fastSeek", false}}},
+        {"position 5+", {{"action", "seekforward"}, {"seekOffset", 5}}},
+        // No seekbackward handler: a seek to where that lands, from the position last reported.
+        {"position 5-", {{"action", "seekto"}, {"seekTime", 5}, {"fastSeek", false}}},
+        {"stop", {{"action", "stop"}}},
+        {"play-pause", {{"action", "play"}}},
+    };
+    for (const auto& [command, details] : presses) {
+        bus.playerctl(command);
+        EXPECT_TRUE(eventually([&] {
+            return Json::parse(bus.playerctl("metadata album"), nullptr, false) == details;
+        })) << command
+            << ": " << bus.playerctl("metadata album");
+    }
+    EXPECT_EQ(artWidth(), 64);
+    EXPECT_EQ(bus.run("playerctl -l"), "musicshell");
     bus.mpris("org.mpris.MediaPlayer2.Quit");
     EXPECT_EQ(shell->wait(), 0) << shell->standardError();
 }

@@ -1,5 +1,9 @@
 // Types of the musicshell bridge client (musicshell-bridge.js).
 //
+// Importing the client also backs the page's navigator.mediaSession (metadata with MediaMetadata,
+// playbackState, setPositionState, setActionHandler: the DOM's own types) by the shell's media
+// controls, as musicshell's window does for every page; it reports through updateStatus below.
+//
 // A call the shell rejects fails with an Error holding the shell's message. A call that fails for
 // want of a connection fails with a BridgeConnectionError.
 
@@ -29,8 +33,27 @@ export interface PlaybackStatus {
   title?: string;
   artist?: string;
   album?: string;
-  /** Address of the artwork image. */
+  /** Address of the artwork image: http(s) or a data: URL. */
   thumbnail?: string;
+  /**
+   * The keys below are optional: until a page sends one, the desktop's controls show what they
+   * always did. Shuffle, LoopStatus and Volume become writable once the page has sent them, and
+   * a change there comes back as "setShuffle", "setLoop" or "setVolume".
+   */
+  shuffle?: boolean;
+  loop?: "none" | "track" | "playlist";
+  /** 0 to 1. */
+  volume?: number;
+  /** false: the controls offer no next track (the last one plays), and so on. */
+  canNext?: boolean;
+  canPrevious?: boolean;
+  canSeek?: boolean;
+  canPlay?: boolean;
+  canPause?: boolean;
+  /** true: the controls' stop comes as "stopMusic" instead of "pauseMusic". */
+  canStop?: boolean;
+  /** true: a seek by an offset comes as "seekBy" instead of an "iosSeek" to where it lands. */
+  canSeekBy?: boolean;
 }
 
 export interface PlaybackStatusPlugin {
@@ -39,6 +62,13 @@ export interface PlaybackStatusPlugin {
   addListener(event: "changeTrack", listener: (data: { event: "changeTrack"; dir: 1 | -1 }) => void): PluginListenerHandle;
   /** `time` is in seconds. */
   addListener(event: "iosSeek", listener: (data: { event: "iosSeek"; time: number }) => void): PluginListenerHandle;
+  addListener(event: "stopMusic", listener: (data: { event: "stopMusic" }) => void): PluginListenerHandle;
+  /** `offset` is in seconds, negative backwards. */
+  addListener(event: "seekBy", listener: (data: { event: "seekBy"; offset: number }) => void): PluginListenerHandle;
+  addListener(event: "setShuffle", listener: (data: { event: "setShuffle"; shuffle: boolean }) => void): PluginListenerHandle;
+  addListener(event: "setLoop", listener: (data: { event: "setLoop"; loop: "none" | "track" | "playlist" }) => void): PluginListenerHandle;
+  /** `volume` is 0 to 1. */
+  addListener(event: "setVolume", listener: (data: { event: "setVolume"; volume: number }) => void): PluginListenerHandle;
 }
 
 export interface OfflineStoragePlugin {

@@ -11,6 +11,11 @@
 //
 // While the WebSocket connection is down the client reconnects by itself. A call made then waits
 // for the connection a while and is sent once it is back; a call is never sent after it was rejected.
+//
+// Importing the client also gives the page navigator.mediaSession on the shell's media controls
+// (musicshell-media-session.js), as musicshell's window gives it to every page.
+
+import "./musicshell-media-session.js";
 
 const RECONNECT_DELAY_MS = 500;
 const CONNECTION_WAIT_MS = 10000;
@@ -239,6 +244,11 @@ export function download(url, { fileName, onProgress, signal } = {}) {
 }
 
 export const Plugins = new Proxy({}, { get: (_, plugin) => pluginProxy(plugin) });
+
+globalThis.__musicshellMediaSession?.connect({
+  call: (method, options) => call("PlaybackStatusPlugin", method, options),
+  addListener: (event, listener) => addListener("PlaybackStatusPlugin", event, listener),
+});
 
 if (windowChannel) {
   Object.defineProperty(globalThis, "__musicshellReceive", { value: (text) => receive(JSON.parse(text)) });

@@ -105,6 +105,14 @@ std::optional<double> CAPPluginCall::getDouble(std::string_view key) const {
     return value->get<double>();
 }
 
+std::optional<bool> CAPPluginCall::getBool(std::string_view key) const {
+    const JSObject* value = member(state_->options, key);
+    if (value == nullptr || !value->is_boolean()) {
+        return std::nullopt;
+    }
+    return value->get<bool>();
+}
+
 std::optional<CAPPayload> CAPPluginCall::takePayload(std::string_view key) const {
     if (state_->payloadKey != key) {
         return std::nullopt;

@@ -68,6 +68,8 @@ public:
     std::optional<std::int64_t> getInt(std::string_view key) const;
     // Any number.
     std::optional<double> getDouble(std::string_view key) const;
+    // true or false only.
+    std::optional<bool> getBool(std::string_view key) const;
     // The bytes of the method's payload argument (see CAPPayload), moved out of the call; nothing
     // when the argument is missing or is not valid base64. Only for the method that runs the call.
     std::optional<CAPPayload> takePayload(std::string_view key) const;

@@ -59,6 +59,14 @@ platform::RemoteCommandHandler MediaManager::handlerFor(RemoteCommand command,
                         : RemoteCommandHandlerStatus::commandFailed;
         };
     }
+    if (command != RemoteCommand::play && command != RemoteCommand::pause &&
+        command != RemoteCommand::nextTrack && command != RemoteCommand::previousTrack &&
+        command != RemoteCommand::stop) {
+        return [manager](const platform::RemoteCommandEvent& event) {
+            auto self = manager.lock();
+            return self ? self->runValueCallback(event) : RemoteCommandHandlerStatus::commandFailed;
+        };
+    }
     return [manager, command](const platform::RemoteCommandEvent&) {
         if (auto self = manager.lock()) {
             self->runCallback(command);
@@ -84,7 +92,10 @@ RemoteCommandHandlerStatus MediaManager::runCallback(RemoteCommand command) {
             case RemoteCommand::previousTrack:
                 callback = callbacks_.onPrevious;
                 break;
-            case RemoteCommand::changePlaybackPosition:
+            case RemoteCommand::stop:
+                callback = callbacks_.onStop;
+                break;
+            default:
                 break;
         }
     }
@@ -111,6 +122,36 @@ RemoteCommandHandlerStatus MediaManager::changePlaybackPosition(
     return RemoteCommandHandlerStatus::success;
 }
 
+RemoteCommandHandlerStatus MediaManager::runValueCallback(
+    const platform::RemoteCommandEvent& event) {
+    // Bound to its value under the lock, run outside it; nothing to run without a callback.
+    auto bound = [](const auto& callback, const auto& value) -> std::function<void()> {
+        if (!callback) {
+            return [] {};
+        }
+        return [callback, value] { callback(value); };
+    };
+    std::function<void()> callback;
+    {
+        std::lock_guard lock(mutex_);
+        if (event.command == RemoteCommand::seekBy && event.offset) {
+            callback = bound(callbacks_.onSeekBy, *event.offset);
+        } else if (event.command == RemoteCommand::changeShuffleMode && event.shuffle) {
+            callback = bound(callbacks_.onShuffle, *event.shuffle);
+        } else if (event.command == RemoteCommand::changeRepeatMode && event.loop) {
+            callback = bound(callbacks_.onLoop, *event.loop);
+        } else if (event.command == RemoteCommand::changeVolume && event.volume) {
+            callback = bound(callbacks_.onVolume, *event.volume);
+        }
+    }
+    // As a seek without its position, a command without its value was not meant for this.
+    if (!callback) {
+        return RemoteCommandHandlerStatus::commandFailed;
+    }
+    callback();
+    return RemoteCommandHandlerStatus::success;
+}
+
 void MediaManager::updateNowPlayingInfo() {
     std::string artworkURL;
     {
@@ -124,6 +165,7 @@ void MediaManager::updateNowPlayingInfo() {
         info.playbackDuration = status_.duration;
         info.elapsedPlaybackTime = status_.position;
         info.playbackRate = status_.rate;
+        info.controls = status_.controls;
         services_.nowPlayingInfoCenter->setPlaybackState(status_.playbackState);
         services_.nowPlayingInfoCenter->setNowPlayingInfo(std::move(info));
         artworkURL = status_.artworkURL;

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "Platform/NowPlayingInfoCenter.h"
 #include "Platform/RemoteCommandCenter.h"
 #include "Platform/Services.h"
 
@@ -23,6 +24,11 @@ public:
         std::function<void()> onNext;
         std::function<void()> onPrevious;
         std::function<void(double)> onSeek;  // a position in seconds
+        std::function<void()> onStop = {};
+        std::function<void(double)> onSeekBy = {};  // an offset in seconds, negative backwards
+        std::function<void(bool)> onShuffle = {};
+        std::function<void(const std::string&)> onLoop = {};  // "none", "track" or "playlist"
+        std::function<void(double)> onVolume = {};            // 0 to 1
     };
 
     // What is published as now playing.
@@ -35,6 +41,7 @@ public:
         double duration = 0;     // seconds
         double position = 0;     // seconds
         float rate = 0;
+        platform::PlayerControls controls = {};
     };
 
     // The one instance, made on first use on the bridge's platform services, which every caller
@@ -48,7 +55,7 @@ public:
     // Sets the audio session up for playback and activates it; a failure prints one
     // "Audio session error: " line on standard output and skips what is left.
     void configureAudioSession();
-    // Enables the five media commands and makes this manager's handlers their only ones.
+    // Enables the media commands and makes this manager's handlers their only ones.
     void registerRemoteCommands();
     // Publishes the status and the playback state, then starts loading the artwork.
     void updateNowPlayingInfo();
@@ -70,6 +77,9 @@ private:
                                                      std::weak_ptr<MediaManager> manager);
     platform::RemoteCommandHandlerStatus runCallback(platform::RemoteCommand command);
     platform::RemoteCommandHandlerStatus changePlaybackPosition(
+        const platform::RemoteCommandEvent& event);
+    // The commands that carry a value for the player: refused without it.
+    platform::RemoteCommandHandlerStatus runValueCallback(
         const platform::RemoteCommandEvent& event);
     void loadArtwork(const std::string& url);
     void mergeArtwork(const std::string& url, platform::Image image);

@@ -58,6 +58,23 @@ void PlaybackStatusPlugin::load() {
                        [](const PlaybackStatusPlugin& plugin, double time) {
                            plugin.sendEvent("iosSeek", {{"time", time}});
                        }),
+        weakly(self, [](const PlaybackStatusPlugin& plugin) { plugin.sendEvent("stopMusic"); }),
+        weakly<double>(self,
+                       [](const PlaybackStatusPlugin& plugin, double offset) {
+                           plugin.sendEvent("seekBy", {{"offset", offset}});
+                       }),
+        weakly<bool>(self,
+                     [](const PlaybackStatusPlugin& plugin, bool shuffle) {
+                         plugin.sendEvent("setShuffle", {{"shuffle", shuffle}});
+                     }),
+        weakly<const std::string&>(self,
+                                   [](const PlaybackStatusPlugin& plugin, const std::string& loop) {
+                                       plugin.sendEvent("setLoop", {{"loop", loop}});
+                                   }),
+        weakly<double>(self,
+                       [](const PlaybackStatusPlugin& plugin, double volume) {
+                           plugin.sendEvent("setVolume", {{"volume", volume}});
+                       }),
     });
 }
 
@@ -70,6 +87,23 @@ void PlaybackStatusPlugin::updateStatus(const CAPPluginCall& call) {
     std::string artist(call.getString("artist").value_or(""));
     std::string album(call.getString("album").value_or(""));
     std::string thumbnail(call.getString("thumbnail").value_or(""));
+    // Beyond the eight keys above, each only when given: what the player can do and its modes.
+    platform::PlayerControls controls;
+    controls.shuffle = call.getBool("shuffle");
+    if (auto loop = call.getString("loop");
+        loop && (*loop == "none" || *loop == "track" || *loop == "playlist")) {
+        controls.loop = std::string(*loop);
+    }
+    if (auto volume = call.getDouble("volume"); volume && *volume >= 0 && *volume <= 1) {
+        controls.volume = volume;
+    }
+    controls.canNext = call.getBool("canNext");
+    controls.canPrevious = call.getBool("canPrevious");
+    controls.canSeek = call.getBool("canSeek");
+    controls.canPlay = call.getBool("canPlay");
+    controls.canPause = call.getBool("canPause");
+    controls.canStop = call.getBool("canStop");
+    controls.canSeekBy = call.getBool("canSeekBy");
 
     auto manager = MediaManager::shared(platform());
     MediaManager::Status status;
@@ -80,6 +114,7 @@ void PlaybackStatusPlugin::updateStatus(const CAPPluginCall& call) {
     status.artist = std::move(artist);
     status.album = std::move(album);
     status.artworkURL = std::move(thumbnail);
+    status.controls = std::move(controls);
     status.playbackState = playbackStateNamed(std::move(state));
     manager->setStatus(std::move(status));
     manager->updateNowPlayingInfo();

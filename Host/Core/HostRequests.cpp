@@ -83,6 +83,11 @@ CAPCallResult HostRequests::remoteCommand(const JSObject& members) {
         position->is_number()) {
         event.positionTime = position->get<double>();
     }
+    auto offset = members.find("offset");
+    if (*which == platform::RemoteCommand::seekBy && offset != members.end() &&
+        offset->is_number()) {
+        event.offset = offset->get<double>();
+    }
     auto status = services_.remoteCommandCenter->send(event);
     JSObject data = {{"status", nullptr}};
     if (status) {

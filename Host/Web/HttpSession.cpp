@@ -170,7 +170,8 @@ std::optional<std::pair<ServedFile, std::filesystem::path>> HttpSession::find(
     const auto& settings = *settings_;
     std::filesystem::path name;
     std::optional<ServedFile> file;
-    if (path == "/musicshell-bridge.js" || path == "/musicshell-bridge.d.ts") {
+    if (path == "/musicshell-bridge.js" || path == "/musicshell-bridge.d.ts" ||
+        path == "/musicshell-media-session.js") {
         name = settings.clientDirectory / path.substr(1);
         file = ServedFile::open(name);
     } else if (path.starts_with("/files/")) {

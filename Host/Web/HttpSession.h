@@ -21,8 +21,9 @@ namespace host {
 // What every connection of the web server needs to know.
 struct WebServerSettings {
     std::filesystem::path appDirectory;
-    std::filesystem::path clientDirectory;  // musicshell-bridge.js and its declarations
-    std::filesystem::path container;        // its stored and downloaded files are served too
+    std::filesystem::path
+        clientDirectory;              // the bridge client, its declarations, its media session
+    std::filesystem::path container;  // its stored and downloaded files are served too
     unsigned short port = 0;
     std::shared_ptr<LoginTokens> tokens;  // one for each address handed out
     std::string cookieName;               // this instance's own, so no other port's replaces it

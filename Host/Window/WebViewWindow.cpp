@@ -23,6 +23,19 @@ bool hasScheme(const std::string& uri, std::string_view scheme) {
            uri[scheme.size()] == ':';
 }
 
+// The page's media session is the shell's (the page script gives it): WebKit's own would show
+// on the desktop as a second player.
+void disableOwnMediaSession(WebKitSettings* settings) {
+    WebKitFeatureList* features = webkit_settings_get_all_features();
+    for (gsize at = 0; at < webkit_feature_list_get_length(features); ++at) {
+        WebKitFeature* feature = webkit_feature_list_get(features, at);
+        if (std::string_view(webkit_feature_get_identifier(feature)) == "MediaSession") {
+            webkit_settings_set_feature_enabled(settings, feature, FALSE);
+        }
+    }
+    webkit_feature_list_unref(features);
+}
+
 // Links that the desktop hands to the user's browser or mail program.
 bool opensOutside(const std::string& uri) {
     return hasScheme(uri, "http") || hasScheme(uri, "https") || hasScheme(uri, "mailto");
@@ -43,8 +56,18 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
     GObjectPtr<WebKitUserContentManager> content(webkit_user_content_manager_new());
     webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
                                                                            channelName, nullptr);
+    if (!options_.pageScript.empty()) {
+        // A boxed type, not a GObject: it has an unref of its own.
+        std::unique_ptr<WebKitUserScript, decltype(&webkit_user_script_unref)> script(
+            webkit_user_script_new(options_.pageScript.c_str(),
+                                   WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr),
+            &webkit_user_script_unref);
+        webkit_user_content_manager_add_script(content.get(), script.get());
+    }
     GObjectPtr<WebKitSettings> settings(webkit_settings_new());
     webkit_settings_set_enable_developer_extras(settings.get(), options_.inspector);
+    disableOwnMediaSession(settings.get());
     // A music player starts playing when its user asks, from the media keys too.
     GObjectPtr<WebKitWebsitePolicies> policies(
         webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));

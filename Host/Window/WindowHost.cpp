@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 #include <gtk/gtk.h>
@@ -61,6 +62,17 @@ void sizeWindow(const AppManifest& manifest, WebViewWindow::Options& options) {
         options.width = std::max(width, options.minWidth);
         options.height = std::max(height, options.minHeight);
     }
+}
+
+// navigator.mediaSession for every page the window shows, from the bridge client's folder.
+std::string readPageScript(const std::filesystem::path& clientDirectory) {
+    std::ifstream file(clientDirectory / "musicshell-media-session.js", std::ios::binary);
+    std::string script((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (script.empty()) {
+        platform::log("no media session for the page: " +
+                      (clientDirectory / "musicshell-media-session.js").string() + " is missing");
+    }
+    return script;
 }
 
 }  // namespace
@@ -157,6 +169,7 @@ int WindowHost::start() {
     auto& application = host_->application();
     WebViewWindow::Options options{web->origin() + "/", configuration_.maxRequestBytes,
                                    configuration_.inspector, configuration_.applicationName()};
+    options.pageScript = readPageScript(configuration_.clientDirectory);
     if (configuration_.manifest) {
         options.icon = configuration_.manifest->icon;
         sizeWindow(*configuration_.manifest, options);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Platform/Desktop/CurlTransfer.h"
+#include "Platform/Desktop/DataURL.h"
 #include "Platform/Desktop/FolderEntries.h"
 #include "Platform/Desktop/URLSyntax.h"
 #include "Platform/Log.h"
@@ -63,6 +64,15 @@ bool CurlURLSession::isValidURL(std::string_view text) const {
 
 void CurlURLSession::dataTask(std::string url,
                               std::function<void(platform::DataTaskResult)> completion) {
+    if (auto bytes = dataURLBytes(url)) {
+        // A page's own picture, carried whole in its address: nothing to transfer.
+        if (bytes->size() > maxDataBytes) {
+            completion({std::nullopt, 0, platform::Error{"The data URL is too large"}});
+        } else {
+            completion({std::move(bytes), 200, std::nullopt});
+        }
+        return;
+    }
     auto transfer = std::make_unique<CurlTransfer>();
     transfer->url = std::move(url);
     transfer->maxDataBytes = maxDataBytes;

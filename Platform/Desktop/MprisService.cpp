@@ -5,9 +5,6 @@
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
-#include <algorithm>
-#include <cmath>
-#include <limits>
 
 #include "Platform/Desktop/BusText.h"
 #include "Platform/Log.h"
@@ -16,43 +13,6 @@
 namespace {
 constexpr const char* objectPath = "/org/mpris/MediaPlayer2";
 constexpr const char* rootInterface = "org.mpris.MediaPlayer2";
-constexpr const char* playerInterface = "org.mpris.MediaPlayer2.Player";
-// A publication whose position differs from playing on by more than this was a jump.
-constexpr double seekTolerance = 1.0;
-
-std::string statusName(platform::PlaybackState state) {
-    switch (state) {
-        case platform::PlaybackState::playing:
-            return "Playing";
-        case platform::PlaybackState::paused:
-            return "Paused";
-        default:
-            return "Stopped";
-    }
-}
-
-// Saturates: a page may report any number of milliseconds, and a widget any offset.
-std::int64_t microseconds(double seconds) {
-    constexpr double limit = 9.2e18;
-    double value = seconds * 1e6;
-    return std::isnan(value)
-               ? 0
-               : static_cast<std::int64_t>(std::llround(std::clamp(value, -limit, limit)));
-}
-
-std::int64_t saturatingSum(std::int64_t a, std::int64_t b) {
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                     : std::numeric_limits<std::int64_t>::min();
-    }
-    return sum;
-}
-
-bool sameTrack(const platform::NowPlayingInfo& a, const platform::NowPlayingInfo& b) {
-    return a.title == b.title && a.artist == b.artist && a.albumTitle == b.albumTitle;
-}
-
 std::string_view imageExtension(const std::string& bytes) {
     if (bytes.starts_with("\x89PNG")) {
         return ".png";
@@ -78,7 +38,8 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
       artworkFolder_(std::move(artworkFolder)),
       windowControls_(std::move(windowControls)),
       identity_(std::move(identity)),
-      connection_(sdbus::createSessionBusConnection()) {
+      connection_(sdbus::createSessionBusConnection()),
+      player_(commands_) {
     busName_ = std::string(rootInterface) + "." + identity_.desktopEntry;
     try {
         connection_->requestName(busName_);
@@ -93,7 +54,6 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
         throw std::runtime_error("cannot make a wake-up pipe");
     }
     wake_ = std::move(*wake);
-    published_.at = Clock::now();
     // Nothing is shown yet: pictures of an earlier run are not needed.
     removeArtworkBut({});
     thread_ = std::thread([this] { run(); });
@@ -101,8 +61,9 @@ MprisService::MprisService(std::shared_ptr<DesktopRemoteCommandCenter> commands,
         auto at = Clock::now();
         post([this, at] { refresh(at); });
     });
-    commands_->setObserver(
-        [this] { post([this] { object_->emitPropertiesChangedSignal(playerInterface); }); });
+    commands_->setObserver([this] {
+        post([this] { object_->emitPropertiesChangedSignal(MprisPlayer::interfaceName); });
+    });
 }
 
 MprisService::~MprisService() {
@@ -151,105 +112,7 @@ void MprisService::registerInterfaces() {
         return std::vector<std::string>{};
     });
 
-    using platform::RemoteCommand;
-    object.registerMethod("Play").onInterface(playerInterface).implementedAs([this] {
-        send(RemoteCommand::play);
-    });
-    object.registerMethod("Pause").onInterface(playerInterface).implementedAs([this] {
-        send(RemoteCommand::pause);
-    });
-    object.registerMethod("Stop").onInterface(playerInterface).implementedAs([this] {
-        send(RemoteCommand::pause);
-    });
-    object.registerMethod("PlayPause").onInterface(playerInterface).implementedAs([this] {
-        send(published_.state == platform::PlaybackState::playing ? RemoteCommand::pause
-                                                                  : RemoteCommand::play);
-    });
-    object.registerMethod("Next").onInterface(playerInterface).implementedAs([this] {
-        send(RemoteCommand::nextTrack);
-    });
-    object.registerMethod("Previous").onInterface(playerInterface).implementedAs([this] {
-        send(RemoteCommand::previousTrack);
-    });
-    object.registerMethod("Seek")
-        .onInterface(playerInterface)
-        .implementedAs([this](std::int64_t offset) {
-            auto target = saturatingSum(positionMicroseconds(Clock::now()), offset);
-            if (beyondEnd(target)) {
-                // Seeking past the end is going next, as MPRIS asks; nothing when there is none.
-                if (can(RemoteCommand::nextTrack)) {
-                    send(RemoteCommand::nextTrack);
-                }
-                return;
-            }
-            send(RemoteCommand::changePlaybackPosition,
-                 static_cast<double>(std::max<std::int64_t>(0, target)) / 1e6);
-        });
-    object.registerMethod("SetPosition")
-        .onInterface(playerInterface)
-        .implementedAs([this](const sdbus::ObjectPath& track, std::int64_t position) {
-            // A position meant for another track, or outside this one, is ignored, as MPRIS asks.
-            if (track == trackId() && position >= 0 && !beyondEnd(position)) {
-                send(RemoteCommand::changePlaybackPosition, static_cast<double>(position) / 1e6);
-            }
-        });
-    object.registerMethod("OpenUri")
-        .onInterface(playerInterface)
-        .implementedAs([](const std::string&) {
-            throw sdbus::Error("org.mpris.MediaPlayer2.musicshell.Error.NotSupported",
-                               "The web application chooses what plays");
-        });
-    object.registerSignal("Seeked").onInterface(playerInterface).withParameters<std::int64_t>();
-
-    object.registerProperty("PlaybackStatus").onInterface(playerInterface).withGetter([this] {
-        return statusName(published_.state);
-    });
-    object.registerProperty("Rate").onInterface(playerInterface).withGetter([this] {
-        return published_.info ? static_cast<double>(published_.info->playbackRate) : 1.0;
-    });
-    object.registerProperty("MinimumRate").onInterface(playerInterface).withGetter([] {
-        return 0.0;
-    });
-    object.registerProperty("MaximumRate").onInterface(playerInterface).withGetter([] {
-        return 16.0;
-    });
-    object.registerProperty("Volume").onInterface(playerInterface).withGetter([] { return 1.0; });
-    object.registerProperty("Position").onInterface(playerInterface).withGetter([this] {
-        return positionMicroseconds(Clock::now());
-    });
-    object.registerProperty("Metadata").onInterface(playerInterface).withGetter([this] {
-        std::map<std::string, sdbus::Variant> metadata;
-        metadata["mpris:trackid"] = sdbus::Variant(sdbus::ObjectPath(trackId()));
-        if (const auto& info = published_.info) {
-            metadata["xesam:title"] = sdbus::Variant(busText(info->title));
-            metadata["xesam:artist"] =
-                sdbus::Variant(std::vector<std::string>{busText(info->artist)});
-            metadata["xesam:album"] = sdbus::Variant(busText(info->albumTitle));
-            metadata["mpris:length"] = sdbus::Variant(microseconds(info->playbackDuration));
-        }
-        if (!published_.artURL.empty()) {
-            metadata["mpris:artUrl"] = sdbus::Variant(busText(published_.artURL));
-        }
-        return metadata;
-    });
-    object.registerProperty("CanGoNext").onInterface(playerInterface).withGetter([this] {
-        return can(RemoteCommand::nextTrack);
-    });
-    object.registerProperty("CanGoPrevious").onInterface(playerInterface).withGetter([this] {
-        return can(RemoteCommand::previousTrack);
-    });
-    object.registerProperty("CanPlay").onInterface(playerInterface).withGetter([this] {
-        return can(RemoteCommand::play);
-    });
-    object.registerProperty("CanPause").onInterface(playerInterface).withGetter([this] {
-        return can(RemoteCommand::pause);
-    });
-    object.registerProperty("CanSeek").onInterface(playerInterface).withGetter([this] {
-        return can(RemoteCommand::changePlaybackPosition);
-    });
-    object.registerProperty("CanControl").onInterface(playerInterface).withGetter([] {
-        return true;
-    });
+    player_.registerOn(object);
     object.finishRegistration();
 }
 
@@ -316,46 +179,14 @@ void MprisService::post(std::function<void()> work) {
 
 void MprisService::refresh(Clock::time_point changedAt) {
     auto info = nowPlaying_->nowPlayingInfo();
-    auto state = nowPlaying_->playbackState();
-    bool jumped = false;
-    if (info && published_.info && sameTrack(*info, *published_.info)) {
-        double expected = static_cast<double>(positionMicroseconds(changedAt)) / 1e6;
-        jumped = std::abs(info->elapsedPlaybackTime - expected) > seekTolerance;
-    } else if (info) {
-        ++published_.track;
+    std::string artURL = info && info->artwork ? artworkURL(*info->artwork) : std::string();
+    if (player_.take(std::move(info), nowPlaying_->playbackState(), changedAt, std::move(artURL))) {
+        // sd-bus fixes an object's properties when it is registered: others need a new object.
+        object_.reset();
+        object_ = sdbus::createObject(*connection_, objectPath);
+        registerInterfaces();
     }
-    published_.info = info;
-    published_.state = state;
-    published_.at = changedAt;
-    published_.artURL = info && info->artwork ? artworkURL(*info->artwork) : std::string();
-    object_->emitPropertiesChangedSignal(playerInterface);
-    if (jumped) {
-        object_->emitSignal("Seeked")
-            .onInterface(playerInterface)
-            .withArguments(positionMicroseconds(changedAt));
-    }
-}
-
-std::int64_t MprisService::positionMicroseconds(Clock::time_point at) const {
-    if (!published_.info) {
-        return 0;
-    }
-    double seconds = published_.info->elapsedPlaybackTime;
-    if (published_.state == platform::PlaybackState::playing) {
-        seconds += published_.info->playbackRate *
-                   std::chrono::duration<double>(at - published_.at).count();
-    }
-    return std::max<std::int64_t>(0, microseconds(seconds));
-}
-
-bool MprisService::beyondEnd(std::int64_t position) const {
-    // While the length is unknown (0) there is no end.
-    auto length = published_.info ? microseconds(published_.info->playbackDuration) : 0;
-    return length > 0 && position > length;
-}
-
-std::string MprisService::trackId() const {
-    return "/org/musicshell/track/" + std::to_string(published_.track);
+    player_.announce(*object_);
 }
 
 std::string MprisService::artworkURL(const platform::Image& image) {
@@ -386,13 +217,4 @@ void MprisService::removeArtworkBut(const std::string& kept) {
             static_cast<void>(files_->remove(artworkFolder_ / name));
         }
     }
-}
-
-void MprisService::send(platform::RemoteCommand command, std::optional<double> positionTime) {
-    commands_->send({command, positionTime});
-}
-
-bool MprisService::can(platform::RemoteCommand command) const {
-    auto state = commands_->commandState(command);
-    return state.enabled && state.handlers > 0;
 }

@@ -13,6 +13,7 @@
 
 #include "Platform/Desktop/DesktopNowPlayingInfoCenter.h"
 #include "Platform/Desktop/DesktopRemoteCommandCenter.h"
+#include "Platform/Desktop/MprisPlayer.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Posix/Pipe.h"
 
@@ -58,16 +59,7 @@ public:
     const std::string& busName() const { return busName_; }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    // What was last published, and when, to tell playing on from a jump.
-    struct Published {
-        std::optional<platform::NowPlayingInfo> info;
-        platform::PlaybackState state = platform::PlaybackState::unknown;
-        Clock::time_point at;
-        long track = 0;
-        std::string artURL;
-    };
+    using Clock = MprisPlayer::Clock;
 
     void registerInterfaces();
     // Serves until stopped or the bus is lost.
@@ -76,16 +68,10 @@ private:
     void serve();
     void post(std::function<void()> work);
     void refresh(Clock::time_point changedAt);
-    std::int64_t positionMicroseconds(Clock::time_point at) const;
-    // Whether `position` lies past the end of the track shown.
-    bool beyondEnd(std::int64_t position) const;
-    std::string trackId() const;
     // Writes the picture unless it is the one shown last; only the picture shown last is kept,
     // so the folder never holds more than one.
     std::string artworkURL(const platform::Image& image);
     void removeArtworkBut(const std::string& kept);
-    void send(platform::RemoteCommand command, std::optional<double> positionTime = {});
-    bool can(platform::RemoteCommand command) const;
 
     std::shared_ptr<DesktopRemoteCommandCenter> commands_;
     std::shared_ptr<DesktopNowPlayingInfoCenter> nowPlaying_;
@@ -96,7 +82,7 @@ private:
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> object_;
     std::string busName_;
-    Published published_;                // service thread only
+    MprisPlayer player_;                 // service thread only
     std::filesystem::path keptArtwork_;  // service thread only
 
     std::mutex mutex_;

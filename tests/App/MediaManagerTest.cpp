@@ -19,9 +19,15 @@ protected:
     FakeServices fakes;
     std::shared_ptr<MediaManager> manager = MediaManager::create(fakes.services());
 
+    // With a value, the event carries it as every value a command may take.
     std::optional<RemoteCommandHandlerStatus> send(RemoteCommand command,
-                                                   std::optional<double> position = {}) {
-        return fakes.commandCenter->send({command, position});
+                                                   std::optional<double> value = {}) {
+        platform::RemoteCommandEvent event(command, value);
+        if (value) {
+            std::tie(event.offset, event.shuffle, event.loop, event.volume) =
+                std::tuple(*value, true, "track", *value);
+        }
+        return fakes.commandCenter->send(event);
     }
 
     void publish(std::string artworkURL, std::string title = "Song") {
@@ -71,8 +77,10 @@ TEST_F(MediaManagerTest, HandlersRunTheirCallbacksAndReportStatus) {
     for (RemoteCommand command : platform::allRemoteCommands) {
         send(command, 42.5);
     }
-    EXPECT_EQ(send(RemoteCommand::changePlaybackPosition),
-              RemoteCommandHandlerStatus::commandFailed);
+    // As a seek without its position, a command without its value.
+    for (auto command : {RemoteCommand::changePlaybackPosition, RemoteCommand::changeVolume}) {
+        EXPECT_EQ(send(command), RemoteCommandHandlerStatus::commandFailed);
+    }
     EXPECT_THAT(heard, ElementsAre("play", "pause", "next", "previous", "seek 42.500000"));
 
     // The handlers outlive the manager and then do nothing.

@@ -36,8 +36,12 @@ protected:
         EXPECT_FALSE(bridge->answers().back().second.data);
     }
 
+    // Each command with every value a command may carry.
     void press(RemoteCommand command, std::optional<double> position = {}) {
-        fakes.commandCenter->send({command, position});
+        platform::RemoteCommandEvent event(command, position);
+        std::tie(event.offset, event.shuffle, event.loop, event.volume) =
+            std::tuple(-5.0, false, "playlist", 0.5);
+        fakes.commandCenter->send(event);
     }
 };
 
@@ -77,6 +81,18 @@ TEST_F(PlaybackStatusPluginTest, EveryCallOverwritesEveryField) {
                                    "https://art.example/1.png"));
     update(JSObject::object());
     EXPECT_EQ(fields(), std::tuple(PlaybackState::unknown, 1.0f, "", "", "", ""));
+
+    // The optional keys are taken only as what the controls can show; a report without one
+    // leaves its control as the system shows it without a player's word.
+    auto controls = [&] {
+        auto shown = MediaManager::shared(fakes.services())->status().controls;
+        return std::tuple(shown.shuffle, shown.loop, shown.volume, shown.canNext, shown.canStop);
+    };
+    update(JSObject::parse(
+        R"({"shuffle": true, "loop": "track", "volume": 0.25, "canNext": false, "canStop": 1})"));
+    EXPECT_EQ(controls(), std::tuple(true, "track", 0.25, false, std::nullopt));
+    update(JSObject::parse(R"({"shuffle": "yes", "loop": "Track", "volume": 1.5})"));
+    EXPECT_EQ(controls(), decltype(controls())());
 }
 
 // Only the latest loaded instance hears the controls, and a gone one sends nothing.
@@ -98,10 +114,14 @@ TEST_F(PlaybackStatusPluginTest, MediaControlsBecomeEventsOfTheLatestInstanceOnl
         data["event"] = name;
         return FakeBridge::Event{"PlaybackStatusPlugin", name, data};
     };
-    EXPECT_THAT(bridge->events(),
-                ElementsAre(event("playMusic", {}), event("pauseMusic", {}),
-                            event("changeTrack", {{"dir", 1}}), event("changeTrack", {{"dir", -1}}),
-                            event("iosSeek", {{"time", 42.5}})));
+    EXPECT_THAT(
+        bridge->events(),
+        ElementsAre(event("playMusic", {}), event("pauseMusic", {}),
+                    event("changeTrack", {{"dir", 1}}), event("changeTrack", {{"dir", -1}}),
+                    event("iosSeek", {{"time", 42.5}}), event("stopMusic", {}),
+                    event("seekBy", {{"offset", -5.0}}), event("setShuffle", {{"shuffle", false}}),
+                    event("setLoop", {{"loop", "playlist"}}),
+                    event("setVolume", {{"volume", 0.5}})));
 }
 
 }  // namespace

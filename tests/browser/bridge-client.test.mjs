@@ -10,6 +10,7 @@ import { WebSocketServer } from "ws";
 import { eventually, launchChromium } from "./shell.mjs";
 
 const client = readFileSync(new URL("../../web/musicshell-bridge.js", import.meta.url));
+const mediaSession = readFileSync(new URL("../../web/musicshell-media-session.js", import.meta.url));
 const START = new Date("2030-01-01T00:00:00Z").getTime();
 
 // The shell's side: its connections, each call received as [connection index, method], and
@@ -20,9 +21,9 @@ let server, origin, browser;
 before(async () => {
   const sockets = new WebSocketServer({ noServer: true });
   server = http.createServer((request, response) => {
-    const script = request.url === "/musicshell-bridge.js";
+    const script = { "/musicshell-bridge.js": client, "/musicshell-media-session.js": mediaSession }[request.url];
     response.writeHead(200, { "Content-Type": script ? "text/javascript" : "text/html" });
-    response.end(script ? client : "<!doctype html><title>bridge client</title>");
+    response.end(script ?? "<!doctype html><title>bridge client</title>");
   });
   server.on("upgrade", (request, socket, head) => {
     if (shell.refusing) {

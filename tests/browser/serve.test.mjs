@@ -4,7 +4,7 @@ import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import http from "node:http";
 import { execFileSync } from "node:child_process";
-import { mkdtempSync, rmSync, readFileSync, writeFileSync, mkdirSync, symlinkSync, statSync, existsSync,
+import { cpSync, mkdtempSync, rmSync, readFileSync, writeFileSync, mkdirSync, symlinkSync, statSync, existsSync,
   openSync, writeSync, closeSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -172,6 +172,34 @@ test("the media widget drives every page, shows what the page reports, and stopp
     await page.context().close();
   }
   await bus.showsStatus("Stopped");
+});
+
+test("a page written for browsers reaches the shell through navigator.mediaSession once it imports the client", async () => {
+  const app = mkdtempSync(join(tmpdir(), "musicshell-session-"));
+  cpSync(new URL("../window-page/session", import.meta.url), app, { recursive: true });
+  await withShell(["--app", app], { DBUS_SESSION_BUS_ADDRESS: "unix:path=/nonexistent" }, async (own) => {
+    let asked = 0;
+    const now = async () => (await own.hostRequest({ id: `now ${++asked}`, host: "nowPlaying" })).data.info;
+    const page = await openPage(browser, own, await logIn(own));
+    await page.goto(`${own.origin}/?client`);
+    const { title, artist, albumTitle, playbackDuration } = await eventually(
+      async () => ((await now())?.title === "Tone") && now(), "the page's metadata");
+    assert.deepEqual([title, artist, albumTitle, playbackDuration], ["Tone", "Page", "Standard", 60]);
+    // The handlers' W3C details, which the page shows as its album.
+    for (const [request, details] of [
+      [{ command: "nextTrack" }, { action: "nexttrack" }],
+      [{ command: "changePlaybackPosition", positionTime: 30 }, { action: "seekto", seekTime: 30, fastSeek: false }],
+      [{ command: "seekBy", offset: 5 }, { action: "seekforward", seekOffset: 5 }],
+      [{ command: "seekBy", offset: -5 }, { action: "seekto", seekTime: 5, fastSeek: false }],
+      [{ command: "stop" }, { action: "stop" }],
+      [{ command: "play" }, { action: "play" }],
+    ]) {
+      await own.hostRequest({ id: `press ${++asked}`, host: "remoteCommand", ...request });
+      await eventually(async () => (await now()).albumTitle === JSON.stringify(details), JSON.stringify(details));
+    }
+    await page.context().close();
+  });
+  rmSync(app, { recursive: true, force: true });
 });
 
 test("an oversized message closes the connection, its call is rejected, and the page goes on", () => onDemo(async (page) => {
