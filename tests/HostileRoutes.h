@@ -7,21 +7,13 @@
 #include <thread>
 
 // Servers that would hold a client for good: "/endless" sends a body that never ends, without a
-// length; "/announced" promises ten million bytes; "/trickle" sends two bytes every 200 ms (the
-// server's own pace, not a wait for anything).
+// length; "/trickle" sends two bytes every 200 ms (the server's own pace, not a wait for anything).
 inline void addHostileRoutes(httplib::Server& routes) {
     static const std::string chunk(1 << 16, 'x');
     routes.Get("/endless", [](const httplib::Request&, httplib::Response& response) {
         response.set_chunked_content_provider(
             "application/octet-stream",
             [](size_t, httplib::DataSink& sink) { return sink.write(chunk.data(), chunk.size()); });
-    });
-    routes.Get("/announced", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(10'000'000, "application/octet-stream",
-                                      [](size_t, size_t length, httplib::DataSink& sink) {
-                                          return sink.write(chunk.data(),
-                                                            std::min(length, chunk.size()));
-                                      });
     });
     routes.Get("/trickle", [](const httplib::Request&, httplib::Response& response) {
         response.set_chunked_content_provider(

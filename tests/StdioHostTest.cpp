@@ -28,10 +28,7 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
                               "options":100,"active":true}})"));
     EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
               Json::parse(R"({"playbackState":0,"info":null})"));
-    // A view load registers the commands again; each keeps exactly one handler (every command is
-    // checked by MainViewControllerTest).
-    EXPECT_EQ(shell.call({{"id", 4}, {"host", "reloadView"}}),
-              Json::parse(R"({"id":4,"ok":true})"));
+    // Registered at each view load, a command keeps one handler (MainViewControllerTest has all).
     EXPECT_EQ(shell.call({{"id", 5}, {"host", "commandCenter"}})["data"]["play"],
               Json::parse(R"({"enabled":true,"handlers":1})"));
     for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
@@ -168,20 +165,15 @@ TEST(StdioHostDeepTrees, AreRemovedAndTheCallsAnswered) {
     EXPECT_TRUE(std::filesystem::is_empty(container / "Library/Application Support/offline"));
 }
 
-TEST(StdioHostExit, EndOfInputQuitAndSignalsExitZeroAndClosedStreamsStayClosed) {
+TEST(StdioHostExit, SignalsExitZeroAndClosedStreamsStayClosed) {
     TemporaryDirectory directory;
-    const std::vector<std::pair<std::string, std::function<void(ShellProcess&)>>> endings = {
-        {"end of input", [](ShellProcess& shell) { shell.closeInput(); }},
-        {"quit", [](ShellProcess& shell) { shell.send(R"({"host":"quit"})"); }},
-        {"SIGINT", [](ShellProcess& shell) { shell.signal(SIGINT); }},
-        {"SIGTERM", [](ShellProcess& shell) { shell.signal(SIGTERM); }},
-    };
-    for (const auto& [name, end] : endings) {
+    // Quitting and the end of input are DownloadOverStdioTest's, with a download in flight.
+    for (int number : {SIGINT, SIGTERM}) {
         ShellProcess shell{{"stdio", "--container", (directory / "c").string()}};
         shell.call({{"id", 1}, {"host", "audioSession"}});
-        end(shell);
-        EXPECT_EQ(shell.wait(), 0) << name;
-        EXPECT_FALSE(shell.next()) << name;
+        shell.signal(number);
+        EXPECT_EQ(shell.wait(), 0) << number;
+        EXPECT_FALSE(shell.next()) << number;
     }
     // A standard stream the shell was started without is never its lock file: requests are not
     // read from it, nor answers or the log written into it.

@@ -15,16 +15,7 @@ class FakeFileSystem : public platform::FileSystem {
 public:
     // `readOnward`: reading an opened file after its first piece, as a failing disk would;
     // `append`: adding to a staged file after its first piece.
-    enum class Operation {
-        remove,
-        list,
-        readOnward,
-        writeAtomically,
-        replace,
-        figures,
-        stage,
-        append
-    };
+    enum class Operation { remove, list, readOnward, writeAtomically, figures, stage, append };
     using Path = std::filesystem::path;
     using Type = platform::EntryType;
     using Error = platform::Error;
