@@ -145,6 +145,7 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
     settings_->tokens = std::make_shared<LoginTokens>();
     settings_->sessionSecret = web_access::randomToken();
     settings_->maxMessageBytes = options.maxMessageBytes;
+    settings_->staging = options.staging;
     settings_->headerTimeout = options.headerTimeout;
     presence_ = std::make_shared<PagePresence>(context_->get_executor(), bridge, pageGrace);
     settings_->presence = presence_;

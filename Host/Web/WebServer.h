@@ -29,6 +29,8 @@ public:
         std::size_t maxConnections = 512;
         // How long a connection may take to send a request's headers.
         std::chrono::steady_clock::duration headerTimeout = std::chrono::seconds(10);
+        // Where a page's posted bytes are staged; without it, no POST is taken.
+        platform::FileSystem* staging = nullptr;
     };
 
     // Binds at once; throws std::system_error when the port cannot be had.
