@@ -128,7 +128,10 @@ async function callThroughPost(plugin, method, options) {
   const text = JSON.stringify({ id: nextId++, plugin, method, options: rest });
   let response;
   try {
-    response = await fetch(`/bridge?call=${encodeURIComponent(text)}`, { method: "POST", body: data, cache: "no-store" });
+    // As a Blob, Chromium streams the bytes to its network process rather than copying them whole
+    // into the request first: measured faster, though the Blob is one more copy.
+    const body = data instanceof Blob ? data : new Blob([data]);
+    response = await fetch(`/bridge?call=${encodeURIComponent(text)}`, { method: "POST", body, cache: "no-store" });
   } catch {
     throw connectionError("outcomeUnknown",
       "the connection to the shell was lost after the call was sent; it may or may not have been carried out");
