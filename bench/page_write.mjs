@@ -1,91 +1,79 @@
 // 64 MiB between a headless Chromium page and the store, each way beside the standard tool doing
-// the same on the same disk in the same run: writeFile as base64 text (made before the call) and as
-// bytes posted to the page's server, against `dd bs=4M conv=fsync` copying the stored file;
-// readFileBytes against `curl -o /dev/null` of the same address with the same login. Prints
-// milliseconds as {"base64", "post", "dd", "curlPost", "readBytes", "curl"}, all but the first the
-// median of `runs` (default 3); "curlPost" is curl posting the same bytes the page posts. A page's
-// figure runs from the call to its answer, a tool's includes its start.
+// the same on the same disk in the same run. The page (bench/page-transfer) times writeFile as
+// base64 text and as posted bytes, and readFileBytes; here, `dd bs=4M conv=fsync` copies the stored
+// file, curl posts it to the store the page's way, and `curl -o /dev/null` fetches its address with
+// the page's login. Prints milliseconds as {"base64", "post", "dd", "curlPost", "readBytes",
+// "curl"}, all but the first the median of `runs` (default 3); a page's figure runs from the call to
+// its answer, a tool's includes its start. The browser is driven by no debugging protocol on the
+// page: one that watches its requests copies every posted body, and would be measured instead.
 import { spawn, execFileSync } from "node:child_process";
 import { createInterface } from "node:readline";
-import { mkdtempSync, rmSync, readFileSync } from "node:fs";
+import { mkdtempSync, rmSync, readFileSync, existsSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { createRequire } from "node:module";
 import { createHash } from "node:crypto";
 
 const require = createRequire(new URL("../tests/browser/package.json", import.meta.url));
-const { chromium } = require("playwright-core");
+const { WebSocket } = require("ws");
 const [binary, runs = "3"] = process.argv.slice(2);
-const container = mkdtempSync(join(tmpdir(), "musicshell-page-write-"));
-const stored = join(container, "Library/Application Support/offline/bytes.bin");
-const shell = spawn(binary, ["serve", "--container", container], { stdio: ["pipe", "pipe", "ignore"] });
+const work = mkdtempSync(join(tmpdir(), "musicshell-page-write-"));
+const container = join(work, "container");
+const store = join(container, "Library/Application Support/offline");
+const shell = spawn(binary, ["serve", "--container", container, "--app", new URL("page-transfer", import.meta.url).pathname],
+  { stdio: ["pipe", "pipe", "ignore"] });
 const address = await new Promise((resolve) => createInterface({ input: shell.stdout }).once("line", resolve));
-const browser = await chromium.launch({
-  executablePath: "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking"],
-});
+const origin = new URL(address).origin;
+const browser = spawn("/usr/bin/chromium", ["--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+  "--disable-background-networking", "--remote-debugging-port=0", `--user-data-dir=${join(work, "profile")}`,
+  `${address}#runs=${runs}`], { stdio: ["ignore", "ignore", "pipe"] });
 const median = (values) => values.sort((a, b) => a - b)[values.length >> 1];
-// Nothing an earlier step left dirty is written out inside the next one.
-const sync = () => execFileSync("sync");
+const until = async (condition, what) => {
+  for (const deadline = Date.now() + 600000; !condition();) {
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+};
 const timedTool = (command, ...args) => {
-  sync();
+  execFileSync("sync");  // nothing an earlier step left dirty is written out inside this one
   const started = performance.now();
   execFileSync(command, args, { stdio: "ignore" });
   return performance.now() - started;
 };
 
 try {
-  const context = await browser.newContext();
-  const page = await context.newPage();
-  await page.goto(address);
-  await page.evaluate(async () => {
-    window.bridge = await import("/musicshell-bridge.js");
-    const bytes = new Uint8Array(64 << 20);
-    for (let at = 0; at < bytes.length; at += 65536) {
-      crypto.getRandomValues(bytes.subarray(at, at + 65536));
-    }
-    let binaryText = "";
-    for (let at = 0; at < bytes.length; at += 32768) {
-      binaryText += String.fromCharCode.apply(null, bytes.subarray(at, at + 32768));
-    }
-    window.bytes = bytes;
-    window.text = btoa(binaryText);
-    await window.bridge.Plugins.OfflineStoragePlugin.fileExists({ filename: "x" });
-  });
-  const timedPage = (body) => {
-    sync();
-    return page.evaluate(async (source) => {
-      const started = performance.now();
-      await (0, eval)(source)();
-      return performance.now() - started;
-    }, body);
-  };
-  const times = { base64: await timedPage(`() => bridge.Plugins.OfflineStoragePlugin.writeFile({ filename: "text.bin", data: text })`) };
-  const [{ name, value }] = (await context.cookies()).filter((cookie) => cookie.name.startsWith("musicshell-"));
-  const url = `${new URL(address).origin}/files/offline/bytes.bin`;
-  const call = encodeURIComponent(JSON.stringify({ id: 1, plugin: "OfflineStoragePlugin", method: "writeFile",
-    options: { filename: "curl.bin" } }));
-  const samples = { post: [], dd: [], curlPost: [], readBytes: [], curl: [] };
-  for (let run = 0; run < Number(runs); ++run) {
-    samples.post.push(await timedPage(`() => bridge.Plugins.OfflineStoragePlugin.writeFile({ filename: "bytes.bin", data: bytes })`));
-    samples.dd.push(timedTool("dd", `if=${stored}`, `of=${join(container, "dd.bin")}`, "bs=4M", "conv=fsync"));
-    // The same road with curl as the client: the shell's share of the page's figure.
-    samples.curlPost.push(timedTool("curl", "-s", "-o", "/dev/null", "-H", "Expect:", "-b", `${name}=${value}`,
-      "-H", `Origin: ${new URL(address).origin}`, "--data-binary", `@${stored}`, `${new URL(address).origin}/bridge?call=${call}`));
-    samples.readBytes.push(await timedPage(`async () => { if ((await bridge.readFileBytes("bytes.bin")).byteLength !== 64 << 20) throw new Error("short"); }`));
-    samples.curl.push(timedTool("curl", "-s", "-o", "/dev/null", "-b", `${name}=${value}`, url));
-  }
-  const sent = await page.evaluate(async () =>
-    Array.from(new Uint8Array(await crypto.subtle.digest("SHA-256", bytes)), (b) => b.toString(16).padStart(2, "0")).join(""));
-  if (sent !== createHash("sha256").update(readFileSync(stored)).digest("hex")) {
+  const devtools = await new Promise((resolve) => createInterface({ input: browser.stderr }).on("line", (line) => {
+    const found = line.match(/DevTools listening on (ws:\S+)/);
+    if (found) resolve(found[1]);
+  }));
+  await until(() => existsSync(join(store, "transfer.json")), "the page's figures");
+  const page = JSON.parse(readFileSync(join(store, "transfer.json"), "utf8"));
+  if (page.sha256 !== createHash("sha256").update(readFileSync(join(store, "bytes.bin"))).digest("hex")) {
     throw new Error("the stored file is not the bytes the page sent");
   }
-  for (const [key, values] of Object.entries(samples)) {
-    times[key] = median(values);
+  // The login the page got, asked of the browser, not of the page.
+  const socket = new WebSocket(devtools);
+  await new Promise((resolve) => socket.once("open", resolve));
+  socket.send(JSON.stringify({ id: 1, method: "Storage.getCookies" }));
+  const { result } = await new Promise((resolve) => socket.once("message", (data) => resolve(JSON.parse(data))));
+  socket.close();
+  const { name, value } = result.cookies.find((cookie) => cookie.name.startsWith("musicshell-"));
+  const call = encodeURIComponent(JSON.stringify({ id: 1, plugin: "OfflineStoragePlugin", method: "writeFile",
+    options: { filename: "curl.bin" } }));
+  const stored = join(store, "bytes.bin");
+  const tools = { dd: [], curlPost: [], curl: [] };
+  for (let run = 0; run < Number(runs); ++run) {
+    tools.dd.push(timedTool("dd", `if=${stored}`, `of=${join(work, "dd.bin")}`, "bs=4M", "conv=fsync"));
+    // The page's own road with curl as the client: the shell's share of the page's figure.
+    tools.curlPost.push(timedTool("curl", "-s", "-o", "/dev/null", "-H", "Expect:", "-b", `${name}=${value}`,
+      "-H", `Origin: ${origin}`, "--data-binary", `@${stored}`, `${origin}/bridge?call=${call}`));
+    tools.curl.push(timedTool("curl", "-s", "-o", "/dev/null", "-b", `${name}=${value}`, `${origin}/files/offline/bytes.bin`));
   }
-  console.log(JSON.stringify(times));
+  console.log(JSON.stringify({ base64: page.base64, post: median(page.post), dd: median(tools.dd),
+    curlPost: median(tools.curlPost), readBytes: median(page.readBytes), curl: median(tools.curl) }));
 } finally {
-  await browser.close();
+  browser.kill("SIGTERM");
   shell.kill("SIGTERM");
-  rmSync(container, { recursive: true, force: true });
+  await new Promise((resolve) => browser.exitCode !== null ? resolve() : browser.once("exit", resolve));
+  rmSync(work, { recursive: true, force: true });
 }
