@@ -271,6 +271,25 @@ TEST_F(WebServerTest, LoginHandsOutAFreshAddressThatLogsInOnce) {
     EXPECT_EQ(nobody.wait(), 1);
 }
 
+// Only a POST of a call with its length declared is taken, and a length over the cap is refused
+// before a byte is read; other requests keep their small bodies.
+TEST_F(WebServerTest, PostsAreTakenOnlyWithACallAndALengthWithinTheCap) {
+    start();
+    page();  // logs in
+    std::string own = "Host: 127.0.0.1:" + std::to_string(port) + "\r\nCookie: " + cookie +
+                      "\r\nOrigin: http://127.0.0.1:" + std::to_string(port) + "\r\n";
+    for (auto [head, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"POST /bridge?call=%7B%7D HTTP/1.1\r\nTransfer-Encoding: chunked\r\n", "411"},
+             {"POST /bridge HTTP/1.1\r\nContent-Length: 1\r\n", "400"},
+             {"POST /bridge?call=%7B%7D HTTP/1.1\r\nContent-Length: 1000000000\r\n", "413"},
+             {"POST /elsewhere HTTP/1.1\r\nContent-Length: 0\r\n", "403"},
+             {"GET / HTTP/1.1\r\nContent-Length: 100000\r\n", "413"}}) {
+        Connection connection(port);
+        connection.send(head + own + "\r\n");
+        EXPECT_TRUE(connection.read().starts_with("HTTP/1.1 " + expected)) << head;
+    }
+}
+
 // A page's bytes reach the store exactly as sent, without base64 on the way: every byte value, a
 // line end and NUL among them. A 64 MiB answer comes back whole. A binary message with no line end
 // after its JSON is refused.

@@ -16,7 +16,12 @@ export interface BridgeConnectionError extends Error {
   code: "notSent" | "outcomeUnknown";
 }
 
-/** Bytes a call may carry as they are, in one binary message, instead of base64 text. */
+/**
+ * Bytes a call may carry as they are, instead of base64 text: the client posts them as the body of a
+ * request to the page's own server, which streams them to disk (in the window too). Calls made
+ * after such a call wait for its answer, so calls still reach the shell in order. A body over the
+ * server's cap (`--max-request-bytes`) rejects with "Request too large".
+ */
 export type BinaryData = ArrayBuffer | ArrayBufferView | Blob;
 
 export interface PluginListenerHandle {
@@ -73,11 +78,13 @@ export interface PlaybackStatusPlugin {
 
 export interface OfflineStoragePlugin {
   /**
-   * `data`: base64 text, or the bytes themselves, sent as they are. Text that is not strict
-   * base64 (padded with "=", no spaces or line breaks) counts as no data: the call is rejected
-   * with "filename and data required". `path` is the file's path on disk (see `fileURL`).
+   * `data`: base64 text, sent on the bridge, or the bytes themselves, posted as they are. Text
+   * that is not strict base64 (padded with "=", no spaces or line breaks) counts as no data: the
+   * call is rejected with "filename and data required". `path` is the file's path on disk (see
+   * `fileURL`).
    */
   writeFile(options: { filename: string; data: string | BinaryData }): Promise<{ path: string }>;
+  /** The file as base64 text; `readFileBytes` gives it as an ArrayBuffer. */
   readFile(options: { filename: string }): Promise<{ data: string }>;
   deleteFile(options: { filename: string }): Promise<{ success: boolean }>;
   fileExists(options: { filename: string }): Promise<{ exists: boolean }>;
@@ -147,6 +154,13 @@ export declare const Plugins: {
  * Throws an Error for any other path (a temporary file, a path outside the container).
  */
 export declare function fileURL(path: string): string;
+
+/**
+ * The stored file `filename` (as `writeFile` names it) as an ArrayBuffer, fetched by its address
+ * rather than as base64. Rejects as `readFile` does, with the same messages ("File not found",
+ * "Invalid filename", …).
+ */
+export declare function readFileBytes(filename: string): Promise<ArrayBuffer>;
 
 /**
  * Downloads `url` into Documents/Downloads and resolves with its path, as `downloadFile` does.

@@ -1,12 +1,14 @@
 // The web application's side of the musicshell bridge: plugin calls, answers and events as JSON
 // messages. In musicshell's own window they go through the web view's script-message channel;
-// in a browser, over the WebSocket at /bridge of the page's own server.
+// in a browser, over the WebSocket at /bridge of the page's own server. A call's bytes (an
+// ArrayBuffer, typed array or Blob as `data`) are posted to that server, in the window too.
 //
 //   import { Plugins } from "/musicshell-bridge.js";
 //   const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "a.mp3", data });
 //   const handle = Plugins.PlaybackStatusPlugin.addListener("pauseMusic", () => audio.pause());
 //   handle.remove();
 //   audio.src = fileURL(path); // play a stored or downloaded song by address, and seek in it
+//   const bytes = await readFileBytes("a.mp3"); // an ArrayBuffer, fetched by its address
 //   await download(url, { fileName: "song.mp3", onProgress: (p) => show(p.received, p.total), signal });
 //
 // While the WebSocket connection is down the client reconnects by itself. A call made then waits
@@ -93,32 +95,6 @@ function isBytes(value) {
   return value instanceof ArrayBuffer || ArrayBuffer.isView(value) || value instanceof Blob;
 }
 
-// A call whose data is bytes goes as one binary message, its JSON text, a line end, then the bytes
-// as they are: a song need not be turned into base64 and back.
-function encodeCall(id, plugin, method, options) {
-  const { data, ...rest } = options ?? {};
-  if (!isBytes(data)) {
-    return JSON.stringify({ id, plugin, method, options });
-  }
-  return new Blob([JSON.stringify({ id, plugin, method, options: rest }), "\n", data]);
-}
-
-// The window's channel carries text only, so bytes travel there as base64.
-async function base64Of(data) {
-  const bytes = data instanceof Blob ? new Uint8Array(await data.arrayBuffer())
-    : new Uint8Array(data.buffer ?? data, data.byteOffset ?? 0, data.byteLength);
-  const CHUNK = 0x8000;
-  let binary = "";
-  for (let at = 0; at < bytes.length; at += CHUNK) {
-    binary += String.fromCharCode(...bytes.subarray(at, at + CHUNK));
-  }
-  return btoa(binary);
-}
-
-async function windowMessage(id, plugin, method, options) {
-  return JSON.stringify({ id, plugin, method, options: { ...options, data: await base64Of(options.data) } });
-}
-
 function answerThroughWindow(reply) {
   return new Promise((resolve, reject) => {
     reply.then(
@@ -127,37 +103,15 @@ function answerThroughWindow(reply) {
   });
 }
 
-// While a call's bytes are being read, the calls made after it wait behind it, so that calls
-// reach the shell in the order they were made. Settles once the last of them has been posted.
-let windowBacklog = null;
-
 function callThroughWindow(plugin, method, options) {
   const id = nextId++;
-  if (!isBytes(options?.data) && !windowBacklog) {
-    return answerThroughWindow(windowChannel.postMessage(JSON.stringify({ id, plugin, method, options })));
-  }
-  const message = isBytes(options?.data) ? windowMessage(id, plugin, method, options)
-    : JSON.stringify({ id, plugin, method, options });
-  // The reply's promise travels wrapped, so that posting does not wait for the answer.
-  const posted = (windowBacklog ?? Promise.resolve()).then(() => message)
-    .then((text) => ({ reply: windowChannel.postMessage(text) }));
-  const backlog = posted.catch(() => {});
-  windowBacklog = backlog;
-  backlog.then(() => {
-    if (windowBacklog === backlog) {
-      windowBacklog = null;
-    }
-  });
-  return answerThroughWindow(posted.then(({ reply }) => reply));
+  return answerThroughWindow(windowChannel.postMessage(JSON.stringify({ id, plugin, method, options })));
 }
 
-function call(plugin, method, options = {}) {
-  if (windowChannel) {
-    return callThroughWindow(plugin, method, options);
-  }
+function callThroughSocket(plugin, method, options) {
   return new Promise((resolve, reject) => {
     const id = nextId++;
-    const entry = { resolve, reject, message: encodeCall(id, plugin, method, options), sent: false };
+    const entry = { resolve, reject, message: JSON.stringify({ id, plugin, method, options }), sent: false };
     pending.set(id, entry);
     if (socket.readyState === WebSocket.OPEN) {
       send(entry);
@@ -168,6 +122,57 @@ function call(plugin, method, options = {}) {
       reject(connectionError("notSent", "no connection to the shell; the call was not sent"));
     }, CONNECTION_WAIT_MS);
   });
+}
+
+// A call whose data is bytes posts them as they are, as the body of a request to the page's own
+// server, which streams them to disk: neither base64 nor one message holding a whole song. The
+// answer is the call's, as the bridge gives it; a refusal of the request itself rejects with the
+// server's text.
+async function callThroughPost(plugin, method, options) {
+  const { data, ...rest } = options;
+  const text = JSON.stringify({ id: nextId++, plugin, method, options: rest });
+  let response;
+  try {
+    // As a Blob, Chromium streams the bytes to its network process rather than copying them whole
+    // into the request first: measured faster, though the Blob is one more copy.
+    const body = data instanceof Blob ? data : new Blob([data]);
+    response = await fetch(`/bridge?call=${encodeURIComponent(text)}`, { method: "POST", body, cache: "no-store" });
+  } catch {
+    throw connectionError("outcomeUnknown",
+      "the connection to the shell was lost after the call was sent; it may or may not have been carried out");
+  }
+  if (!response.ok) {
+    throw new Error(await response.text());
+  }
+  const answer = await response.json();
+  if (!answer.ok) {
+    throw new Error(answer.message);
+  }
+  return answer.data;
+}
+
+// Calls made while a call's bytes are on their way wait for its answer, so that calls still reach
+// the shell in the order they were made.
+let posting = null;
+
+function call(plugin, method, options = {}) {
+  const bytes = isBytes(options?.data);
+  const go = () => bytes ? callThroughPost(plugin, method, options)
+    : windowChannel ? callThroughWindow(plugin, method, options) : callThroughSocket(plugin, method, options);
+  if (!bytes && !posting) {
+    return go();
+  }
+  const answer = (posting ?? Promise.resolve()).then(go);
+  if (bytes) {
+    const settled = answer.catch(() => {});
+    posting = settled;
+    settled.then(() => {
+      if (posting === settled) {
+        posting = null;
+      }
+    });
+  }
+  return answer;
 }
 
 function addListener(plugin, event, listener) {
@@ -210,6 +215,22 @@ export function fileURL(path) {
     }
   }
   throw new Error(`musicshell: ${path} is neither a stored nor a downloaded file, so no page can load it`);
+}
+
+// The bytes of the stored file `filename`, fetched by its address as an ArrayBuffer; refused as
+// readFile refuses.
+export async function readFileBytes(filename) {
+  await posting;
+  if (typeof filename === "string" && filename !== "") {
+    const response = await fetch(`/files/offline/${encodeURIComponent(filename)}`, { cache: "no-store" })
+      .catch(() => null);
+    if (response?.ok) {
+      return response.arrayBuffer();
+    }
+  }
+  // The server tells no more than "not found": the plugin says why, or reads the file after all.
+  const binary = atob((await call("OfflineStoragePlugin", "readFile", { filename })).data);
+  return Uint8Array.from(binary, (c) => c.charCodeAt(0)).buffer;
 }
 
 // Downloads `url` into Documents/Downloads under `fileName` ("audio.mp3" when absent, the shell's

@@ -44,6 +44,7 @@ RunningHost::~RunningHost() {
 }
 
 WebServer* RunningHost::serve(WebServer::Options options, std::string_view failure) {
+    options.staging = platform_->services().fileSystem.get();
     try {
         web_ = std::make_unique<WebServer>(application_->bridge(), std::move(options));
     } catch (const std::exception& error) {

@@ -1,11 +1,13 @@
 #include "Host/Web/HttpSession.h"
 
 #include <chrono>
+#include <limits>
 #include <vector>
 
 #include <boost/beast/websocket.hpp>
 
 #include "Host/Web/FileReply.h"
+#include "Host/Web/UploadRequest.h"
 #include "Host/Web/WebAccess.h"
 #include "Host/Web/WebSocketSession.h"
 #include "Platform/Log.h"
@@ -48,7 +50,9 @@ void HttpSession::run() {
 void HttpSession::read() {
     parser_.emplace();
     parser_->header_limit(headerLimit);
-    parser_->body_limit(bodyLimit);
+    // The body's limit depends on the request: it is set once the header is read. (Not
+    // boost::none, which this Beast compares as smaller than any length.)
+    parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     // A connection holds one of the server's few slots: one that does not say what it wants
     // soon gives it back.
     stream_.expires_after(settings_->headerTimeout);
@@ -58,11 +62,23 @@ void HttpSession::read() {
                                     self->refuseIfTooLarge(error);
                                     return;  // the client went away or kept silent
                                 }
+                                if (UploadRequest::takes(*self->parser_, *self->settings_)) {
+                                    std::make_shared<UploadRequest>(
+                                        std::move(self->stream_), std::move(self->buffer_),
+                                        *self->parser_, self->settings_, std::move(self->slot_))
+                                        ->run();
+                                    return;
+                                }
                                 self->readBody();
                             });
 }
 
 void HttpSession::readBody() {
+    if (parser_->content_length().value_or(0) > bodyLimit) {
+        refuseIfTooLarge(http::error::body_limit);
+        return;
+    }
+    parser_->body_limit(bodyLimit);
     stream_.expires_after(bodyTimeout);
     http::async_read(stream_, buffer_, *parser_,
                      [self = shared_from_this()](beast::error_code error, std::size_t) {

@@ -28,7 +28,9 @@ struct WebServerSettings {
     std::shared_ptr<LoginTokens> tokens;  // one for each address handed out
     std::string cookieName;               // this instance's own, so no other port's replaces it
     std::string sessionSecret;            // the cookie a token is swapped for
-    std::size_t maxMessageBytes = 0;
+    std::size_t maxMessageBytes = 0;      // also the most a POST's body may hold
+    // Where a call's bytes posted to /bridge are staged; without it, no POST is taken.
+    platform::FileSystem* staging = nullptr;
     // How long a connection may take to send a request's headers, also between requests.
     std::chrono::steady_clock::duration headerTimeout;
     std::shared_ptr<Bridge> bridge;

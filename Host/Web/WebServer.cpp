@@ -147,6 +147,7 @@ WebServer::WebServer(std::shared_ptr<Bridge> bridge, Options options)
     settings_->tokens = std::make_shared<LoginTokens>();
     settings_->sessionSecret = web_access::randomToken();
     settings_->maxMessageBytes = options.maxMessageBytes;
+    settings_->staging = options.staging;
     settings_->headerTimeout = options.headerTimeout;
     if (options.devUrl) {
         settings_->devServer = DevServerProxy::Server::fromOrigin(*options.devUrl);

@@ -39,6 +39,8 @@ public:
         // "http://HOST:PORT" on loopback: the application's pages come from there, not from
         // appDirectory.
         std::optional<std::string> devUrl = std::nullopt;
+        // Where a page's posted bytes are staged; without it, no POST is taken.
+        platform::FileSystem* staging = nullptr;
     };
 
     // Binds at once; throws std::system_error when the port cannot be had.

@@ -43,7 +43,7 @@ public:
         // Where the size the user left the window at is kept for the next run; none: nowhere.
         std::optional<std::filesystem::path> sizeFile = std::nullopt;
         // Run in every page before the page's own scripts; empty: none.
-        std::string pageScript;
+        std::string pageScript = {};
     };
     struct Handlers {
         // The page finished loading, the first time.

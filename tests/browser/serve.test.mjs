@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 import http from "node:http";
 import { execFileSync } from "node:child_process";
 import { cpSync, mkdtempSync, rmSync, readFileSync, writeFileSync, mkdirSync, symlinkSync, statSync, existsSync,
-  openSync, writeSync, closeSync } from "node:fs";
+  openSync, writeSync, closeSync, readdirSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { startShell, eventually, logIn, sessionCookie, openPage, launchChromium, startSessionBus } from "./shell.mjs";
@@ -211,6 +211,40 @@ test("an oversized message closes the connection, its call is rejected, and the 
   });
   assert.match(refused, /connection to the shell was lost/);
   assert.equal(stored, false);
+}));
+
+test("bytes are posted to the store exactly, read back by address, and refused as readFile refuses", () => onDemo(async (page) => {
+  mkdirSync(offline, { recursive: true });
+  symlinkSync(join(root, "secret.txt"), join(offline, "linked.bin"));
+  const outcome = await page.evaluate(async () => {
+    const { Plugins: { OfflineStoragePlugin: storage }, readFileBytes } = await import("/musicshell-bridge.js");
+    const bytes = Uint8Array.from({ length: 70000 }, (_, i) => (i * 7) % 256);
+    const failure = (promise) => promise.then(() => "resolved", (error) => error.message);
+    const paths = [(await storage.writeFile({ filename: "buffer.bin", data: bytes.buffer })).path,
+      (await storage.writeFile({ filename: "blob.bin", data: new Blob([bytes]) })).path,
+      (await storage.writeFile({ filename: "view.bin", data: bytes.subarray(1000, 2000) })).path];
+    const back = new Uint8Array(await readFileBytes("buffer.bin"));
+    return { paths, roundTrip: back.length === bytes.length && back.every((b, i) => b === bytes[i]),
+      tooLarge: await failure(storage.writeFile({ filename: "big.bin", data: new Uint8Array(300000) })),
+      refusals: await Promise.all(["missing.bin", "../buffer.bin", "", "linked.bin"].map(async (filename) =>
+        [await failure(readFileBytes(filename)), await failure(storage.readFile({ filename }))])) };
+  });
+  const bytes = Buffer.from(Array.from({ length: 70000 }, (_, i) => (i * 7) % 256));
+  assert.deepEqual(outcome.paths, ["buffer.bin", "blob.bin", "view.bin"].map((name) => join(offline, name)));
+  assert.deepEqual(["buffer.bin", "blob.bin", "view.bin"].map((name) => readFileSync(join(offline, name))),
+    [bytes, bytes, bytes.subarray(1000, 2000)]);
+  assert.equal(outcome.roundTrip, true);
+  assert.equal(outcome.tooLarge, "Request too large");
+  for (const [bytesRefusal, textRefusal] of outcome.refusals) assert.equal(bytesRefusal, textRefusal);
+  // Another site's form, a page not logged in, and no origin at all cannot post into the store.
+  const call = encodeURIComponent(JSON.stringify({ id: 1, plugin: "OfflineStoragePlugin", method: "writeFile",
+    options: { filename: "posted.bin" } }));
+  for (const headers of [{ Origin: "http://evil.example" }, {}, { Origin: shell.origin, Cookie: "" }]) {
+    assert.equal((await get(`/bridge?call=${call}`, headers, "POST", "x")).status, 403, JSON.stringify(headers));
+  }
+  assert.equal((await get(`/bridge?call=${call}`, { Origin: shell.origin }, "POST", "x")).body,
+    `{"id":1,"ok":true,"data":{"path":"${join(offline, "posted.bin")}"}}`, "the page's own origin may");
+  assert.deepEqual([existsSync(join(offline, "big.bin")), readdirSync(join(container, "Library/.musicshell-writes"))], [false, []]);
 }));
 
 test("an offline song plays by its address, and seeks", async () => {

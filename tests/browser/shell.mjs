@@ -53,7 +53,7 @@ export async function startShell(args, env = {}) {
       }
     },
     // A plain HTTP request to this shell, Host header set as a browser would.
-    request(path, headers = {}, method = "GET") {
+    request(path, headers = {}, method = "GET", body = undefined) {
       return new Promise((resolve, reject) => {
         http.request({ host: "127.0.0.1", port: url.port, path, method, headers: { Host: url.host, ...headers } },
           (response) => {
@@ -61,7 +61,7 @@ export async function startShell(args, env = {}) {
             response.on("data", (chunk) => chunks.push(chunk));
             response.on("end", () => resolve({ status: response.statusCode, headers: response.headers,
               body: Buffer.concat(chunks).toString() }));
-          }).on("error", reject).end();
+          }).on("error", reject).end(body);
       });
     },
   };
