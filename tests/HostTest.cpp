@@ -86,7 +86,7 @@ TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
 TEST(HostConfigurationTest, EachHelpIsAboutItsOwnCommandAndInTheManual) {
     std::ifstream file(MUSICSHELL_SOURCE_DIR "/desktop/musicshell.1");
     std::string manual{std::istreambuf_iterator<char>(file), {}};
-    for (std::string command : {"--help", "serve", "stdio", "open", "login"}) {
+    for (std::string command : {"--help", "serve", "stdio", "open", "login", "bundle"}) {
         std::string program = "musicshell", help = "--help";
         char* argv[] = {program.data(), command.data(), help.data()};
         int status = -1;
