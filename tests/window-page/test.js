@@ -19,9 +19,6 @@ async function outcome(call) {
   }
 }
 
-for (const event of ["playMusic", "pauseMusic", "changeTrack", "iosSeek"]) {
-  status.addListener(event, (data) => { report.events.push(data); save(); });
-}
 Plugins.App.addListener("appUrlOpen", (data) => {
   report.events.push({ appUrlOpen: data.url });
   save();
