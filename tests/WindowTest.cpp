@@ -84,7 +84,6 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
         "downloadFile": {"ok": true, "data": {"path": ")" +
                                            (container / "Documents/Downloads/song.wav").string() +
                                            R"("}},
-        "unknownPlugin": {"ok": false, "message": "Unknown plugin: Nothing"},
         "tooLarge": {"ok": false, "message": "Request too large"}})"));
     // Stored from the page's bytes, played from the container, seeked.
     const Json& media = report["media"];
