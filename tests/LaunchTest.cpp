@@ -193,15 +193,12 @@ TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
     EXPECT_EQ(path, (directory / "data/org.example.Tunes/Documents/Downloads/audio.mp3").string());
     EXPECT_THAT(readWhole(path.get<std::string>()),
                 testing::MatchesRegex("Tunes/1\\.0\\.0 musicshell/[0-9.]+"));
-    auto property = [&](const std::string& name) {
-        return bus.run(
-            "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.org.example"
-            ".Tunes /org/mpris/MediaPlayer2 org.freedesktop.DBus.Properties.Get "
-            "string:org.mpris.MediaPlayer2 string:" +
-            name);
-    };
-    EXPECT_THAT(property("Identity"), HasSubstr("\"Tunes\""));
-    EXPECT_THAT(property("DesktopEntry"), HasSubstr("\"org.example.Tunes\""));
+    std::string root =
+        bus.mpris("org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2",
+                  "org.example.Tunes");
+    EXPECT_THAT(root, testing::ContainsRegex(R"("Identity"\s+variant\s+string "Tunes")"));
+    EXPECT_THAT(root,
+                testing::ContainsRegex(R"("DesktopEntry"\s+variant\s+string "org.example.Tunes")"));
     for (const auto& [url, handled] :
          {std::pair{"tunes://album/7", true}, {"musicshell://album/7", false}}) {
         EXPECT_EQ(shell.call({{"id", 2}, {"host", "openURL"}, {"url", url}})["data"]["handled"],

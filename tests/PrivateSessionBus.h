@@ -27,11 +27,9 @@ public:
     std::string playerctl(const std::string& arguments) const {
         return run("playerctl -p musicshell " + arguments);
     }
-    std::string mpris(const std::string& call) const {
-        return run(
-            "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.musicshell "
-            "/org/mpris/MediaPlayer2 " +
-            call);
+    std::string mpris(const std::string& call, const std::string& player = "musicshell") const {
+        return run("dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2." + player +
+                   " /org/mpris/MediaPlayer2 " + call);
     }
 
     // Ends the bus, as a session's bus daemon that crashed.

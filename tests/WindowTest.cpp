@@ -72,12 +72,6 @@ protected:
         return report;
     }
 
-    void expectHeard(const Json& event) {
-        reportWhen([&](const Json& r) {
-            return std::find(r["events"].begin(), r["events"].end(), event) != r["events"].end();
-        });
-    }
-
     std::unique_ptr<ShellProcess> shell;
 };
 
@@ -90,7 +84,6 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
         "downloadFile": {"ok": true, "data": {"path": ")" +
                                            (container / "Documents/Downloads/song.wav").string() +
                                            R"("}},
-        "unknownPlugin": {"ok": false, "message": "Unknown plugin: Nothing"},
         "tooLarge": {"ok": false, "message": "Request too large"}})"));
     // Stored from the page's bytes, played from the container, seeked.
     const Json& media = report["media"];
@@ -99,13 +92,12 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
     EXPECT_GE(media["data"]["afterSeek"], 2.0);
     EXPECT_LT(media["data"]["afterSeek"], 2.5);
 
-    bus.playerctl("position 1");
-    expectHeard({{"event", "iosSeek"}, {"time", 1.0}});
     // Later launches on the same container hand their URL over and end.
     for (const auto& arguments : std::vector<std::vector<std::string>>{
              {"musicshell://album/7"}, {"open", "musicshell://song/3"}}) {
         EXPECT_EQ(launch(arguments)->wait(), 0);
-        expectHeard({{"appUrlOpen", arguments.back()}});
+        Json heard = {{"appUrlOpen", arguments.back()}};
+        reportWhen([&](const Json& r) { return std::ranges::count(r["events"], heard) > 0; });
     }
     // The page heard all that without ever leaving: its attempt to go elsewhere was refused.
     EXPECT_EQ(reportWhen([](const Json&) { return true; })["page"], report["page"]);
@@ -125,8 +117,6 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
         EXPECT_THAT(root, testing::ContainsRegex(property));
     }
     EXPECT_EQ(bus.mpris("org.mpris.MediaPlayer2.Raise").find("Error"), std::string::npos);
-    // While the window runs, no other process may use its container.
-    EXPECT_EQ(ShellProcess({"serve", "--container", container.string()}).wait(), 1);
     bus.mpris("org.mpris.MediaPlayer2.Quit");
     EXPECT_EQ(shell->wait(), 0) << shell->standardError();
 }

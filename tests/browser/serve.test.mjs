@@ -15,7 +15,7 @@ const container = join(root, "container");
 const offline = join(container, "Library/Application Support/offline");
 // The printed address logs in once: every page here shares that `session`.
 let shell, session, browser, songServer, bus, releaseSong;
-const get = (path, headers = {}, method) => shell.request(path, { Cookie: session, ...headers }, method);
+const get = (path, headers = {}, method, body) => shell.request(path, { Cookie: session, ...headers }, method, body);
 
 async function openDemo() {
   const page = await openPage(browser, shell, session);
@@ -80,7 +80,6 @@ test("an address logs in once, onto a path of the server's own", async () => {
     assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
     // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
     assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
-    assert.equal((await shell.request(`/?token=${token}`)).status, 403, "the address again");
     const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
     assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
   });
@@ -182,36 +181,17 @@ test("a page written for browsers reaches the shell through navigator.mediaSessi
     const now = async () => (await own.hostRequest({ id: `now ${++asked}`, host: "nowPlaying" })).data.info;
     const page = await openPage(browser, own, await logIn(own));
     await page.goto(`${own.origin}/?client`);
-    const { title, artist, albumTitle, playbackDuration } = await eventually(
-      async () => ((await now())?.title === "Tone") && now(), "the page's metadata");
-    assert.deepEqual([title, artist, albumTitle, playbackDuration], ["Tone", "Page", "Standard", 60]);
-    // The handlers' W3C details, which the page shows as its album.
-    for (const [request, details] of [
-      [{ command: "nextTrack" }, { action: "nexttrack" }],
-      [{ command: "changePlaybackPosition", positionTime: 30 }, { action: "seekto", seekTime: 30, fastSeek: false }],
-      [{ command: "seekBy", offset: 5 }, { action: "seekforward", seekOffset: 5 }],
-      [{ command: "seekBy", offset: -5 }, { action: "seekto", seekTime: 5, fastSeek: false }],
-      [{ command: "stop" }, { action: "stop" }],
-      [{ command: "play" }, { action: "play" }],
-    ]) {
-      await own.hostRequest({ id: `press ${++asked}`, host: "remoteCommand", ...request });
+    await eventually(async () => (await now())?.title === "Tone", "the page's metadata");
+    // Each handler's details and the metadata it shows are WindowTest's; here, an offset by its sign.
+    for (const [offset, details] of [[5, { action: "seekforward", seekOffset: 5 }],
+      [-5, { action: "seekto", seekTime: 5, fastSeek: false }]]) {
+      await own.hostRequest({ id: `press ${++asked}`, host: "remoteCommand", command: "seekBy", offset });
       await eventually(async () => (await now()).albumTitle === JSON.stringify(details), JSON.stringify(details));
     }
     await page.context().close();
   });
   rmSync(app, { recursive: true, force: true });
 });
-
-test("an oversized message closes the connection, its call is rejected, and the page goes on", () => onDemo(async (page) => {
-  const [refused, stored] = await page.evaluate(async () => {
-    const { OfflineStoragePlugin: storage } = (await import("/musicshell-bridge.js")).Plugins;
-    const refusal = await storage.writeFile({ filename: "big", data: btoa("x".repeat(300000)) })
-      .catch((error) => error.message);
-    return [refusal, (await storage.fileExists({ filename: "big" })).exists];
-  });
-  assert.match(refused, /connection to the shell was lost/);
-  assert.equal(stored, false);
-}));
 
 test("bytes are posted to the store exactly, read back by address, and refused as readFile refuses", () => onDemo(async (page) => {
   mkdirSync(offline, { recursive: true });
@@ -220,11 +200,13 @@ test("bytes are posted to the store exactly, read back by address, and refused a
     const { Plugins: { OfflineStoragePlugin: storage }, readFileBytes } = await import("/musicshell-bridge.js");
     const bytes = Uint8Array.from({ length: 70000 }, (_, i) => (i * 7) % 256);
     const failure = (promise) => promise.then(() => "resolved", (error) => error.message);
+    // Text over the cap closes the page's connection and rejects its call; the calls below go on.
+    const lost = await failure(storage.writeFile({ filename: "big", data: btoa("x".repeat(300000)) }));
     const paths = [(await storage.writeFile({ filename: "buffer.bin", data: bytes.buffer })).path,
       (await storage.writeFile({ filename: "blob.bin", data: new Blob([bytes]) })).path,
       (await storage.writeFile({ filename: "view.bin", data: bytes.subarray(1000, 2000) })).path];
     const back = new Uint8Array(await readFileBytes("buffer.bin"));
-    return { paths, roundTrip: back.length === bytes.length && back.every((b, i) => b === bytes[i]),
+    return { lost, paths, roundTrip: back.length === bytes.length && back.every((b, i) => b === bytes[i]),
       tooLarge: await failure(storage.writeFile({ filename: "big.bin", data: new Uint8Array(300000) })),
       refusals: await Promise.all(["missing.bin", "../buffer.bin", "", "linked.bin"].map(async (filename) =>
         [await failure(readFileBytes(filename)), await failure(storage.readFile({ filename }))])) };
@@ -233,6 +215,7 @@ test("bytes are posted to the store exactly, read back by address, and refused a
   assert.deepEqual(outcome.paths, ["buffer.bin", "blob.bin", "view.bin"].map((name) => join(offline, name)));
   assert.deepEqual(["buffer.bin", "blob.bin", "view.bin"].map((name) => readFileSync(join(offline, name))),
     [bytes, bytes, bytes.subarray(1000, 2000)]);
+  assert.match(outcome.lost, /connection to the shell was lost/);
   assert.equal(outcome.roundTrip, true);
   assert.equal(outcome.tooLarge, "Request too large");
   for (const [bytesRefusal, textRefusal] of outcome.refusals) assert.equal(bytesRefusal, textRefusal);
@@ -244,7 +227,7 @@ test("bytes are posted to the store exactly, read back by address, and refused a
   }
   assert.equal((await get(`/bridge?call=${call}`, { Origin: shell.origin }, "POST", "x")).body,
     `{"id":1,"ok":true,"data":{"path":"${join(offline, "posted.bin")}"}}`, "the page's own origin may");
-  assert.deepEqual([existsSync(join(offline, "big.bin")), readdirSync(join(container, "Library/.musicshell-writes"))], [false, []]);
+  assert.deepEqual([existsSync(join(offline, "big")) || existsSync(join(offline, "big.bin")), readdirSync(join(container, "Library/.musicshell-writes"))], [false, []]);
 }));
 
 test("an offline song plays by its address, and seeks", async () => {

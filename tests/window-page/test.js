@@ -19,9 +19,6 @@ async function outcome(call) {
   }
 }
 
-for (const event of ["playMusic", "pauseMusic", "changeTrack", "iosSeek"]) {
-  status.addListener(event, (data) => { report.events.push(data); save(); });
-}
 Plugins.App.addListener("appUrlOpen", (data) => {
   report.events.push({ appUrlOpen: data.url });
   save();
@@ -36,12 +33,11 @@ sessionStorage.setItem("loaded", "yes");
 // A page that tries to leave on its own must stay where it is.
 window.location.assign("https://example.com/elsewhere");
 
-// One call of each plugin (the download from the page's own server), and the refusals.
+// One call of each plugin (the download from the page's own server), and the window's own refusal.
 const calls = {
   readFile: () => storage.writeFile({ filename: "a.txt", data: "aGk=" }).then(() => storage.readFile({ filename: "a.txt" })),
   updateStatus: () => report.reloaded ? null : status.updateStatus({ state: "paused", title: "Tone", duration: 3000 }),
   downloadFile: () => download.downloadFile({ url: new URL("tone.wav", location.href).href, fileName: "song.wav" }),
-  unknownPlugin: () => Plugins.Nothing.nothing(),
   tooLarge: () => storage.writeFile({ filename: "big.txt", data: "A".repeat(131072) }),
 };
 for (const [name, call] of Object.entries(calls)) {
