@@ -38,8 +38,6 @@ protected:
 #endif
         fs::copy(fs::path(MUSICSHELL_SOURCE_DIR) / "tests/window-page", app,
                  fs::copy_options::recursive);
-        fs::copy_file(fs::path(MUSICSHELL_SOURCE_DIR) / "web/demo/tracks/morning.wav",
-                      app / "tone.wav");
         // Links the window hands to the desktop land in a file instead of a browser.
         fs::create_directory(directory / "bin");
         std::ofstream(directory / "bin/xdg-open")
