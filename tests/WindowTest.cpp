@@ -38,8 +38,6 @@ protected:
 #endif
         fs::copy(fs::path(MUSICSHELL_SOURCE_DIR) / "tests/window-page", app,
                  fs::copy_options::recursive);
-        fs::copy_file(fs::path(MUSICSHELL_SOURCE_DIR) / "web/demo/tracks/morning.wav",
-                      app / "tone.wav");
         // Links the window hands to the desktop land in a file instead of a browser.
         fs::create_directory(directory / "bin");
         std::ofstream(directory / "bin/xdg-open")
@@ -164,11 +162,13 @@ TEST_F(WindowTest, APageUsingOnlyTheWebsMediaSessionDrivesTheWidget) {
 }
 
 TEST_F(WindowTest, TheDemoPlaysAtTheMediaKeysAndClosingTheWindowEndsItAsQuitDoes) {
-    shell = launch();
+    // With the inspector, the page's console errors and warnings reach the shell's log.
+    shell = launch({"--inspect"});
     EXPECT_TRUE(eventually([&] { return bus.playerctl("metadata title") == "Morning"; }))
         << shell->standardError();
     bus.playerctl("play");
     EXPECT_TRUE(eventually([&] { return bus.playerctl("status") == "Playing"; }));
+    EXPECT_THAT(shell->standardError(), testing::Not(testing::HasSubstr("page: ")));
     ASSERT_TRUE(closeWindow(display.name(), "musicshell demo"));
     EXPECT_EQ(shell->wait(), 0) << shell->standardError();
     for (const auto& entry : fs::recursive_directory_iterator(container / "tmp")) {

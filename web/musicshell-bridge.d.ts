@@ -139,6 +139,13 @@ export interface AppPlugin {
   addListener(event: "appUrlOpen", listener: (data: { url: string }) => void): PluginListenerHandle;
 }
 
+/**
+ * Shuffle, loop and volume, which navigator.mediaSession has no fields for: added to each report
+ * it makes from now on (a key left out is no longer reported). The desktop's changes to them come
+ * as PlaybackStatusPlugin's "setShuffle", "setLoop" and "setVolume" events.
+ */
+export declare function setPlayerModes(modes: Pick<PlaybackStatus, "shuffle" | "loop" | "volume">): void;
+
 export declare const Plugins: {
   PlaybackStatusPlugin: PlaybackStatusPlugin;
   OfflineStoragePlugin: OfflineStoragePlugin;

@@ -264,6 +264,13 @@ export function download(url, { fileName, onProgress, signal } = {}) {
   });
 }
 
+// What navigator.mediaSession cannot say, given with each of its reports from now on: `shuffle`,
+// `loop` and `volume` as updateStatus takes them. Changes from the desktop come as the
+// PlaybackStatusPlugin's "setShuffle", "setLoop" and "setVolume" events.
+export function setPlayerModes(modes) {
+  globalThis.__musicshellMediaSession?.setModes(modes);
+}
+
 export const Plugins = new Proxy({}, { get: (_, plugin) => pluginProxy(plugin) });
 
 globalThis.__musicshellMediaSession?.connect({

@@ -20,6 +20,8 @@
   let metadata = null;
   let playbackState = "none";
   let position = null; // { duration, position, playbackRate, at }
+  // Shuffle, loop and volume, which the web's API has no words for: what the page last gave.
+  let modes = {};
   const handlers = new Map();
   const pictures = new Map(); // artwork address -> promise of what the shell can read
 
@@ -104,6 +106,7 @@
     const art = metadata && chosenArtwork(metadata.artwork);
     const seeks = handlers.has("seekforward") || handlers.has("seekbackward");
     return {
+      ...modes,
       state: playbackState,
       position: Math.round(currentPosition() * 1000),
       duration: position && Number.isFinite(position.duration) ? Math.round(position.duration * 1000) : 0,
@@ -237,5 +240,10 @@
 
   Object.defineProperty(navigator, "mediaSession", { value: session, configurable: true });
   globalThis.MediaMetadata = MediaMetadata;
-  Object.defineProperty(globalThis, "__musicshellMediaSession", { value: { connect } });
+  function setModes({ shuffle, loop, volume } = {}) {
+    modes = Object.fromEntries(Object.entries({ shuffle, loop, volume }).filter(([, value]) => value !== undefined));
+    changed();
+  }
+
+  Object.defineProperty(globalThis, "__musicshellMediaSession", { value: { connect, setModes } });
 })();

@@ -141,8 +141,10 @@ std::optional<HostConfiguration> parseCommandLine(int argc, char** argv, int& ex
     auto addWindowOptions = [&](CLI::App* command) {
         addAppOption(command);
         addDevOption(command);
-        command->add_flag("--inspect", configuration.inspector,
-                          "Offer the web inspector in the window");
+        command->add_flag(
+            "--inspect", configuration.inspector,
+            "Offer the web inspector in the window, and log the page's console errors and "
+            "warnings");
     };
     auto addCommonOptions = [&](CLI::App* command) {
         command->add_option("--container", container,

@@ -17,6 +17,24 @@ namespace {
 constexpr const char* channelName = "musicshell";
 // The bridge client defines this function when it finds the script-message channel.
 constexpr const char* receiveScript = "window.__musicshellReceive(message)";
+// WebKit writes no console message of an ephemeral session anywhere: with the inspector on, the
+// page's errors and warnings, thrown errors and files that failed to load come to the shell's log.
+constexpr const char* consoleChannelName = "musicshellConsole";
+constexpr const char* consoleScript = R"((() => {
+  const tell = (text) => window.webkit.messageHandlers.musicshellConsole.postMessage(String(text));
+  for (const level of ["error", "warn"]) {
+    const write = console[level].bind(console);
+    console[level] = (...parts) => { tell(`${level}: ${parts.join(" ")}`); write(...parts); };
+  }
+  addEventListener("error", (event) => tell(event instanceof ErrorEvent ? `error: ${event.message}`
+    : `error: ${event.target.currentSrc || event.target.src || event.target.href} did not load`), true);
+  addEventListener("unhandledrejection", (event) => tell(`error: unhandled rejection: ${event.reason}`));
+})();)";
+
+void logFromPage(WebKitUserContentManager*, JSCValue* message, gpointer) {
+    std::unique_ptr<char, decltype(&g_free)> text(jsc_value_to_string(message), &g_free);
+    platform::log(std::string("page: ") + text.get());
+}
 
 bool hasScheme(const std::string& uri, std::string_view scheme) {
     return uri.size() > scheme.size() && uri.compare(0, scheme.size(), scheme) == 0 &&
@@ -56,14 +74,23 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
     GObjectPtr<WebKitUserContentManager> content(webkit_user_content_manager_new());
     webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
                                                                            channelName, nullptr);
-    if (!options_.pageScript.empty()) {
+    auto addScript = [&](const std::string& source) {
         // A boxed type, not a GObject: it has an unref of its own.
         std::unique_ptr<WebKitUserScript, decltype(&webkit_user_script_unref)> script(
-            webkit_user_script_new(options_.pageScript.c_str(),
-                                   WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+            webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr),
             &webkit_user_script_unref);
         webkit_user_content_manager_add_script(content.get(), script.get());
+    };
+    if (options_.inspector) {
+        webkit_user_content_manager_register_script_message_handler(content.get(),
+                                                                    consoleChannelName, nullptr);
+        g_signal_connect(content.get(), "script-message-received::musicshellConsole",
+                         G_CALLBACK(logFromPage), nullptr);
+        addScript(consoleScript);
+    }
+    if (!options_.pageScript.empty()) {
+        addScript(options_.pageScript);
     }
     GObjectPtr<WebKitSettings> settings(webkit_settings_new());
     webkit_settings_set_enable_developer_extras(settings.get(), options_.inspector);

@@ -17,15 +17,15 @@ const offline = join(container, "Library/Application Support/offline");
 let shell, session, browser, songServer, bus, releaseSong;
 const get = (path, headers = {}, method, body) => shell.request(path, { Cookie: session, ...headers }, method, body);
 
-async function openDemo() {
-  const page = await openPage(browser, shell, session);
+async function openDemo(viewport) {
+  const page = await openPage(browser, shell, session, viewport);
   await page.waitForFunction(() => document.body.dataset.ready === "yes");
   return page;
 }
 
 // Runs `body` on a demo page of its own, closed after.
-async function onDemo(body) {
-  const page = await openDemo();
+async function onDemo(body, viewport) {
+  const page = await openDemo(viewport);
   try {
     await body(page);
   } finally {
@@ -37,6 +37,7 @@ before(async () => {
   // The song is held back until the test has seen the page show the download under way.
   songServer = http.createServer(async (request, response) => {
     // "/body" sends 100000 bytes; "/body?held" stops half-way and never goes on.
+    if (request.url === "/missing") return response.writeHead(404).end();
     if (request.url.startsWith("/body")) {
       response.writeHead(200, { "Content-Length": 100000 }).write(Buffer.alloc(50000, 7));
       if (!request.url.endsWith("?held")) response.end(Buffer.alloc(50000, 7));
@@ -47,7 +48,7 @@ before(async () => {
   });
   await new Promise((resolve) => songServer.listen(0, "127.0.0.1", resolve));
   bus = await startSessionBus();
-  shell = await startShell(["--container", container, "--max-request-bytes", "200000"],
+  shell = await startShell(["--container", container, "--max-request-bytes", "4000000"],
     { DBUS_SESSION_BUS_ADDRESS: bus.address });
   session = await logIn(shell);
   browser = await launchChromium();
@@ -108,26 +109,43 @@ test("--open hands the browser a private page, and nothing waits for the browser
   }
 });
 
-test("the demo page stores and downloads through the bridge", () => onDemo(async (page) => {
+test("the demo page stores and downloads through the bridge, each failure beside what failed", () => onDemo(async (page) => {
   await page.click("#save");
   await page.waitForSelector("#files li >> text=morning.wav");
-  assert.equal(readFileSync(join(offline, "morning.wav")).length, 48044);
+  assert.deepEqual(readFileSync(join(offline, "morning.wav")), readFileSync(new URL("../../web/demo/tracks/morning.wav", import.meta.url)));
+  await page.waitForSelector("#tracks li.current >> text=kept offline");
 
   await page.fill("#download-url", `http://127.0.0.1:${songServer.address().port}/song.mp3`);
   await page.fill("#download-name", "typed.mp3");
   await page.click("#download");
   await page.waitForSelector("#running li >> text=typed.mp3");
   (await eventually(() => releaseSong, "the download to reach the server"))();
-  await page.waitForSelector("#message >> text=Downloaded typed.mp3");
-  assert.equal(readFileSync(join(container, "Documents/Downloads/typed.mp3"), "utf8"), "downloaded song");
   await page.waitForSelector("#downloads li >> text=typed.mp3");
-  assert.equal(await page.evaluate(() => [...document.querySelectorAll("#tracks li")].at(-1).textContent),
-    "typed.mp3downloadsPlay", "the download joins the track list");
+  assert.equal(readFileSync(join(container, "Documents/Downloads/typed.mp3"), "utf8"), "downloaded song");
+  assert.match(await page.textContent("#tracks li:last-child"), /^typed\.mp3.*downloads/, "the download joins the track list");
 
-  await page.fill("#download-url", "");
   await page.click("#download");
-  await page.waitForSelector("#message.error >> text=URL is required");
+  await page.waitForSelector("#download-error >> text=Type the address of a song to download.");
+  await page.fill("#download-url", `http://127.0.0.1:${songServer.address().port}/missing`);
+  await page.click("#download");
+  await page.waitForSelector("#running li >> text=The server has no song at that address.");
+  assert.deepEqual(page.problems, []);
 }));
+
+// The screenshots are kept where ctest's build tree says, for a person to look at.
+test("the demo loads cleanly in a wide window and fits a phone's width", async (t) => {
+  const folder = process.env.MUSICSHELL_ARTIFACTS ?? mkdtempSync(join(tmpdir(), "musicshell-artifacts-"));
+  mkdirSync(folder, { recursive: true });
+  for (const width of [1280, 390]) {
+    await onDemo(async (page) => {
+      await page.waitForFunction(() => document.getElementById("cover").complete);
+      await page.screenshot({ path: join(folder, `demo-${width}.png`), fullPage: true });
+      t.diagnostic(`screenshot: ${join(folder, `demo-${width}.png`)}`);
+      assert.equal(await page.evaluate(() => document.documentElement.scrollWidth), width, "nothing wider than the window");
+      assert.deepEqual([page.problems, await page.isHidden("#debug")], [[], true]);
+    }, { width, height: 900 });
+  }
+});
 
 test("the download helper tells this transfer's progress and cancels on its signal", () => onDemo(async (page) => {
   const body = `http://127.0.0.1:${songServer.address().port}/body`;
@@ -163,6 +181,15 @@ test("the media widget drives every page, shows what the page reports, and stopp
   bus.playerctl("pause");
   await first.waitForFunction(() => document.getElementById("audio").paused);
   await bus.showsStatus("Paused");
+  // Shuffle, repeat and volume, changed on the desktop, reach the page, which reports them back.
+  const element = (id) => `document.getElementById("${id}")`;
+  for (const [command, shown, page] of [["shuffle on", "On", `${element("shuffle")}.ariaPressed === "true"`],
+    ["loop Track", "Track", `${element("repeat")}.title === "Repeat: this song"`],
+    ["volume 0.3", "0.300000", `${element("audio")}.volume === 0.3`]]) {
+    bus.playerctl(...command.split(" "));
+    await first.waitForFunction(page);
+    await eventually(() => bus.playerctl(command.split(" ")[0]) === shown, `the widget to show ${command}`);
+  }
 
   bus.playerctl("next");
   for (const page of pages) {
@@ -201,13 +228,13 @@ test("bytes are posted to the store exactly, read back by address, and refused a
     const bytes = Uint8Array.from({ length: 70000 }, (_, i) => (i * 7) % 256);
     const failure = (promise) => promise.then(() => "resolved", (error) => error.message);
     // Text over the cap closes the page's connection and rejects its call; the calls below go on.
-    const lost = await failure(storage.writeFile({ filename: "big", data: btoa("x".repeat(300000)) }));
+    const lost = await failure(storage.writeFile({ filename: "big", data: btoa("x".repeat(4500000)) }));
     const paths = [(await storage.writeFile({ filename: "buffer.bin", data: bytes.buffer })).path,
       (await storage.writeFile({ filename: "blob.bin", data: new Blob([bytes]) })).path,
       (await storage.writeFile({ filename: "view.bin", data: bytes.subarray(1000, 2000) })).path];
     const back = new Uint8Array(await readFileBytes("buffer.bin"));
     return { lost, paths, roundTrip: back.length === bytes.length && back.every((b, i) => b === bytes[i]),
-      tooLarge: await failure(storage.writeFile({ filename: "big.bin", data: new Uint8Array(300000) })),
+      tooLarge: await failure(storage.writeFile({ filename: "big.bin", data: new Uint8Array(4500000) })),
       refusals: await Promise.all(["missing.bin", "../buffer.bin", "", "linked.bin"].map(async (filename) =>
         [await failure(readFileBytes(filename)), await failure(storage.readFile({ filename }))])) };
   });
@@ -233,7 +260,7 @@ test("bytes are posted to the store exactly, read back by address, and refused a
 test("an offline song plays by its address, and seeks", async () => {
   const page = await openPage(browser, shell, session);
   // Six seconds of 8 kHz audio, under a name that must be escaped to be loaded by address.
-  const song = readFileSync(new URL("../../web/demo/tracks/morning.wav", import.meta.url)).toString("base64");
+  const song = readFileSync(new URL("../window-page/tone.wav", import.meta.url)).toString("base64");
   const played = await page.evaluate(async (data) => {
     const { Plugins, fileURL } = await import("/musicshell-bridge.js");
     const { path } = await Plugins.OfflineStoragePlugin.writeFile({ filename: "long song #1 100%.wav", data });

@@ -76,11 +76,16 @@ export async function logIn(shell) {
 }
 
 // A page of the shell in a browser context of its own, logged in with the session cookie.
-export async function openPage(browser, shell, cookie) {
-  const context = await browser.newContext();
+// `page.problems` gathers the console's errors and warnings and what the page throws.
+export async function openPage(browser, shell, cookie, viewport = undefined) {
+  const context = await browser.newContext({ viewport });
   const [name, value] = cookie.split("=");
   await context.addCookies([{ name, value, url: shell.origin }]);
   const page = await context.newPage();
+  page.problems = [];
+  page.on("console", (message) => ["error", "warning"].includes(message.type()) &&
+    page.problems.push(`${message.type()}: ${message.text()}`));
+  page.on("pageerror", (error) => page.problems.push(`thrown: ${error.message}`));
   await page.goto(shell.origin);
   return page;
 }

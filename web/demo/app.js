@@ -1,78 +1,98 @@
-import { Plugins, fileURL, download } from "/musicshell-bridge.js";
+// The demo player. Its media controls are the web's own, navigator.mediaSession, as a player
+// written for browsers has them: the shell shows them in the desktop's media widget and brings its
+// commands back to the handlers below. Only shuffle, repeat and volume, which that API cannot
+// express, go through the bridge, as do the store and the downloads (library.js).
+import { Plugins, setPlayerModes } from "/musicshell-bridge.js";
+import { entry, saveState, save, offlineURL, isStored, storedSongs, downloadedSongs, startLibrary }
+  from "./library.js";
+import { plain, playbackProblem } from "./words.js";
 
-const { PlaybackStatusPlugin, OfflineStoragePlugin, DownloadPlugin } = Plugins;
-const bundled = [
-  { title: "Morning", url: "tracks/morning.wav", file: "morning.wav", source: "bundled" },
-  { title: "Evening", url: "tracks/evening.wav", file: "evening.wav", source: "bundled" },
-];
-const artwork = new URL("cover.png", window.location.href).href;
 const $ = (id) => document.getElementById(id);
 const audio = $("audio");
+const session = navigator.mediaSession;
+const debug = new URLSearchParams(location.search).has("debug");
+const album = "Tones for a Day";
+const artist = "musicshell demo";
+const bundled = [["morning", "Morning"], ["evening", "Evening"], ["harbour", "Harbour"]].map(([name, title]) => ({
+  title, artist, file: `${name}.wav`, url: `tracks/${name}.wav`, cover: `covers/${name}`, source: "bundled",
+}));
+
 let tracks = bundled;
 let current = 0;
-let lastTimeReport = 0;
+let shuffle = false;
+let loop = "none"; // "none", "playlist" or "track"
+let order = []; // the shuffled order of track indexes
+let lastAction = "none yet";
 
-function show(message, isError = false) {
-  $("message").textContent = message;
-  $("message").className = isError ? "error" : "";
-}
-
-async function attempt(action) {
-  try {
-    return await action();
-  } catch (error) {
-    show(error.message, true);
-    return undefined;
-  }
-}
-
-function clock(seconds) {
-  const whole = Math.floor(seconds || 0);
+const clock = (seconds) => {
+  const whole = Math.floor(Number.isFinite(seconds) ? seconds : 0);
   return `${Math.floor(whole / 60)}:${String(whole % 60).padStart(2, "0")}`;
+};
+
+function showError(text) {
+  $("player-error").textContent = text;
 }
 
-function readable(bytes) {
-  const units = ["bytes", "KB", "MB", "GB", "TB"];
-  let unit = 0;
-  while (bytes >= 1000 && unit < units.length - 1) {
-    bytes /= 1000;
-    unit += 1;
+function showDebug() {
+  if (debug) {
+    $("debug").hidden = false;
+    $("debug").textContent = `media session: ${session.playbackState}, ${session.metadata?.title ?? "no track"}` +
+      ` · last desktop action: ${lastAction} · shuffle ${shuffle}, repeat ${loop}, volume ${audio.volume.toFixed(2)}`;
   }
-  return `${unit === 0 ? bytes : bytes.toFixed(1)} ${units[unit]}`;
 }
 
-function report() {
-  const track = tracks[current];
-  const state = audio.paused ? (audio.currentTime > 0 ? "paused" : "stopped") : "playing";
-  $("state").textContent = state;
-  $("play").title = $("play").ariaLabel = audio.paused ? "Play" : "Pause";
-  $("play-icon").setAttribute("d", audio.paused ? "M8 5v14l11-7z" : "M6 5h4v14H6zM14 5h4v14h-4z");
-  return attempt(async () => {
-    await PlaybackStatusPlugin.updateStatus({
-      state,
-      position: Math.round(audio.currentTime * 1000),
-      duration: Math.round((audio.duration || 0) * 1000),
-      playbackRate: audio.playbackRate,
-      title: track.title,
-      artist: "musicshell demo",
-      album: "Demo",
-      thumbnail: artwork,
-    });
-    $("widget").textContent = `${state}, ${track.title}`;
-  });
+const stateOf = (track) => (track.source === "bundled" && isStored(track.file) ? "kept offline" : track.source);
+
+// A bundled song that is kept offline plays from the store.
+function addressOf(track) {
+  return track.source === "bundled" && isStored(track.file) ? offlineURL(track.file) : track.url;
+}
+
+// The index `step` tracks on in the playing order, or -1 at either end when nothing repeats.
+function stepFrom(index, step) {
+  const sequence = shuffle ? order : tracks.map((_, i) => i);
+  const at = sequence.indexOf(index) + step;
+  if (at >= 0 && at < sequence.length) {
+    return sequence[at];
+  }
+  return loop === "none" ? -1 : sequence.at(step > 0 ? 0 : -1);
+}
+
+function reshuffle() {
+  const rest = tracks.map((_, i) => i).filter((i) => i !== current);
+  for (let i = rest.length - 1; i > 0; i -= 1) {
+    const j = Math.floor(Math.random() * (i + 1));
+    [rest[i], rest[j]] = [rest[j], rest[i]];
+  }
+  order = [current, ...rest];
 }
 
 function load(index) {
-  current = (index + tracks.length) % tracks.length;
+  current = index;
   const track = tracks[current];
+  showError("");
   $("title").textContent = track.title;
-  $("source").textContent = track.source;
-  audio.src = track.url;
-  renderTracks();
+  $("artist").textContent = track.artist ?? "";
+  // Sharp at twice the density; the widget takes the smaller picture, as it comes in every report.
+  const cover = track.cover ?? "covers/morning";
+  $("cover").srcset = `${cover}-256.png 1x, ${cover}.png 2x`;
+  audio.src = addressOf(track);
+  session.metadata = new MediaMetadata({ title: track.title, artist: track.artist ?? "",
+    album: track.source === "bundled" ? album : "",
+    artwork: [{ src: `${cover}.png`, sizes: "512x512", type: "image/png" },
+      { src: `${cover}-256.png`, sizes: "256x256", type: "image/png" }] });
+  session.setPositionState();
+  render();
 }
 
 async function play() {
-  await attempt(() => audio.play());
+  try {
+    await audio.play();
+  } catch (error) {
+    if (error.name !== "AbortError") {
+      showError(audio.error ? playbackProblem(audio.error) : plain(error));
+    }
+  }
 }
 
 function playTrack(index) {
@@ -81,156 +101,158 @@ function playTrack(index) {
 }
 
 function seekTo(seconds) {
-  audio.currentTime = Math.max(0, Math.min(seconds, audio.duration || seconds));
-}
-
-// A list item: a label, a detail and buttons.
-function item(label, detail, buttons) {
-  const entry = document.createElement("li");
-  const text = document.createElement("span");
-  text.textContent = label;
-  const small = document.createElement("small");
-  small.textContent = detail;
-  text.append(small);
-  entry.append(text);
-  for (const [caption, action] of buttons) {
-    const button = document.createElement("button");
-    button.textContent = caption;
-    button.addEventListener("click", action);
-    entry.append(button);
+  if (Number.isFinite(audio.duration)) {
+    audio.currentTime = Math.max(0, Math.min(seconds, audio.duration));
   }
-  return entry;
 }
 
-function renderTracks() {
-  $("tracks").replaceChildren(...tracks.map((track, index) =>
-    item(`${index === current ? "▶ " : ""}${track.title}`, track.source, [["Play", () => playTrack(index)]])));
+function next() {
+  const index = stepFrom(current, 1);
+  if (index >= 0) {
+    playTrack(index);
+  }
 }
 
-// Bundled tracks, then the stored songs, then the downloaded ones, all played by address.
-async function refresh() {
-  const listing = await attempt(() => OfflineStoragePlugin.listFiles());
-  const names = listing?.files ?? [];
-  const sizes = await Promise.all(names.map(async (name) => {
-    const response = await fetch(`/files/offline/${encodeURIComponent(name)}`, { method: "HEAD" });
-    return Number(response.headers.get("Content-Length"));
+// Back to the start of the song, unless it has only just begun.
+function previous() {
+  const index = stepFrom(current, -1);
+  if (audio.currentTime > 3 || index < 0) {
+    seekTo(0);
+  } else {
+    playTrack(index);
+  }
+}
+
+function reportPosition() {
+  if (Number.isFinite(audio.duration)) {
+    session.setPositionState({ duration: audio.duration, position: Math.min(audio.currentTime, audio.duration),
+      playbackRate: audio.playbackRate });
+  }
+}
+
+// The desktop's widget shows shuffle, repeat and volume as the page reports them; its next button
+// only while there is a next track.
+function reportModes() {
+  setPlayerModes({ shuffle, loop, volume: audio.volume });
+  const hasNext = stepFrom(current, 1) >= 0;
+  session.setActionHandler("nexttrack", hasNext ? handler("next", next) : null);
+  $("next").disabled = !hasNext;
+  render();
+}
+
+function setShuffle(on) {
+  shuffle = Boolean(on);
+  reshuffle();
+  reportModes();
+}
+
+function setLoop(mode) {
+  loop = ["none", "playlist", "track"].includes(mode) ? mode : "none";
+  reportModes();
+}
+
+function render() {
+  const playing = !audio.paused;
+  $("state").textContent = playing ? "playing" : audio.currentTime > 0 ? "paused" : "stopped";
+  $("play").title = $("play").ariaLabel = playing ? "Pause" : "Play";
+  $("play-icon").setAttribute("d", playing ? "M6 5h4v14H6zM14 5h4v14h-4z" : "M8 5v14l11-7z");
+  $("shuffle").setAttribute("aria-pressed", String(shuffle));
+  const repeat = { none: "off", playlist: "all songs", track: "this song" }[loop];
+  $("repeat").title = $("repeat").ariaLabel = `Repeat: ${repeat}`;
+  $("repeat").setAttribute("aria-pressed", String(loop !== "none"));
+  $("repeat-one").hidden = loop !== "track";
+  $("volume").value = Math.round(audio.volume * 100);
+  const track = tracks[current];
+  $("source").textContent = stateOf(track);
+  const saved = saveState(track.file ?? track.title);
+  $("save").disabled = track.source !== "bundled" || saved === "saving" || saved === "saved";
+  $("save").textContent = track.source !== "bundled" ? `Kept in ${track.source}` :
+    { saving: "Saving…", saved: "Saved offline" }[saved] ?? "Save offline";
+  if (saved !== "saving" && saved !== "saved" && saved !== "") {
+    showError(saved);
+  }
+  $("tracks").replaceChildren(...tracks.map((item, index) => {
+    const row = entry(item.title, [item.artist, stateOf(item)].filter(Boolean).join(" · "),
+      [[index === current && playing ? "Playing" : "Play", () => playTrack(index), index === current && playing]]);
+    row.classList.toggle("current", index === current);
+    return row;
   }));
-  $("files").replaceChildren(...names.map((name, index) => item(name, readable(sizes[index]), [
-    ["Delete", () => remove(name)],
-  ])));
-  const stored = names.map((name) => ({ title: name, url: `/files/offline/${encodeURIComponent(name)}`, source: "offline store" }));
-  const files = (await attempt(() => DownloadPlugin.listDownloads()))?.files ?? [];
-  const downloaded = files.map(({ name }) => ({ title: name, url: fileURL(`/Documents/Downloads/${name}`), source: "downloads" }));
-  $("downloads").replaceChildren(...files.map(({ name, size }, index) => item(name, readable(size), [
-    ["Play", () => playTrack(tracks.findIndex((entry) => entry.url === downloaded[index].url))],
-    ["Delete", () => removeDownload(name)],
-  ])));
+  showDebug();
+}
+
+// The library changed: the stored and downloaded songs join the bundled ones.
+function libraryChanged() {
   const playing = tracks[current]?.url;
+  const stored = storedSongs().filter((name) => !bundled.some((track) => track.file === name))
+    .map((name) => ({ title: name, url: offlineURL(name), source: "offline" }));
+  const downloaded = downloadedSongs().map(({ name, url }) => ({ title: name, url, source: "downloads" }));
   tracks = [...bundled, ...stored, ...downloaded];
   current = Math.max(0, tracks.findIndex((track) => track.url === playing));
-  renderTracks();
-
-  const figures = await attempt(() => OfflineStoragePlugin.getStorageInfo());
-  if (figures) {
-    $("used").textContent = readable(figures.used);
-    $("free").textContent = readable(figures.free);
-    $("total").textContent = readable(figures.total);
+  if (shuffle && order.length !== tracks.length) {
+    reshuffle();
   }
+  reportModes();
 }
 
-function toBase64(bytes) {
-  let text = "";
-  for (let i = 0; i < bytes.length; i += 0x8000) {
-    text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
-  }
-  return btoa(text);
-}
-
-async function saveCurrent() {
-  const track = tracks[current];
-  const name = track.file ?? track.title;
-  const bytes = new Uint8Array(await (await fetch(track.url)).arrayBuffer());
-  if (await attempt(() => OfflineStoragePlugin.writeFile({ filename: name, data: toBase64(bytes) }))) {
-    show(`Saved ${name} in the offline store`);
-    await refresh();
-  }
-}
-
-async function remove(name) {
-  if (await attempt(() => OfflineStoragePlugin.deleteFile({ filename: name }))) {
-    show(`Deleted ${name}`);
-    await refresh();
-  }
-}
-
-async function removeDownload(name) {
-  if (await attempt(() => DownloadPlugin.deleteDownload({ fileName: name }))) {
-    show(`Deleted ${name}`);
-    await refresh();
-  }
-}
-
-// Each running download gets a row with a progress bar, its size and speed, and a cancel button.
-async function startDownload() {
-  const url = $("download-url").value.trim();
-  const fileName = $("download-name").value.trim() || undefined;
-  const name = fileName ?? "audio.mp3";
-  const stop = new AbortController();
-  const bar = document.createElement("progress");
-  const row = item(name, "starting…", [["Cancel", () => stop.abort()]]);
-  row.querySelector("span").append(bar);
-  $("running").append(row);
-  const onProgress = ({ received, total, bytesPerSecond }) => {
-    bar.max = total ?? 0;
-    bar.value = received;
-    if (total === null) {
-      bar.removeAttribute("value");
-    }
-    row.querySelector("small").textContent =
-      `${readable(received)}${total === null ? "" : ` of ${readable(total)}`} · ${readable(bytesPerSecond)}/s`;
-  };
-  const result = await attempt(() => download(url, { fileName, onProgress, signal: stop.signal }));
-  row.remove();
-  if (result) {
-    show(`Downloaded ${name}`);
-    await refresh();
-  }
-}
-
-function mediaKey(name, action) {
-  return (data) => {
-    $("media-key").textContent = name;
-    action(data);
+// A command from the desktop's widget, the media keys or the page's own buttons.
+function handler(name, action) {
+  return (details) => {
+    lastAction = details?.action ? JSON.stringify(details) : name;
+    action(details);
+    showDebug();
   };
 }
+
+session.setActionHandler("play", handler("play", play));
+session.setActionHandler("pause", handler("pause", () => audio.pause()));
+session.setActionHandler("stop", handler("stop", () => { audio.pause(); seekTo(0); }));
+session.setActionHandler("previoustrack", handler("previous", previous));
+session.setActionHandler("seekto", handler("seek", ({ seekTime }) => seekTo(seekTime)));
+session.setActionHandler("seekbackward", handler("back", ({ seekOffset }) => seekTo(audio.currentTime - (seekOffset ?? 10))));
+session.setActionHandler("seekforward", handler("forward", ({ seekOffset }) => seekTo(audio.currentTime + (seekOffset ?? 10))));
+// The web's API has no words for these three: the shell's plugin events carry them.
+Plugins.PlaybackStatusPlugin.addListener("setShuffle", ({ shuffle: on }) => setShuffle(on));
+Plugins.PlaybackStatusPlugin.addListener("setLoop", ({ loop: mode }) => setLoop(mode));
+Plugins.PlaybackStatusPlugin.addListener("setVolume", ({ volume }) => { audio.volume = volume; });
 
 $("play").addEventListener("click", () => (audio.paused ? play() : audio.pause()));
-$("next").addEventListener("click", () => playTrack(current + 1));
-$("prev").addEventListener("click", () => playTrack(current - 1));
-$("seek").addEventListener("input", () => seekTo(($("seek").value / 1000) * (audio.duration || 0)));
-$("save").addEventListener("click", saveCurrent);
-$("download").addEventListener("click", startDownload);
+$("next").addEventListener("click", next);
+$("prev").addEventListener("click", previous);
+$("shuffle").addEventListener("click", () => setShuffle(!shuffle));
+$("repeat").addEventListener("click", () => setLoop({ none: "playlist", playlist: "track", track: "none" }[loop]));
+$("seek").addEventListener("input", () => seekTo(($("seek").value / 1000) * audio.duration));
+$("volume").addEventListener("input", () => { audio.volume = $("volume").value / 100; });
+$("save").addEventListener("click", () => save(tracks[current].file, tracks[current].url));
 
-audio.addEventListener("play", report);
-audio.addEventListener("pause", report);
-audio.addEventListener("seeked", report);
-audio.addEventListener("loadedmetadata", () => { $("length").textContent = clock(audio.duration); report(); });
-audio.addEventListener("ended", () => playTrack(current + 1));
+audio.addEventListener("playing", () => { showError(""); session.playbackState = "playing"; reportPosition(); render(); });
+audio.addEventListener("pause", () => { session.playbackState = "paused"; reportPosition(); render(); });
+audio.addEventListener("seeked", reportPosition);
+audio.addEventListener("ratechange", reportPosition);
+audio.addEventListener("loadedmetadata", () => { $("length").textContent = clock(audio.duration); reportPosition(); });
+audio.addEventListener("error", () => showError(playbackProblem(audio.error)));
+// Volume reports wait for the slider to come to rest.
+let volumeTimer;
+audio.addEventListener("volumechange", () => {
+  $("volume").value = Math.round(audio.volume * 100);
+  clearTimeout(volumeTimer);
+  volumeTimer = setTimeout(reportModes, 150);
+});
+audio.addEventListener("ended", () => {
+  if (loop === "track") {
+    seekTo(0);
+    play();
+  } else if (stepFrom(current, 1) >= 0) {
+    next();
+  } else {
+    session.playbackState = "paused";
+    render();
+  }
+});
 audio.addEventListener("timeupdate", () => {
   $("elapsed").textContent = clock(audio.currentTime);
   $("seek").value = audio.duration ? (audio.currentTime / audio.duration) * 1000 : 0;
-  // The widget advances the clock itself; twice a second keeps it honest.
-  if (performance.now() - lastTimeReport >= 500) {
-    lastTimeReport = performance.now();
-    report();
-  }
 });
 
-// The system's media controls, relayed by the shell.
-PlaybackStatusPlugin.addListener("playMusic", mediaKey("play", play));
-PlaybackStatusPlugin.addListener("pauseMusic", mediaKey("pause", () => audio.pause()));
-PlaybackStatusPlugin.addListener("changeTrack", mediaKey("next / previous", ({ dir }) => playTrack(current + dir)));
-PlaybackStatusPlugin.addListener("iosSeek", mediaKey("seek", ({ time }) => seekTo(time)));
-
 load(0);
-refresh().then(() => { document.body.dataset.ready = "yes"; });
+reportModes();
+startLibrary(libraryChanged).then(() => { document.body.dataset.ready = "yes"; });
