@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "FileContents.h"
+#include "Images.h"
 #include "LoopbackServer.h"
 #include "PrivateDisplay.h"
 #include "PrivateSessionBus.h"
@@ -176,6 +177,8 @@ TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
     auto manifest = ShellProcess::Json::parse(readWhole(directory / "app/musicshell.json"));
     manifest["devUrl"] = dev.url("");
     manifest["colour"] = "red";
+    manifest["icon"] = "icon.png";
+    std::ofstream(directory / "app/icon.png") << pngOf(256, 256);
     std::string deb;
     for (bool withEmail : {false, true}) {
         auto written = manifest;
@@ -205,7 +208,7 @@ TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
     ASSERT_EQ(std::system(("dpkg-deb -x " + deb + " " + root.string()).c_str()), 0);
     for (const char* file :
          {"bin/tunes", "share/tunes/app/index.html",
-          "share/icons/hicolor/scalable/apps/org.example.Tunes.svg",
+          "share/icons/hicolor/256x256/apps/org.example.Tunes.png",
           "share/metainfo/org.example.Tunes.metainfo.xml", "share/man/man1/tunes.1.gz",
           "share/doc/tunes/copyright", "share/doc/tunes/changelog.gz"}) {
         EXPECT_TRUE(fs::is_regular_file(root / "usr" / file)) << file;
