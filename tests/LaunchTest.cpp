@@ -8,7 +8,9 @@
 #include <fstream>
 
 #include "FileContents.h"
+#include "Images.h"
 #include "LoopbackServer.h"
+#include "PrivateDisplay.h"
 #include "PrivateSessionBus.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
@@ -158,9 +160,10 @@ TEST(LaunchTest, ABadManifestIsRefusedNamingItsKey) {
     }
 }
 
-// The sample application's manifest names it on the bus, in its container, log, cookie and
-// requests, and picks the URLs it hears; --dev serves the development server's pages.
-TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
+// The sample application, bundled and unpacked where no install would put it: its manifest names
+// it on the bus, in its container, log, cookie and requests, and picks the URLs it hears; --dev
+// serves the development server's pages and its live-reload socket.
+TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
     PrivateSessionBus bus;
     TemporaryDirectory directory;
     LoopbackServer dev;
@@ -174,12 +177,55 @@ TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
     auto manifest = ShellProcess::Json::parse(readWhole(directory / "app/musicshell.json"));
     manifest["devUrl"] = dev.url("");
     manifest["colour"] = "red";
-    std::ofstream(directory / "app/musicshell.json") << manifest;
+    manifest["icon"] = "icon.png";
+    std::ofstream(directory / "app/icon.png") << pngOf(256, 256);
+    std::string deb;
+    for (bool withEmail : {false, true}) {
+        auto written = manifest;
+        if (!withEmail) {
+            written.erase("email");
+        }
+        std::ofstream(directory / "app/musicshell.json") << written;
+        ShellProcess bundle(
+            {"bundle", "--app", (directory / "app").string(), "--out", directory.path().string()});
+        deb = bundle.firstOtherLine();
+        EXPECT_EQ(bundle.wait(), withEmail ? 0 : 1) << bundle.standardError();
+        EXPECT_EQ(
+            bundle.standardError().find("musicshell.json: \"email\" is missing: a package "
+                                        "names its maintainer's address") == std::string::npos,
+            withEmail);
+    }
+    std::string architecture = "Architecture: " + bus.run("dpkg --print-architecture") + "\n";
+    for (std::string field : {"Package: tunes\n", "Version: 1.0.0\n", architecture.c_str(),
+                              "Maintainer: Example Developers <tunes@example.org>\n",
+                              "libgtk-4-1 (>= ", "libwebkitgtk-6.0-4 (>= ", "libcurl4, ",
+                              "gstreamer1.0-plugins-good, ", "xdg-utils\n"}) {
+        EXPECT_THAT(bus.run("dpkg-deb -f " + deb), HasSubstr(field));
+    }
+    // Its output shows in the log; an error fails it.
+    EXPECT_EQ(bus.run("lintian " + deb + " >&2; echo $?"), "0");
+    fs::path root = directory / "root";
+    ASSERT_EQ(std::system(("dpkg-deb -x " + deb + " " + root.string()).c_str()), 0);
+    for (const char* file :
+         {"bin/tunes", "share/tunes/app/index.html",
+          "share/icons/hicolor/256x256/apps/org.example.Tunes.png",
+          "share/metainfo/org.example.Tunes.metainfo.xml", "share/man/man1/tunes.1.gz",
+          "share/doc/tunes/copyright", "share/doc/tunes/changelog.gz"}) {
+        EXPECT_TRUE(fs::is_regular_file(root / "usr" / file)) << file;
+    }
+    EXPECT_EQ(bus.run("readelf -S " + root.string() + "/usr/lib/tunes/*/*/musicshell* " +
+                      root.string() + "/usr/lib/tunes/bin/musicshell | grep -c debug"),
+              "0");
+    EXPECT_THAT(readWhole(root / "usr/share/applications/org.example.Tunes.desktop"),
+                HasSubstr("\nExec=tunes %u\nIcon=org.example.Tunes\nTerminal=false\nCategories="
+                          "AudioVideo;Audio;Player;\nMimeType=x-scheme-handler/tunes;\n"));
+    std::string tunes = (root / "usr/bin/tunes").string();
+
     fs::create_directories(directory / "data/musicshell");
     ::setenv("XDG_DATA_HOME", (directory / "data").c_str(), 1);
-    ShellProcess shell({"serve", "--dev", "--app", (directory / "app").string()}, bus.address());
-    ::unsetenv("XDG_DATA_HOME");
-    std::string address = shell.firstOtherLine();
+    auto shell = std::make_unique<ShellProcess>(std::vector<std::string>{"serve", "--dev"},
+                                                bus.address(), tunes);
+    std::string address = shell->firstOtherLine();
 
     httplib::Client browser(address.substr(0, address.find('/', 7)));
     std::string cookie =
@@ -188,8 +234,15 @@ TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
     httplib::Headers loggedIn = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
     EXPECT_EQ(browser.Get("/", loggedIn)->body, "dev");
     EXPECT_EQ(browser.Head("/", loggedIn)->get_header_value("Content-Length"), "3");
-    auto path = shell.plugin("DownloadPlugin", "downloadFile",
-                             {{"url", dev.url("/agent")}})["data"]["path"];
+    // An upgrade is handed over as it came, logged in and from the shell's own origin only.
+    httplib::Headers upgrade = {{"Connection", "Upgrade"},
+                                {"Upgrade", "websocket"},
+                                {"Origin", address.substr(0, address.find('/', 7))}};
+    EXPECT_EQ(browser.Get("/", upgrade)->status, 403);
+    upgrade.insert(loggedIn.begin(), loggedIn.end());
+    EXPECT_EQ(browser.Get("/", upgrade)->body, "dev");
+    auto path = shell->plugin("DownloadPlugin", "downloadFile",
+                              {{"url", dev.url("/agent")}})["data"]["path"];
     EXPECT_EQ(path, (directory / "data/org.example.Tunes/Documents/Downloads/audio.mp3").string());
     EXPECT_THAT(readWhole(path.get<std::string>()),
                 testing::MatchesRegex("Tunes/1\\.0\\.0 musicshell/[0-9.]+"));
@@ -201,14 +254,42 @@ TEST(LaunchTest, AManifestNamesTheApplicationAndDevServesItsServer) {
                 testing::ContainsRegex(R"("DesktopEntry"\s+variant\s+string "org.example.Tunes")"));
     for (const auto& [url, handled] :
          {std::pair{"tunes://album/7", true}, {"musicshell://album/7", false}}) {
-        EXPECT_EQ(shell.call({{"id", 2}, {"host", "openURL"}, {"url", url}})["data"]["handled"],
+        EXPECT_EQ(shell->call({{"id", 2}, {"host", "openURL"}, {"url", url}})["data"]["handled"],
                   handled);
     }
     dev.stop();
     EXPECT_EQ(browser.Get("/", loggedIn)->status, 502);
-    EXPECT_THAT(shell.standardError(), HasSubstr("tunes: musicshell.json: unknown key \"colour\""));
-    EXPECT_THAT(shell.standardError(), HasSubstr("tunes: this application now keeps its data in " +
-                                                 (directory / "data/org.example.Tunes").string()));
+    EXPECT_THAT(shell->standardError(),
+                HasSubstr("tunes: musicshell.json: unknown key \"colour\""));
+    EXPECT_THAT(shell->standardError(), HasSubstr("tunes: this application now keeps its data in " +
+                                                  (directory / "data/org.example.Tunes").string()));
+    shell.reset();
+    shell = std::make_unique<ShellProcess>(
+        std::vector<std::string>{"serve", "--container", (directory / "c").string()},
+        "unix:path=/nonexistent", tunes);
+    EXPECT_EQ(fetch(shell->firstOtherLine(), "/"), readWhole(directory / "app/index.html"));
+    shell.reset();
+#ifndef MUSICSHELL_SANITIZED  // GTK and WebKit are not built for the sanitizers
+    // Its window, and a second launch that hands the window its URL.
+    PrivateDisplay display;
+    ::setenv("DISPLAY", display.name().c_str(), 1);
+    ::setenv("GDK_BACKEND", "x11", 1);
+    ::setenv("GTK_A11Y", "none", 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    ShellProcess window({}, bus.address(), tunes);
+    EXPECT_TRUE(
+        eventually([&] { return property("Identity").find("\"Tunes\"") != std::string::npos; }));
+    EXPECT_TRUE(eventually(
+        [&] {
+            ShellProcess({"tunes://x"}, bus.address(), tunes).wait();
+            auto opened = "data/org.example.Tunes/Library/Application Support/offline/opened.txt";
+            return readWhole(directory / opened) == "tunes://x";
+        },
+        std::chrono::seconds(90)))
+        << window.standardError();
+    ::unsetenv("DISPLAY");
+#endif
+    ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <boost/beast/websocket.hpp>
 
+#include "Host/Web/DevSocketRelay.h"
 #include "Host/Web/FileReply.h"
 #include "Host/Web/UploadRequest.h"
 #include "Host/Web/WebAccess.h"
@@ -110,12 +111,19 @@ void HttpSession::handle(Request request) {
     bool loggedIn = cookie && web_access::sameSecret(*cookie, settings.sessionSecret);
 
     if (beast::websocket::is_upgrade(request)) {
-        if (path != "/bridge" || !loggedIn) {
+        bool bridge = path == "/bridge";
+        if ((!bridge && !settings.devServer) || !loggedIn) {
             write(refusal(request, http::status::forbidden, "Forbidden"));
             return;
         }
         if (!web_access::isOwnOrigin(request[http::field::origin], settings.port)) {
             write(refusal(request, http::status::forbidden, "Forbidden origin"));
+            return;
+        }
+        if (!bridge) {
+            std::make_shared<DevSocketRelay>(std::move(stream_), std::move(buffer_),
+                                             *settings.devServer, std::move(slot_))
+                ->run(std::move(request));
             return;
         }
         std::make_shared<WebSocketSession>(std::move(stream_), settings.bridge, settings.presence,
