@@ -56,7 +56,6 @@ bench: build
 	@build/$(PRESET)/bench/musicshell_bench --benchmark_min_time=0.5
 	@python3 bench/compare.py $(BINARY)
 	@python3 bench/serve_files.py $(BINARY)
-	@python3 bench/window_latency.py $(BINARY)
 
 # The C++ sources as .clang-format lays them out; format-check fails on any difference.
 FORMATTED = $(shell git ls-files '*.cpp' '*.h')

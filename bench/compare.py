@@ -293,6 +293,36 @@ def download_times(bench, before):
 
 
 # ---------------------------------------------------------------------------------------------
+# The window's bridge and launch, and serving one fast reader (their own scripts, as goal rows)
+
+
+def window_and_serving_rows(bench, calls):
+    import serve_files  # they import this module: not at the top
+    import window_latency
+    rows = []
+    window = window_latency.window(bench.binary, bench.work, calls)
+    stdio = window_latency.stdio(bench.binary, bench.work, calls)
+    for name, road in window["roads"].items():
+        rows.append((f"small call through the window's bridge ({name} road), {calls:,} in a row, vs stdio",
+                     f"median {road['median']:.0f} µs, p99 {road['p99']:.0f} µs",
+                     f"median {stdio['median']:.0f} µs, p99 {stdio['p99']:.0f} µs",
+                     f"{stdio['totalMs'] / road['totalMs']:.2f}", "median ≤ 200 µs and ≥ 0.50; p99 ≤ 2000 µs", "—"))
+    rows.append(("launch to the first answered call: window vs stdio", f"{window['firstAnswerMs']:.0f} ms",
+                 f"{stdio['firstAnswerMs']:.0f} ms", f"{stdio['firstAnswerMs'] / window['firstAnswerMs']:.2f}",
+                 "window ≤ 300 ms", f"{window['pssMiB']:.0f} MiB PSS, shell and engine"))
+    fast = os.path.join(bench.container, "Documents", "Downloads", "fast.bin")
+    serve_files.write_random(fast, 512)
+    server = serve_files.Server(bench.binary, bench.container)
+    try:
+        disk, bare = serve_files.fast_reader_rows(server, fast, bench.runs)
+    finally:
+        server.stop()
+    rows.append(("serving 512 MiB to one `curl -s -o /dev/null` vs a bare sendfile server in Python", bare[1],
+                 bare[2], bare[3].split()[1], "≥ 0.90", disk[3].split("peak ")[1]))
+    return rows
+
+
+# ---------------------------------------------------------------------------------------------
 
 
 def mib(peak_kb):
@@ -404,6 +434,9 @@ def main():
         goals.append(("bytes the host writes for 512 MiB: cut off half-way and resumed vs whole",
                       f"{resumed[0]:.2f}× body, {resumed[1]} events", f"{whole[0]:.2f}× body, {whole[1]} events",
                       f"{whole[0] / resumed[0]:.2f}", "≈ 1 (no second copy)", "—"))
+
+        if not arguments.only_downloads:
+            goals += window_and_serving_rows(bench, arguments.calls)
 
     print(f"Measured {time.strftime('%Y-%m-%d')} on {platform.node()}: {os.cpu_count()} cores, "
           f"{platform.processor() or platform.machine()}, Linux {platform.release()}. Each figure is the median "

@@ -17,6 +17,35 @@ import time
 CALL = b'{"id":%d,"plugin":"OfflineStoragePlugin","method":"fileExists","options":{"filename":"x"}}\n'
 
 
+def descendants(pid):
+    """The process and every process it started, by their parents in /proc."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as stat:
+                    parents.setdefault(int(stat.read().rsplit(")", 1)[1].split()[1]), []).append(int(entry))
+            except OSError:
+                pass
+    found, queue = [], [pid]
+    while queue:
+        found.append(queue.pop())
+        queue += parents.get(found[-1], [])
+    return found
+
+
+def pss_kb(pids):
+    """Proportional set size of the processes together: shared pages counted once."""
+    total = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/smaps_rollup") as rollup:
+                total += next(int(line.split()[1]) for line in rollup if line.startswith("Pss:"))
+        except (OSError, StopIteration):
+            pass
+    return total
+
+
 def window(binary, work, calls):
     page = os.path.join(work, "page")
     shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(__file__)), "window-page"), page)
@@ -37,6 +66,9 @@ def window(binary, work, calls):
             if time.time() - launched > 600 or shell.poll() is not None:
                 raise SystemExit("the window's page never reported")
             time.sleep(0.05)
+        time.sleep(0.5)  # the file is written before its answer reaches the page
+        processes = descendants(shell.pid)
+        memory = pss_kb(processes)
     finally:
         shell.terminate()
         shell.wait()
@@ -45,6 +77,7 @@ def window(binary, work, calls):
     with open(result) as measured:
         figures = json.load(measured)
     figures["firstAnswerMs"] = figures["firstAnswerAt"] - launched * 1000
+    figures["pssMiB"], figures["processes"] = memory / 1024, len(processes)
     return figures
 
 
@@ -81,13 +114,22 @@ def main():
         binary = os.path.abspath(arguments.binary)
         ours = window(binary, work, arguments.calls)
         theirs = stdio(binary, work, arguments.calls)
+    print_table(arguments.calls, ours, theirs)
+
+
+def print_table(calls, ours, theirs):
     print("| case | window | stdio | stdio time / window time |")
     print("|---|---|---|---|")
-    print(f"| {arguments.calls:,} sequential small calls | total {ours['totalMs']:.0f} ms; median {ours['median']:.0f} µs, "
+    print(f"| {calls:,} sequential small calls | total {ours['totalMs']:.0f} ms; median {ours['median']:.0f} µs, "
           f"p99 {ours['p99']:.0f} µs | total {theirs['totalMs']:.0f} ms; median {theirs['median']:.0f} µs, "
           f"p99 {theirs['p99']:.0f} µs | {theirs['totalMs'] / ours['totalMs']:.2f} |")
+    for name, road in ours.get("roads", {}).items():
+        print(f"| road: {name}, {calls:,} calls | total {road['totalMs']:.0f} ms; median {road['median']:.0f} µs, "
+              f"p99 {road['p99']:.0f} µs (batch means) | | {theirs['totalMs'] / road['totalMs']:.2f} |")
     print(f"| launch to the first answered call | {ours['firstAnswerMs']:.0f} ms | {theirs['firstAnswerMs']:.0f} ms | "
           f"{theirs['firstAnswerMs'] / ours['firstAnswerMs']:.2f} |")
+    print(f"| the window's memory once answering: PSS of the shell and the engine's processes together "
+          f"({ours['processes']} processes) | {ours['pssMiB']:.0f} MiB | | |")
 
 
 if __name__ == "__main__":
