@@ -246,11 +246,12 @@ TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
     EXPECT_EQ(path, (directory / "data/org.example.Tunes/Documents/Downloads/audio.mp3").string());
     EXPECT_THAT(readWhole(path.get<std::string>()),
                 testing::MatchesRegex("Tunes/1\\.0\\.0 musicshell/[0-9.]+"));
-    std::string root =
-        bus.mpris("org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2",
-                  "org.example.Tunes");
-    EXPECT_THAT(root, testing::ContainsRegex(R"("Identity"\s+variant\s+string "Tunes")"));
-    EXPECT_THAT(root,
+    auto names = [&] {
+        return bus.mpris("org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2",
+                         "org.example.Tunes");
+    };
+    EXPECT_THAT(names(), testing::ContainsRegex(R"("Identity"\s+variant\s+string "Tunes")"));
+    EXPECT_THAT(names(),
                 testing::ContainsRegex(R"("DesktopEntry"\s+variant\s+string "org.example.Tunes")"));
     for (const auto& [url, handled] :
          {std::pair{"tunes://album/7", true}, {"musicshell://album/7", false}}) {
@@ -277,8 +278,7 @@ TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
     ::setenv("GTK_A11Y", "none", 1);
     ::unsetenv("WAYLAND_DISPLAY");
     ShellProcess window({}, bus.address(), tunes);
-    EXPECT_TRUE(
-        eventually([&] { return property("Identity").find("\"Tunes\"") != std::string::npos; }));
+    EXPECT_TRUE(eventually([&] { return names().find("\"Tunes\"") != std::string::npos; }));
     EXPECT_TRUE(eventually(
         [&] {
             ShellProcess({"tunes://x"}, bus.address(), tunes).wait();

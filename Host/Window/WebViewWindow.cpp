@@ -54,6 +54,14 @@ void disableOwnMediaSession(WebKitSettings* settings) {
     webkit_feature_list_unref(features);
 }
 
+// The page's audio would also bring WebKit's own media player onto the session bus, from the web
+// process, beside the shell's: the desktop would list two. That process finds the bus through
+// this variable when it starts, after the window's own connections (the application's, the
+// media controls') are made, so it alone is left without one.
+void keepEngineOffTheSessionBus() {
+    g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/musicshell-no-bus", TRUE);
+}
+
 // Links that the desktop hands to the user's browser or mail program.
 bool opensOutside(const std::string& uri) {
     return hasScheme(uri, "http") || hasScheme(uri, "https") || hasScheme(uri, "mailto");
@@ -69,6 +77,7 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
       handlers_(std::move(handlers)),
       requests_(std::move(bridge), nullptr),
       links_(std::move(links)) {
+    keepEngineOffTheSessionBus();
     // Nothing of the web view is kept on disk: the application keeps its data in its container.
     GObjectPtr<WebKitNetworkSession> session(webkit_network_session_new_ephemeral());
     GObjectPtr<WebKitUserContentManager> content(webkit_user_content_manager_new());
