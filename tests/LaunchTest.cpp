@@ -164,6 +164,11 @@ TEST(LaunchTest, ABadManifestIsRefusedNamingItsKey) {
 // it on the bus, in its container, log, cookie and requests, and picks the URLs it hears; --dev
 // serves the development server's pages and its live-reload socket.
 TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
+#ifdef MUSICSHELL_SANITIZED
+    // Stripped and compressed, the instrumented binaries take minutes to pack; what the package
+    // holds is the same in every build.
+    GTEST_SKIP() << "packaging is checked in the default build";
+#endif
     PrivateSessionBus bus;
     TemporaryDirectory directory;
     LoopbackServer dev;
