@@ -21,19 +21,51 @@ std::string fileURL(const std::filesystem::path& path) {
     return text.starts_with("file://") ? text : "file://" + text;
 }
 
-bool isAbsoluteURI(std::string_view text) {
+namespace {
+std::string_view partOf(const UriTextRangeA& range) {
+    return range.first == nullptr ? std::string_view{}
+                                  : std::string_view(range.first, range.afterLast - range.first);
+}
+
+// Calls `read` with the parsed URI, when the text parses; gives its answer, else `otherwise`.
+template <class Read, class Answer>
+Answer withParsedURI(std::string_view text, Read read, Answer otherwise) {
     if (text.find('\0') != std::string_view::npos) {
-        return false;
+        return otherwise;
     }
     UriUriA uri;
     const char* errorPosition = nullptr;
     if (uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(), &errorPosition) !=
         URI_SUCCESS) {
-        return false;
+        return otherwise;
     }
-    bool absolute = uri.scheme.first != nullptr;
+    Answer answer = read(uri);
     uriFreeUriMembersA(&uri);
-    return absolute;
+    return answer;
+}
+}  // namespace
+
+bool isAbsoluteURI(std::string_view text) {
+    return withParsedURI(
+        text, [](const UriUriA& uri) { return uri.scheme.first != nullptr; }, false);
+}
+
+std::optional<ServerAddress> serverAddress(std::string_view text) {
+    return withParsedURI(
+        text,
+        [](const UriUriA& uri) -> std::optional<ServerAddress> {
+            bool rootOrNoPath = uri.pathHead == nullptr || (uri.pathHead->next == nullptr &&
+                                                            partOf(uri.pathHead->text).empty());
+            bool emptyPort = uri.portText.first != nullptr && partOf(uri.portText).empty();
+            if (uri.scheme.first == nullptr || partOf(uri.hostText).empty() || emptyPort ||
+                uri.userInfo.first != nullptr || !rootOrNoPath || uri.query.first != nullptr ||
+                uri.fragment.first != nullptr) {
+                return std::nullopt;
+            }
+            return ServerAddress{std::string(partOf(uri.scheme)), std::string(partOf(uri.hostText)),
+                                 std::string(partOf(uri.portText))};
+        },
+        std::optional<ServerAddress>{});
 }
 
 }  // namespace platform

@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/URI.h"
+
 namespace host {
 
 namespace {
@@ -99,27 +101,13 @@ bool isVersion(std::string_view version) {
 }
 
 bool isLoopbackOrigin(std::string_view url) {
-    constexpr std::string_view scheme = "http://";
-    if (!url.starts_with(scheme)) {
-        return false;
-    }
-    url.remove_prefix(scheme.size());
-    if (url.ends_with('/')) {
-        url.remove_suffix(1);
-    }
-    for (std::string_view host : {"127.0.0.1", "localhost", "[::1]"}) {
-        if (url == host) {
-            return true;
-        }
-        if (url.starts_with(host) && url.size() > host.size() + 1 && url[host.size()] == ':' &&
-            url.size() - host.size() - 1 <= 5 &&
-            std::ranges::all_of(url.substr(host.size() + 1), [](char c) {
-                return std::isdigit(static_cast<unsigned char>(c));
-            })) {
-            return true;
-        }
-    }
-    return false;
+    auto address = platform::serverAddress(url);
+    return address && address->scheme == "http" &&
+           (address->host == "127.0.0.1" || address->host == "localhost" ||
+            address->host == "::1") &&
+           address->port.size() <= 5 && std::ranges::all_of(address->port, [](char c) {
+               return std::isdigit(static_cast<unsigned char>(c));
+           });
 }
 
 // At least 256 pixels each way, as its header says.

@@ -1,8 +1,7 @@
 #include "Host/Web/DevServerProxy.h"
 
-#include <algorithm>
-
 #include "Platform/Log.h"
+#include "Platform/URI.h"
 
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -16,19 +15,13 @@ constexpr std::uint64_t bodyLimit = std::uint64_t{256} << 20;
 }  // namespace
 
 DevServerProxy::Server DevServerProxy::Server::fromOrigin(std::string_view origin) {
+    auto address = platform::serverAddress(origin).value_or(platform::ServerAddress{});
     Server server;
-    origin.remove_prefix(std::min(origin.find("://") + 3, origin.size()));
-    server.authority = std::string(origin.substr(0, origin.find('/')));
-    std::string_view authority = server.authority;
-    std::size_t hostEnd =
-        authority.starts_with('[') ? authority.find(']') + 1 : authority.find(':');
-    hostEnd = std::min(hostEnd, authority.size());
-    server.host = std::string(authority.substr(0, hostEnd));
-    if (server.host.starts_with('[')) {
-        server.host = server.host.substr(1, server.host.size() - 2);
-    }
-    server.port =
-        hostEnd + 1 < authority.size() ? std::string(authority.substr(hostEnd + 1)) : "80";
+    bool ipv6 = address.host.find(':') != std::string::npos;
+    server.authority = (ipv6 ? "[" + address.host + "]" : address.host) +
+                       (address.port.empty() ? "" : ":" + address.port);
+    server.host = address.host;
+    server.port = address.port.empty() ? "80" : address.port;
     return server;
 }
 
