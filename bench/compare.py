@@ -307,8 +307,10 @@ def window_and_serving_rows(bench, calls):
                      f"median {road['median']:.0f} µs, p99 {road['p99']:.0f} µs",
                      f"median {stdio['median']:.0f} µs, p99 {stdio['p99']:.0f} µs",
                      f"{stdio['totalMs'] / road['totalMs']:.2f}", "median ≤ 200 µs and ≥ 0.50; p99 ≤ 2000 µs", "—"))
-    rows.append(("launch to the first answered call: window vs stdio", f"{window['firstAnswerMs']:.0f} ms",
-                 f"{stdio['firstAnswerMs']:.0f} ms", f"{stdio['firstAnswerMs'] / window['firstAnswerMs']:.2f}",
+    warm = statistics.median(window["launchesMs"])
+    rows.append((f"launch to the first answered call: window (the first, then the median of {len(window['launchesMs'])} "
+                 "more) vs stdio", f"{window['firstAnswerMs']:.0f} ms, then {warm:.0f} ms",
+                 f"{stdio['firstAnswerMs']:.0f} ms", f"{stdio['firstAnswerMs'] / warm:.2f}",
                  "window ≤ 300 ms", f"{window['pssMiB']:.0f} MiB PSS, shell and engine"))
     fast = os.path.join(bench.container, "Documents", "Downloads", "fast.bin")
     serve_files.write_random(fast, 512)
