@@ -5,6 +5,7 @@
 
 #include "App/Bridge/Base64.h"
 #include "Eventually.h"
+#include "Host/Web/WebAccess.h"
 #include "Images.h"
 #include "LoopbackServer.h"
 #include "PrivateSessionBus.h"
@@ -28,6 +29,7 @@ protected:
     }
 
     void report(Json status) { shell.plugin("PlaybackStatusPlugin", "updateStatus", status); }
+    Json nowPlaying() { return shell.call({{"id", 0}, {"host", "nowPlaying"}})["data"]["info"]; }
 
     Json nextEvent() {
         auto message = shell.next();
@@ -122,7 +124,7 @@ TEST_F(MediaControlsTest, SeeksFollowTheTrackShown) {
     }
 }
 
-TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
+TEST_F(MediaControlsTest, WhatThePageReportsAndHandlesIsWhatTheWidgetShowsAndOffers) {
     const std::string shown =
         "metadata --format '{{status}}|{{title}}|{{artist}}|{{album}}|{{mpris:length}}'";
     EXPECT_EQ(bus.playerctl("status"), "Stopped");
@@ -143,14 +145,12 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
         EXPECT_EQ(bus.playerctl(shown), widget) << status;
     }
     EXPECT_EQ(bus.playerctl("position"), "12.000000");
-    auto kept = shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"];
+    auto kept = nowPlaying();
     EXPECT_EQ(kept["title"], "A\uFFFFB\uFDD0");
     EXPECT_EQ(kept["albumTitle"], std::string("x\0y", 3));
-}
 
-// The widget offers what the page says it handles, and shuffle, loop and a settable volume only
-// once the page has reported them; a page that says nothing is shown as it always was.
-TEST_F(MediaControlsTest, TheWidgetOffersWhatThePageHandles) {
+    // The widget offers what the page says it handles, and shuffle, loop and a settable volume
+    // only once the page has reported them; a page that says nothing is shown as it always was.
     auto offered = [&] {
         std::string all = bus.mpris(
             "org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2.Player");
@@ -188,8 +188,7 @@ TEST_F(MediaControlsTest, TheShellOutlivesTheBus) {
     bus.stop();
     for (const char* title : {"One", "Two", "Three"}) {
         report({{"state", "playing"}, {"title", title}});
-        EXPECT_EQ(shell.call({{"id", title}, {"host", "nowPlaying"}})["data"]["info"]["title"],
-                  title);
+        EXPECT_EQ(nowPlaying()["title"], title);
     }
     const std::string said = "no media controls any more: the session bus went away";
     EXPECT_TRUE(eventually([&] { return shell.standardError().find(said) != std::string::npos; }));
@@ -211,11 +210,9 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
         std::string url, file;
         EXPECT_TRUE(eventually([&] {
             url = bus.playerctl("metadata mpris:artUrl");
-            file = url.substr(std::min<std::size_t>(url.size(), 7));
-            for (auto at = file.find('%'); at != std::string::npos; at = file.find('%', at + 1)) {
-                file.replace(at, 3, 1,
-                             static_cast<char>(std::stoi(file.substr(at + 1, 2), {}, 16)));
-            }
+            file =
+                host::web_access::percentDecoded(url.substr(std::min<std::size_t>(url.size(), 7)))
+                    .value_or("");
             return url.starts_with("file://") && file != previous;
         })) << url;
         return std::filesystem::path(file);
@@ -224,8 +221,7 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
     auto first = pictureAfter("");
     EXPECT_EQ(first.parent_path(), directory / "c #%41/Library/Caches/artwork");
     EXPECT_TRUE(std::filesystem::is_regular_file(first));
-    EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
-              Json({{"width", 16}, {"height", 8}}));
+    EXPECT_EQ(nowPlaying()["artwork"], Json({{"width", 16}, {"height", 8}}));
     // Pictures never pile up.
     report({{"state", "playing"}, {"title", "Next"}, {"thumbnail", server.url("/8.png")}});
     auto next = pictureAfter(first);
@@ -236,8 +232,7 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
             {"title", "Inline"},
             {"thumbnail", "data:image/png;base64," + base64::encode(pngOf(4, 2))}});
     pictureAfter(next);
-    EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
-              Json({{"width", 4}, {"height", 2}}));
+    EXPECT_EQ(nowPlaying()["artwork"], Json({{"width", 4}, {"height", 2}}));
 }
 
 }  // namespace

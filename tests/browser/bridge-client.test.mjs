@@ -129,6 +129,15 @@ test("a call that finds no connection in time is rejected unsent; one made later
   await page.close();
 });
 
+// The window gives every page navigator.mediaSession on the shell's controls; a page in a
+// browser has it once it imports the client.
+test("importing the client hands the page's navigator.mediaSession to the shell", async () => {
+  const page = await openPage();
+  await page.evaluate(() => { navigator.mediaSession.metadata = new MediaMetadata({ title: "Tone" }); });
+  await eventually(() => shell.received.some(([, method]) => method === "updateStatus"), "the page's report");
+  await page.close();
+});
+
 // A project that depends on the client by path type-checks its page against the declarations.
 test("a typed page checks against the package's declarations", () => {
   const here = (path) => new URL(path, import.meta.url).pathname;
