@@ -168,7 +168,7 @@ TEST_F(MediaControlsTest, WhatThePageReportsAndHandlesIsWhatTheWidgetShowsAndOff
     const std::string readOnly =
         "Could not execute command: GDBus.Error:org.freedesktop.DBus.Error.PropertyReadOnly: "
         "Property 'Volume' is not writable.";
-    const std::vector<std::pair<Json, std::string>> cases = {
+    const std::vector<std::pair<Json, std::string>> offers = {
         {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},
         {{{"canNext", false}, {"canSeek", false}, {"canPause", false}},
          "ftftf|" + none + "|" + none + "|1.000000|" + readOnly},
@@ -176,7 +176,7 @@ TEST_F(MediaControlsTest, WhatThePageReportsAndHandlesIsWhatTheWidgetShowsAndOff
          "ttttt|On|Playlist|0.250000|"},
         {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},
     };
-    for (auto [page, widget] : cases) {
+    for (auto [page, widget] : offers) {
         page.update({{"state", "paused"}, {"title", "Song"}});
         report(page);
         EXPECT_EQ(offered(), widget) << page;

@@ -58,7 +58,6 @@ protected:
         return std::make_unique<ShellProcess>(arguments, bus.address());
     }
 
-    // The page's latest report, once `condition` holds for it.
     Json reportWhen(const std::function<bool(const Json&)>& condition) {
         Json report;
         EXPECT_TRUE(eventually([&] {

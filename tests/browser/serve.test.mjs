@@ -23,14 +23,9 @@ async function openDemo(viewport) {
   return page;
 }
 
-// Runs `body` on a demo page of its own, closed after.
 async function onDemo(body, viewport) {
   const page = await openDemo(viewport);
-  try {
-    await body(page);
-  } finally {
-    await page.context().close();
-  }
+  return body(page).finally(() => page.context().close());
 }
 
 before(async () => {
@@ -66,12 +61,10 @@ after(async () => {
 async function withShell(args, env, body) {
   const container = mkdtempSync(join(tmpdir(), "musicshell-login-"));
   const shell = await startShell(["--container", container, ...args], env);
-  try {
-    await body(shell);
-  } finally {
+  return body(shell).finally(async () => {
     await shell.stop();
     rmSync(container, { recursive: true, force: true });
-  }
+  });
 }
 
 test("an address logs in once, onto a path of the server's own", async () => {
