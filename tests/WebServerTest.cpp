@@ -265,9 +265,8 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecondAndPostsNeedACallWithinTh
     EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 10 * (static_cast<long>(seconds) + 1) + 2)
         << log;
     EXPECT_TRUE(
-        logSays("web: refused: Open the address the shell printed, or run `musicshell login` "
-                "for a fresh one (GET /secret, host "
-                "127.0.0.1:" +
+        logSays("web: refused: Open the address the shell printed, or run `musicshell "
+                "login` for a fresh one (GET /secret, host 127.0.0.1:" +
                 std::to_string(port) + ")"));
 
     // Only a POST of a call with its length declared is taken, and a length over the cap is
