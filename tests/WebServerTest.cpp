@@ -120,7 +120,6 @@ protected:
         token = match[2];
     }
 
-    // The status of GET `target` on a connection of its own, and the cookie it sets.
     std::pair<int, std::string> get(const std::string& target) {
         httplib::Client client("127.0.0.1", port);
         client.set_read_timeout(std::chrono::seconds(30));

@@ -50,8 +50,7 @@ protected:
         ::unsetenv("WAYLAND_DISPLAY");
     }
 
-    // The window on the bundled demo, unless the arguments name an --app. The test page sends
-    // one message over the largest request size given here.
+    // The test page sends one message over the largest request size given here.
     std::unique_ptr<ShellProcess> launch(std::vector<std::string> arguments = {}) {
         arguments.insert(arguments.begin(),
                          {"--container", container.string(), "--max-request-bytes", "131072"});

@@ -67,19 +67,7 @@ async function withShell(args, env, body) {
   });
 }
 
-test("an address logs in once, onto a path of the server's own", async () => {
-  await withShell([], {}, async (shell) => {
-    const token = new URL(shell.address).searchParams.get("token");
-    const login = await shell.request(`//evil.example/?token=${token}`);
-    assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
-    // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
-    assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
-    const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
-    assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
-  });
-});
-
-test("--open hands the browser a private page, and nothing waits for the browser", async () => {
+test("--open hands the browser a private page, nothing waits for it, and the printed address logs in once", async () => {
   const folder = mkdtempSync(join(tmpdir(), "musicshell-launcher-"));
   // Stands in for the browser: notes its arguments, then stays as long as the folder does.
   writeFileSync(join(folder, "chromium"), `#!/bin/sh\nprintf '%s\\n' "$@" > "${folder}/arguments"\n` +
@@ -96,6 +84,15 @@ test("--open hands the browser a private page, and nothing waits for the browser
       const address = new URL(readFileSync(page, "utf8").match(/url=([^"]+)"/)[1]);
       assert.notEqual(address.href, shell.address, "the page's address is not the printed one");
       assert.equal((await shell.request(address.pathname + address.search)).status, 302);
+
+      // The printed address logs in once too, onto a path of the server's own.
+      const token = new URL(shell.address).searchParams.get("token");
+      const login = await shell.request(`//evil.example/?token=${token}`);
+      assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
+      // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
+      assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
+      const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
+      assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
     });
   } finally {
     rmSync(folder, { recursive: true, force: true });
