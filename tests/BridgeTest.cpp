@@ -1,20 +1,27 @@
+// The bridge's parts in process, so that they run under every sanitizer: calls and their answers,
+// the lines they travel as, and the window's own glue (the router and GTK's main queue).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <glib.h>
 
 #include <atomic>
 #include <thread>
 
 #include "App/Bridge/CAPPluginCall.h"
+#include "Fakes/FakeBridge.h"
 #include "Fakes/FakeConsole.h"
+#include "Fakes/FakeServices.h"
 #include "Host/Core/MessageLine.h"
 #include "Host/Core/RequestParser.h"
+#include "Host/Core/RequestRouter.h"
+#include "Host/Window/GlibMainQueue.h"
 
 using host::MessageLine;
 using testing::ElementsAre;
 
 namespace {
 
-// Keeps every answer as the line a client would read.
 class RecordingResponder : public CAPCallResponder {
 public:
     void respond(const std::string& callbackId, CAPCallResult result) override {
@@ -110,8 +117,6 @@ TEST(MessageLineTest, WritesAnswersAndEventsAsOneLineOfJsonAndEndsStreamedTextsA
                                    "\",\"\xef\xbf\xbd\",null],\"b\":\"" + std::string(5000, 'b') +
                                    R"(\"\\\u0001","c":")" + std::string(5000, 'c') +
                                    "\xef\xbf\xbd\"" + R"(,"d":{"e":"\t"}}})"});
-    EXPECT_EQ(MessageLine::answerText("\"x\"", {true, std::nullopt, {}}),
-              R"({"id":"x","ok":true})");
     EXPECT_EQ(MessageLine::answerText("1", {false, std::nullopt, "say \"no\"\n"}),
               R"({"id":1,"ok":false,"message":"say \"no\"\n"})");
     EXPECT_EQ(
@@ -188,6 +193,39 @@ TEST(RequestParserTest, ReadsPluginCallsWithTheirOptionsAndTheLastOfRepeatedKeys
     auto host = parse(R"({"id":1,"host":")" + b + R"(","host":"reloadView"})");
     ASSERT_TRUE(host.request) << host.error;
     EXPECT_EQ(host.request->host, "reloadView");
+}
+
+// A page is no operating system: it cannot stand in for the media keys or quit. (Its calls reach
+// the bridge through the same router in WebServerTest.)
+TEST(RequestRouterTest, HostRequestsFromAPageAreRefusedAtOnce) {
+    FakeServices fakes;
+    auto page = std::make_shared<FakeBridge>(fakes.services());
+    host::RequestRouter(nullptr, nullptr).handle(R"({"id":1,"host":"quit"})", std::nullopt, page);
+    auto answers = page->answers();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(host::MessageLine::answerText(answers[0].first, answers[0].second),
+              R"({"id":1,"ok":false,"message":"Host requests are not accepted over the bridge"})");
+}
+
+TEST(GlibMainQueueTest, RunsWorkInOrderOnTheLoopAndNoneAfterStop) {
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    host::GlibMainQueue queue;
+    std::vector<int> ran;
+    queue.async([&] { ran.push_back(1); });
+    std::thread other([&] { queue.async([&] { ran.push_back(2); }); });
+    other.join();
+    queue.async([&] {
+        ran.push_back(3);
+        queue.stop();
+        queue.async([&] { ran.push_back(4); });
+        g_main_loop_quit(loop);
+    });
+    queue.async([&] { ran.push_back(5); });  // waiting when the queue stopped: dropped
+    g_main_loop_run(loop);
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_main_loop_unref(loop);
+    EXPECT_THAT(ran, ElementsAre(1, 2, 3));
 }
 
 }  // namespace

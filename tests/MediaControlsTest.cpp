@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "App/Bridge/Base64.h"
 #include "Eventually.h"
+#include "Host/Web/WebAccess.h"
 #include "Images.h"
 #include "LoopbackServer.h"
 #include "PrivateSessionBus.h"
@@ -28,6 +28,7 @@ protected:
     }
 
     void report(Json status) { shell.plugin("PlaybackStatusPlugin", "updateStatus", status); }
+    Json nowPlaying() { return shell.call({{"id", 0}, {"host", "nowPlaying"}})["data"]["info"]; }
 
     Json nextEvent() {
         auto message = shell.next();
@@ -38,7 +39,7 @@ protected:
 
 // Play-pause asks for the opposite of what the widget shows, from every state. Stop, shuffle,
 // loop and volume reach a page that said it has them (`page`).
-TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
+TEST_F(MediaControlsTest, TheWidgetsButtonsAndSeeksReachTheWebApplication) {
     struct Press {
         const char* shown;
         const char* command;
@@ -69,13 +70,12 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsReachTheWebApplication) {
         bus.playerctl(command);
         EXPECT_EQ(nextEvent()["data"], data) << shown << " " << command;
     }
-}
 
-// Positions on the bus are microseconds; the page hears seconds. Each seek starts 10 s into a
-// paused track (so it does not move) of the given length, 0 when unknown. Past the end a seek
-// goes to the next track and a set position is ignored, as is one for another track; before the
-// start is 0; offsets saturate. Then `heard` (a time, another event, or nothing) reaches the page.
-TEST_F(MediaControlsTest, SeeksFollowTheTrackShown) {
+    // Positions on the bus are microseconds; the page hears seconds. Each seek starts 10 s into a
+    // paused track (so it does not move) of the given length, 0 when unknown. Past the end a seek
+    // goes to the next track and a set position is ignored, as is one for another track; before
+    // the start is 0; offsets saturate. Then `heard` (a time, another event, or nothing) reaches
+    // the page.
     const std::string seek = "org.mpris.MediaPlayer2.Player.Seek int64:";
     const std::string setPosition =
         "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/";
@@ -122,7 +122,7 @@ TEST_F(MediaControlsTest, SeeksFollowTheTrackShown) {
     }
 }
 
-TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
+TEST_F(MediaControlsTest, WhatThePageReportsAndHandlesIsWhatTheWidgetShowsAndOffers) {
     const std::string shown =
         "metadata --format '{{status}}|{{title}}|{{artist}}|{{album}}|{{mpris:length}}'";
     EXPECT_EQ(bus.playerctl("status"), "Stopped");
@@ -143,14 +143,12 @@ TEST_F(MediaControlsTest, WhatThePageReportsIsWhatTheWidgetShows) {
         EXPECT_EQ(bus.playerctl(shown), widget) << status;
     }
     EXPECT_EQ(bus.playerctl("position"), "12.000000");
-    auto kept = shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"];
+    auto kept = nowPlaying();
     EXPECT_EQ(kept["title"], "A\uFFFFB\uFDD0");
     EXPECT_EQ(kept["albumTitle"], std::string("x\0y", 3));
-}
 
-// The widget offers what the page says it handles, and shuffle, loop and a settable volume only
-// once the page has reported them; a page that says nothing is shown as it always was.
-TEST_F(MediaControlsTest, TheWidgetOffersWhatThePageHandles) {
+    // The widget offers what the page says it handles, and shuffle, loop and a settable volume
+    // only once the page has reported them; a page that says nothing is shown as it always was.
     auto offered = [&] {
         std::string all = bus.mpris(
             "org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2.Player");
@@ -168,7 +166,7 @@ TEST_F(MediaControlsTest, TheWidgetOffersWhatThePageHandles) {
     const std::string readOnly =
         "Could not execute command: GDBus.Error:org.freedesktop.DBus.Error.PropertyReadOnly: "
         "Property 'Volume' is not writable.";
-    const std::vector<std::pair<Json, std::string>> cases = {
+    const std::vector<std::pair<Json, std::string>> offers = {
         {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},
         {{{"canNext", false}, {"canSeek", false}, {"canPause", false}},
          "ftftf|" + none + "|" + none + "|1.000000|" + readOnly},
@@ -176,30 +174,14 @@ TEST_F(MediaControlsTest, TheWidgetOffersWhatThePageHandles) {
          "ttttt|On|Playlist|0.250000|"},
         {Json::object(), "ttttt|" + none + "|" + none + "|1.000000|" + readOnly},
     };
-    for (auto [page, widget] : cases) {
+    for (auto [page, widget] : offers) {
         page.update({{"state", "paused"}, {"title", "Song"}});
         report(page);
         EXPECT_EQ(offered(), widget) << page;
     }
 }
 
-// Losing the bus ends the media controls, said once, and not the shell.
-TEST_F(MediaControlsTest, TheShellOutlivesTheBus) {
-    bus.stop();
-    for (const char* title : {"One", "Two", "Three"}) {
-        report({{"state", "playing"}, {"title", title}});
-        EXPECT_EQ(shell.call({{"id", title}, {"host", "nowPlaying"}})["data"]["info"]["title"],
-                  title);
-    }
-    const std::string said = "no media controls any more: the session bus went away";
-    EXPECT_TRUE(eventually([&] { return shell.standardError().find(said) != std::string::npos; }));
-    shell.send(R"({"host":"quit"})");
-    EXPECT_EQ(shell.wait(), 0);
-    auto log = shell.standardError();
-    EXPECT_EQ(log.find(said), log.rfind(said)) << log;
-}
-
-TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt) {
+TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileAndTheShellOutlivesTheBus) {
     LoopbackServer server;
     server.routes().Get(R"(/(\d+)\.png)",
                         [](const httplib::Request& request, httplib::Response& r) {
@@ -211,11 +193,9 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
         std::string url, file;
         EXPECT_TRUE(eventually([&] {
             url = bus.playerctl("metadata mpris:artUrl");
-            file = url.substr(std::min<std::size_t>(url.size(), 7));
-            for (auto at = file.find('%'); at != std::string::npos; at = file.find('%', at + 1)) {
-                file.replace(at, 3, 1,
-                             static_cast<char>(std::stoi(file.substr(at + 1, 2), {}, 16)));
-            }
+            file =
+                host::web_access::percentDecoded(url.substr(std::min<std::size_t>(url.size(), 7)))
+                    .value_or("");
             return url.starts_with("file://") && file != previous;
         })) << url;
         return std::filesystem::path(file);
@@ -224,20 +204,25 @@ TEST_F(MediaControlsTest, ArtworkIsShownAsALocalFileUntilTheNextTracksReplacesIt
     auto first = pictureAfter("");
     EXPECT_EQ(first.parent_path(), directory / "c #%41/Library/Caches/artwork");
     EXPECT_TRUE(std::filesystem::is_regular_file(first));
-    EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
-              Json({{"width", 16}, {"height", 8}}));
+    EXPECT_EQ(nowPlaying()["artwork"], Json({{"width", 16}, {"height", 8}}));
     // Pictures never pile up.
     report({{"state", "playing"}, {"title", "Next"}, {"thumbnail", server.url("/8.png")}});
     auto next = pictureAfter(first);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(first.parent_path()), {}), 1);
     EXPECT_TRUE(std::filesystem::is_regular_file(next));
-    // A picture carried in its address needs no server.
-    report({{"state", "playing"},
-            {"title", "Inline"},
-            {"thumbnail", "data:image/png;base64," + base64::encode(pngOf(4, 2))}});
-    pictureAfter(next);
-    EXPECT_EQ(shell.call({{"id", "now"}, {"host", "nowPlaying"}})["data"]["info"]["artwork"],
-              Json({{"width", 4}, {"height", 2}}));
+
+    // Losing the bus ends the media controls, said once, and not the shell.
+    bus.stop();
+    for (const char* title : {"One", "Two", "Three"}) {
+        report({{"state", "playing"}, {"title", title}});
+        EXPECT_EQ(nowPlaying()["title"], title);
+    }
+    const std::string said = "no media controls any more: the session bus went away";
+    EXPECT_TRUE(eventually([&] { return shell.standardError().find(said) != std::string::npos; }));
+    shell.send(R"({"host":"quit"})");
+    EXPECT_EQ(shell.wait(), 0);
+    auto log = shell.standardError();
+    EXPECT_EQ(log.find(said), log.rfind(said)) << log;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <sys/resource.h>
 
+#include <deque>
 #include <optional>
 #include <regex>
 #include <thread>
@@ -19,8 +20,8 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/websocket.hpp>
 
-#include "App/Bridge/Base64.h"
 #include "Eventually.h"
+#include "FileContents.h"
 #include "ShellProcess.h"
 #include "TcpSockets.h"
 #include "TemporaryDirectory.h"
@@ -28,24 +29,27 @@
 using namespace std::chrono_literals;
 namespace asio = boost::asio;
 namespace websocket = boost::beast::websocket;
+using Json = nlohmann::json;
 
 namespace {
 
-// A connection to the server in the test's own hands: raw bytes, or a page's WebSocket once
-// upgraded. Each wait throws after 30 s, which only a broken server lets pass.
+// A connection to the server in the test's own hands: raw bytes, or, given a session cookie, a
+// logged-in page's WebSocket. Each wait throws after 30 s, which only a broken server lets pass.
 class Connection {
 public:
-    explicit Connection(int port, int receiveBufferBytes = 0) : port_(port) {
+    explicit Connection(int port, const std::string& cookie = "", int receiveBufferBytes = 0) {
         socket_.open(asio::ip::tcp::v4());
         if (receiveBufferBytes > 0) {
             socket_.set_option(asio::socket_base::receive_buffer_size(receiveBufferBytes));
         }
         socket_.connect({asio::ip::address_v4::loopback(), static_cast<std::uint16_t>(port)});
+        if (!cookie.empty()) {
+            upgrade(port, cookie);
+        }
     }
 
     void send(std::string_view text) { asio::write(socket_, asio::buffer(text)); }
 
-    // Waits until the server closes the connection.
     void readUntilClosed() {
         std::string text;
         await([&](auto done) { asio::async_read(socket_, asio::dynamic_buffer(text), done); },
@@ -60,20 +64,6 @@ public:
         return text;
     }
 
-    // Upgrades to the bridge as a page that logged in does.
-    void upgrade(const std::string& cookie) {
-        page_.emplace(socket_);
-        page_->set_option(websocket::stream_base::decorator(
-            [cookie, origin = "http://127.0.0.1:" + std::to_string(port_)](auto& request) {
-                request.set(boost::beast::http::field::cookie, cookie);
-                request.set(boost::beast::http::field::origin, origin);
-            }));
-        page_->read_message_max(0);
-        await([&](auto done) {
-            page_->async_handshake("127.0.0.1:" + std::to_string(port_), "/bridge", done);
-        });
-    }
-
     void sendMessage(std::string_view text, bool binary = false) {
         page_->binary(binary);
         await([&](auto done) { page_->async_write(asio::buffer(text), done); });
@@ -86,6 +76,17 @@ public:
     }
 
 private:
+    void upgrade(int port, const std::string& cookie) {
+        std::string host = "127.0.0.1:" + std::to_string(port);
+        page_.emplace(socket_);
+        page_->set_option(websocket::stream_base::decorator([cookie, host](auto& request) {
+            request.set(boost::beast::http::field::cookie, cookie);
+            request.set(boost::beast::http::field::origin, "http://" + host);
+        }));
+        page_->read_message_max(0);
+        await([&](auto done) { page_->async_handshake(host, "/bridge", done); });
+    }
+
     // Runs the operation `start` begins to its end. Only an operation that may end with the
     // connection closed or reset takes that for an end.
     template <class Start>
@@ -99,7 +100,6 @@ private:
         }
     }
 
-    int port_;
     asio::io_context io_;
     asio::ip::tcp::socket socket_{io_};
     std::optional<websocket::stream<asio::ip::tcp::socket&>> page_;
@@ -120,8 +120,6 @@ protected:
         token = match[2];
     }
 
-    // The status of the answer to GET `target`, on a connection of its own, and the cookie it
-    // sets.
     std::pair<int, std::string> get(const std::string& target) {
         httplib::Client client("127.0.0.1", port);
         client.set_read_timeout(std::chrono::seconds(30));
@@ -136,16 +134,13 @@ protected:
             cookie = get("/?token=" + token).second;
             cookie = cookie.substr(0, cookie.find(';'));
         }
-        auto connection = std::make_unique<Connection>(port, receiveBufferBytes);
-        connection->upgrade(cookie);
-        return connection;
+        return std::make_unique<Connection>(port, cookie, receiveBufferBytes);
     }
 
-    // A plugin call as a page writes it, options given as their JSON members.
-    static std::string call(int id, std::string_view method, std::string_view options = "") {
-        return R"({"id":)" + std::to_string(id) + R"(,"plugin":"OfflineStoragePlugin","method":")" +
-               std::string(method) + '"' +
-               (options.empty() ? "" : R"(,"options":{)" + std::string(options) + "}") + "}";
+    static std::string call(int id, std::string_view method, Json options = Json::object()) {
+        Json message = {{"id", id}, {"plugin", "OfflineStoragePlugin"}, {"method", method}};
+        message["options"] = std::move(options);
+        return message.dump();
     }
 
     bool logSays(const std::string& text) const {
@@ -159,7 +154,7 @@ protected:
     std::string cookie;
 };
 
-TEST_F(WebServerTest, ListensOnLoopbackOnlyAndEndsWithStatusOneOnATakenPort) {
+TEST_F(WebServerTest, ListensOnLoopbackOnlyAndLoginHandsOutAFreshAddressThatLogsInOnce) {
     start();
     std::string listening;
     for (const TcpSocket& socket : tcpSockets()) {
@@ -171,6 +166,22 @@ TEST_F(WebServerTest, ListensOnLoopbackOnlyAndEndsWithStatusOneOnATakenPort) {
     EXPECT_EQ(second.wait(), 1);
     EXPECT_NE(second.standardError().find("cannot serve: "), std::string::npos)
         << second.standardError();
+
+    // A lost or spent address needs no restart: `login` asks the server on the container for a
+    // fresh one, which logs in once, while the spent one stays refused.
+    auto answer = [&](const std::string& secret) { return get("/?token=" + secret).first; };
+    EXPECT_EQ(answer(token), 302);
+    ShellProcess login({"login", "--container", (directory / "container").string()});
+    std::string fresh = login.firstOtherLine();
+    EXPECT_EQ(login.wait(), 0) << login.standardError();
+    ASSERT_TRUE(fresh.starts_with("http://127.0.0.1:" + std::to_string(port) + "/?token="))
+        << fresh;
+    std::string freshToken = fresh.substr(fresh.find('=') + 1);
+    EXPECT_EQ(answer(token), 403);
+    EXPECT_EQ(answer(freshToken), 302);
+    EXPECT_EQ(answer(freshToken), 403);
+    ShellProcess nobody({"login", "--container", (directory / "none").string()});
+    EXPECT_EQ(nobody.wait(), 1);
 }
 
 TEST_F(WebServerTest, SilentConnectionsLoseTheirSlotToOnesThatWait) {
@@ -196,9 +207,9 @@ TEST_F(WebServerTest, OutOfDescriptorsTheServerWaitsAndThenServesAgain) {
     ::setrlimit(RLIMIT_NOFILE, &few);  // the shell inherits it
     start();
     ::setrlimit(RLIMIT_NOFILE, &original);
-    std::vector<std::unique_ptr<Connection>> hogs(64);
-    for (auto& hog : hogs) {
-        hog = std::make_unique<Connection>(port);
+    std::deque<Connection> hogs;
+    while (hogs.size() < 64) {
+        hogs.emplace_back(port);
     }
     ASSERT_TRUE(eventually([&] {
         return logSays("web: cannot accept a connection (Too many open files); trying again");
@@ -241,7 +252,7 @@ TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
     EXPECT_EQ(answer, R"({"id":1,"ok":true,"data":{"files":[]}})");
 }
 
-TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
+TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecondAndPostsNeedACallWithinTheCap) {
     start();
     auto began = std::chrono::steady_clock::now();
     for (int i = 0; i < 300; ++i) {
@@ -253,35 +264,12 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecond) {
     EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 10 * (static_cast<long>(seconds) + 1) + 2)
         << log;
     EXPECT_TRUE(
-        logSays("web: refused: Open the address the shell printed, or run `musicshell login` "
-                "for a fresh one (GET /secret, host "
-                "127.0.0.1:" +
+        logSays("web: refused: Open the address the shell printed, or run `musicshell "
+                "login` for a fresh one (GET /secret, host 127.0.0.1:" +
                 std::to_string(port) + ")"));
-}
 
-// A lost or spent address needs no restart: `login` asks the server on the container for a fresh
-// one, which logs in once, while the spent one stays refused.
-TEST_F(WebServerTest, LoginHandsOutAFreshAddressThatLogsInOnce) {
-    start();
-    auto answer = [&](const std::string& secret) { return get("/?token=" + secret).first; };
-    EXPECT_EQ(answer(token), 302);
-    ShellProcess login({"login", "--container", (directory / "container").string()});
-    std::string fresh = login.firstOtherLine();
-    EXPECT_EQ(login.wait(), 0) << login.standardError();
-    ASSERT_TRUE(fresh.starts_with("http://127.0.0.1:" + std::to_string(port) + "/?token="))
-        << fresh;
-    std::string freshToken = fresh.substr(fresh.find('=') + 1);
-    EXPECT_EQ(answer(token), 403);
-    EXPECT_EQ(answer(freshToken), 302);
-    EXPECT_EQ(answer(freshToken), 403);
-    ShellProcess nobody({"login", "--container", (directory / "none").string()});
-    EXPECT_EQ(nobody.wait(), 1);
-}
-
-// Only a POST of a call with its length declared is taken, and a length over the cap is refused
-// before a byte is read; other requests keep their small bodies.
-TEST_F(WebServerTest, PostsAreTakenOnlyWithACallAndALengthWithinTheCap) {
-    start();
+    // Only a POST of a call with its length declared is taken, and a length over the cap is
+    // refused before a byte is read; other requests keep their small bodies.
     page();  // logs in
     std::string own = "Host: 127.0.0.1:" + std::to_string(port) + "\r\nCookie: " + cookie +
                       "\r\nOrigin: http://127.0.0.1:" + std::to_string(port) + "\r\n";
@@ -307,17 +295,15 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
         bytes += static_cast<char>(i * 7);
     }
     auto connection = page();
-    connection->sendMessage(call(1, "writeFile", R"("filename":"song.bin")") + "\n" + bytes, true);
+    connection->sendMessage(call(1, "writeFile", {{"filename", "song.bin"}}) + "\n" + bytes, true);
+    auto song = directory / "container/Library/Application Support/offline/song.bin";
     EXPECT_EQ(connection->receiveMessage(),
-              R"({"id":1,"ok":true,"data":{"path":")" +
-                  (directory / "container/Library/Application Support/offline/song.bin").string() +
-                  R"("}})");
-    auto read = shell->plugin("OfflineStoragePlugin", "readFile", {{"filename", "song.bin"}});
-    EXPECT_EQ(read["data"]["data"], base64::encode(bytes));
+              R"({"id":1,"ok":true,"data":{"path":")" + song.string() + R"("}})");
+    EXPECT_EQ(readWhole(song), bytes);
 
     std::string data(std::size_t{64} << 20, 'A');  // base64 of 48 MiB of zero bits
     shell->plugin("OfflineStoragePlugin", "writeFile", {{"filename", "big"}, {"data", data}});
-    connection->sendMessage(call(4, "readFile", R"("filename":"big")"));
+    connection->sendMessage(call(4, "readFile", {{"filename", "big"}}));
     // Compared whole, not printed: the text is 64 MiB.
     std::string answer = connection->receiveMessage();
     EXPECT_TRUE(answer == R"({"id":4,"ok":true,"data":{"data":")" + data + "\"}}")
@@ -330,7 +316,7 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
     auto reading = page(4096);  // a small buffer, so that answers wait in the shell
     for (int round = 0; round < 4; ++round) {
         for (int i = 0; i < 32; ++i) {
-            reading->sendMessage(call(7, "readFile", R"("filename":"mid")"));
+            reading->sendMessage(call(7, "readFile", {{"filename", "mid"}}));
         }
         // Calls run in arrival order: once this one is answered, the 32 answers are on their way.
         shell->plugin("OfflineStoragePlugin", "fileExists", {{"filename", "mid"}});

@@ -96,9 +96,11 @@ async function methodsAfterReconnecting(page, count) {
   return shell.received.filter(([index]) => index === count - 1).map(([, method]) => method);
 }
 
-test("a call the shell received before the drop is rejected as of unknown outcome, and not sent again", async () => {
+// A call the shell received before a drop is rejected as of unknown outcome, and not sent again;
+// one that finds no connection in time is rejected unsent; one made later waits, then goes once.
+test("calls across dropped connections are answered once, and never sent twice", async () => {
   const page = await openPage();
-  const count = shell.connections.length;
+  let count = shell.connections.length;
   await settle(page, "deleteFile");
   await eventually(() => shell.received.some(([index, method]) => index === count - 1 && method === "deleteFile"), "the call");
   await dropConnection(page);
@@ -106,13 +108,8 @@ test("a call the shell received before the drop is rejected as of unknown outcom
     code: "outcomeUnknown",
     message: "musicshell: the connection to the shell was lost after the call was sent; it may or may not have been carried out",
   });
-  assert.deepEqual(await methodsAfterReconnecting(page, count + 1), ["fileExists"]);
-  await page.close();
-});
+  assert.deepEqual(await methodsAfterReconnecting(page, ++count), ["fileExists"]);
 
-test("a call that finds no connection in time is rejected unsent; one made later waits, then goes once", async () => {
-  const page = await openPage();
-  const count = shell.connections.length;
   shell.refusing = true;
   await dropConnection(page);
   await settle(page, "deleteFile");
@@ -122,10 +119,18 @@ test("a call that finds no connection in time is rejected unsent; one made later
   await settle(page, "writeFile");
   await page.clock.runFor(500);
   assert.equal(await outcome(page, "writeFile"), undefined, "a failed reconnection leaves the call waiting");
-
   shell.refusing = false;
-  assert.deepEqual(await methodsAfterReconnecting(page, count + 1), ["writeFile", "fileExists"]);
+  assert.deepEqual(await methodsAfterReconnecting(page, ++count), ["writeFile", "fileExists"]);
   assert.deepEqual(await outcome(page, "writeFile"), { resolved: { method: "writeFile" } });
+  await page.close();
+});
+
+// The window gives every page navigator.mediaSession on the shell's controls; a page in a
+// browser has it once it imports the client.
+test("importing the client hands the page's navigator.mediaSession to the shell", async () => {
+  const page = await openPage();
+  await page.evaluate(() => { navigator.mediaSession.metadata = new MediaMetadata({ title: "Tone" }); });
+  await eventually(() => shell.received.some(([, method]) => method === "updateStatus"), "the page's report");
   await page.close();
 });
 

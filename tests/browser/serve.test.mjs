@@ -4,7 +4,7 @@ import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import http from "node:http";
 import { execFileSync } from "node:child_process";
-import { cpSync, mkdtempSync, rmSync, readFileSync, writeFileSync, mkdirSync, symlinkSync, statSync, existsSync,
+import { mkdtempSync, rmSync, readFileSync, writeFileSync, mkdirSync, symlinkSync, statSync, existsSync,
   openSync, writeSync, closeSync, readdirSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -23,14 +23,9 @@ async function openDemo(viewport) {
   return page;
 }
 
-// Runs `body` on a demo page of its own, closed after.
 async function onDemo(body, viewport) {
   const page = await openDemo(viewport);
-  try {
-    await body(page);
-  } finally {
-    await page.context().close();
-  }
+  return body(page).finally(() => page.context().close());
 }
 
 before(async () => {
@@ -66,27 +61,13 @@ after(async () => {
 async function withShell(args, env, body) {
   const container = mkdtempSync(join(tmpdir(), "musicshell-login-"));
   const shell = await startShell(["--container", container, ...args], env);
-  try {
-    await body(shell);
-  } finally {
+  return body(shell).finally(async () => {
     await shell.stop();
     rmSync(container, { recursive: true, force: true });
-  }
+  });
 }
 
-test("an address logs in once, onto a path of the server's own", async () => {
-  await withShell([], {}, async (shell) => {
-    const token = new URL(shell.address).searchParams.get("token");
-    const login = await shell.request(`//evil.example/?token=${token}`);
-    assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
-    // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
-    assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
-    const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
-    assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
-  });
-});
-
-test("--open hands the browser a private page, and nothing waits for the browser", async () => {
+test("--open hands the browser a private page, nothing waits for it, and the printed address logs in once", async () => {
   const folder = mkdtempSync(join(tmpdir(), "musicshell-launcher-"));
   // Stands in for the browser: notes its arguments, then stays as long as the folder does.
   writeFileSync(join(folder, "chromium"), `#!/bin/sh\nprintf '%s\\n' "$@" > "${folder}/arguments"\n` +
@@ -103,6 +84,15 @@ test("--open hands the browser a private page, and nothing waits for the browser
       const address = new URL(readFileSync(page, "utf8").match(/url=([^"]+)"/)[1]);
       assert.notEqual(address.href, shell.address, "the page's address is not the printed one");
       assert.equal((await shell.request(address.pathname + address.search)).status, 302);
+
+      // The printed address logs in once too, onto a path of the server's own.
+      const token = new URL(shell.address).searchParams.get("token");
+      const login = await shell.request(`//evil.example/?token=${token}`);
+      assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
+      // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
+      assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
+      const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
+      assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
     });
   } finally {
     rmSync(folder, { recursive: true, force: true });
@@ -130,6 +120,22 @@ test("the demo page stores and downloads through the bridge, each failure beside
   await page.click("#download");
   await page.waitForSelector("#running li >> text=The server has no song at that address.");
   assert.deepEqual(page.problems, []);
+
+  // The download helper tells this transfer's progress and cancels on its signal.
+  const body = `http://127.0.0.1:${songServer.address().port}/body`;
+  const outcome = await page.evaluate(async (body) => {
+    const { download } = await import("/musicshell-bridge.js");
+    const stop = new AbortController();
+    const held = await download(`${body}?held`, { fileName: "held.bin", signal: stop.signal,
+      onProgress: () => stop.abort() }).catch((error) => error);
+    const told = [];
+    await download(body, { fileName: "whole.bin", onProgress: ({ received, total }) => told.push([received, total]) });
+    return { held: [held.constructor.name, held.name], last: told.at(-1), increasing: told.every((t, i) => !i || t[0] >= told[i - 1][0]) };
+  }, body);
+  assert.deepEqual(outcome, { held: ["DOMException", "AbortError"], last: [100000, 100000], increasing: true });
+  await eventually(async () => (await get("/files/downloads/held.bin")).status === 404 &&
+    !existsSync(join(container, "Documents/Downloads/held.bin")), "the cancelled download to leave nothing");
+  assert.equal(statSync(join(container, "Documents/Downloads/whole.bin")).size, 100000);
 }));
 
 // The screenshots are kept where ctest's build tree says, for a person to look at.
@@ -146,23 +152,6 @@ test("the demo loads cleanly in a wide window and fits a phone's width", async (
     }, { width, height: 900 });
   }
 });
-
-test("the download helper tells this transfer's progress and cancels on its signal", () => onDemo(async (page) => {
-  const body = `http://127.0.0.1:${songServer.address().port}/body`;
-  const outcome = await page.evaluate(async (body) => {
-    const { download } = await import("/musicshell-bridge.js");
-    const stop = new AbortController();
-    const held = await download(`${body}?held`, { fileName: "held.bin", signal: stop.signal,
-      onProgress: () => stop.abort() }).catch((error) => error);
-    const told = [];
-    await download(body, { fileName: "whole.bin", onProgress: ({ received, total }) => told.push([received, total]) });
-    return { held: [held.constructor.name, held.name], last: told.at(-1), increasing: told.every((t, i) => !i || t[0] >= told[i - 1][0]) };
-  }, body);
-  assert.deepEqual(outcome, { held: ["DOMException", "AbortError"], last: [100000, 100000], increasing: true });
-  await eventually(async () => (await get("/files/downloads/held.bin")).status === 404 &&
-    !existsSync(join(container, "Documents/Downloads/held.bin")), "the cancelled download to leave nothing");
-  assert.equal(statSync(join(container, "Documents/Downloads/whole.bin")).size, 100000);
-}));
 
 test("the media widget drives every page, shows what the page reports, and stopped once no page is left", async () => {
   const pages = [await openDemo(), await openDemo()];
@@ -198,26 +187,6 @@ test("the media widget drives every page, shows what the page reports, and stopp
     await page.context().close();
   }
   await bus.showsStatus("Stopped");
-});
-
-test("a page written for browsers reaches the shell through navigator.mediaSession once it imports the client", async () => {
-  const app = mkdtempSync(join(tmpdir(), "musicshell-session-"));
-  cpSync(new URL("../window-page/session", import.meta.url), app, { recursive: true });
-  await withShell(["--app", app], { DBUS_SESSION_BUS_ADDRESS: "unix:path=/nonexistent" }, async (own) => {
-    let asked = 0;
-    const now = async () => (await own.hostRequest({ id: `now ${++asked}`, host: "nowPlaying" })).data.info;
-    const page = await openPage(browser, own, await logIn(own));
-    await page.goto(`${own.origin}/?client`);
-    await eventually(async () => (await now())?.title === "Tone", "the page's metadata");
-    // Each handler's details and the metadata it shows are WindowTest's; here, an offset by its sign.
-    for (const [offset, details] of [[5, { action: "seekforward", seekOffset: 5 }],
-      [-5, { action: "seekto", seekTime: 5, fastSeek: false }]]) {
-      await own.hostRequest({ id: `press ${++asked}`, host: "remoteCommand", command: "seekBy", offset });
-      await eventually(async () => (await now()).albumTitle === JSON.stringify(details), JSON.stringify(details));
-    }
-    await page.context().close();
-  });
-  rmSync(app, { recursive: true, force: true });
 });
 
 test("bytes are posted to the store exactly, read back by address, and refused as readFile refuses", () => onDemo(async (page) => {
@@ -257,8 +226,7 @@ test("bytes are posted to the store exactly, read back by address, and refused a
   assert.deepEqual([existsSync(join(offline, "big")) || existsSync(join(offline, "big.bin")), readdirSync(join(container, "Library/.musicshell-writes"))], [false, []]);
 }));
 
-test("an offline song plays by its address, and seeks", async () => {
-  const page = await openPage(browser, shell, session);
+test("an offline song plays by its address, and seeks", () => onDemo(async (page) => {
   // Six seconds of 8 kHz audio, under a name that must be escaped to be loaded by address.
   const song = readFileSync(new URL("../window-page/tone.wav", import.meta.url)).toString("base64");
   const played = await page.evaluate(async (data) => {
@@ -277,8 +245,7 @@ test("an offline song plays by its address, and seeks", async () => {
   assert.ok(played.time >= 4 && played.time < 5, `currentTime ${played.time}`);
   assert.deepEqual([played.src, played.seekable, played.refused], [`${shell.origin}/files/offline/long%20song%20%231%20100%25.wav`, 6,
     `musicshell: ${played.elsewhere} is neither a stored nor a downloaded file, so no page can load it`]);
-  await page.context().close();
-});
+}));
 
 // Ranges have unit tests; here, a file no server may read whole, and what the path may reach.
 test("the files address serves any part of a large file, and nothing but regular files in its two folders", async () => {

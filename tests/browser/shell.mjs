@@ -42,7 +42,6 @@ export async function startShell(args, env = {}) {
       return eventually(() => messages.find((message) => message.id === request.id),
         `the answer to ${request.id}`, timeoutMs);
     },
-    // SIGTERM, and SIGKILL if that has not ended it within the deadline.
     async stop() {
       if (child.exitCode === null && child.signalCode === null) {
         const exited = new Promise((resolve) => child.once("exit", resolve));
@@ -67,7 +66,6 @@ export async function startShell(args, env = {}) {
   };
 }
 
-// The session cookie a login answer sets, as a Cookie header gives it back.
 export const sessionCookie = (response) => response.headers["set-cookie"][0].split(";")[0];
 
 // Logs in with the printed address, which works once, and gives the session's Cookie header.
@@ -110,7 +108,6 @@ export async function startSessionBus() {
   return {
     address,
     playerctl,
-    // Resolves once the widget shows `status`; rejects after the deadline.
     showsStatus: (status) => eventually(() => playerctl("status") === status, `the widget to show ${status}`),
     stop: () => daemon.kill("SIGTERM"),
   };

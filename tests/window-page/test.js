@@ -11,13 +11,8 @@ function save() {
   saving = saving.then(() => storage.writeFile({ filename: "report.json", data })).catch(() => {});
 }
 
-async function outcome(call) {
-  try {
-    return { ok: true, data: (await call()) ?? null };
-  } catch (error) {
-    return { ok: false, message: error.message };
-  }
-}
+const outcome = (call) => Promise.resolve().then(call).then((data) => ({ ok: true, data: data ?? null }),
+  (error) => ({ ok: false, message: error.message }));
 
 Plugins.App.addListener("appUrlOpen", (data) => {
   report.events.push({ appUrlOpen: data.url });

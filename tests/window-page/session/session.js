@@ -1,9 +1,5 @@
 // A player written for browsers: it knows navigator.mediaSession only. What each action handler
-// heard is shown as the album, so the test reads it off the desktop's widget. With ?client it
-// imports the bridge client, as a page in a browser must.
-if (new URLSearchParams(location.search).has("client")) {
-  await import("/musicshell-bridge.js");
-}
+// heard is shown as the album, so the test reads it off the desktop's widget.
 
 function drawn(size) {
   const canvas = Object.assign(document.createElement("canvas"), { width: size, height: size });
