@@ -9,7 +9,6 @@
 #include "App/Bridge/Base64.h"
 #include "FileContents.h"
 #include "LoopbackServer.h"
-#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
@@ -71,7 +70,6 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
         GTEST_SKIP() << "needs root to mount a tmpfs";
     }
     fs::path container = mountPoint / "c";
-    // Bodies of 9 MB, and of 1000 KiB that halt after their first 64 KiB until released.
     RangedBody big, held;
     big.size = 9'000'000;
     held.size = 1000 << 10;
@@ -83,8 +81,8 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
     server.start();
     ShellProcess shell{{"stdio", "--container", container.string()}};
     auto download = [&](const Json& id, const std::string& path) {
-        shell.sendJson(pluginRequest(id, "DownloadPlugin", "downloadFile",
-                                     {{"url", server.url(path)}, {"fileName", id.dump()}}));
+        shell.sendJson(ShellProcess::request(id, "DownloadPlugin", "downloadFile",
+                                             {{"url", server.url(path)}, {"fileName", id.dump()}}));
     };
     const std::string refused = "Download failed: Not enough free space";
     for (std::string path : {"/big", "/big?chunked"}) {

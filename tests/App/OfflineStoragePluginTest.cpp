@@ -13,7 +13,6 @@ namespace {
 
 const std::string uuid = "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
 
-// The plugin on a container in memory.
 class OfflineStoragePluginTest : public testing::Test, public StorageCalls {
 protected:
     void SetUp() override { open(files); }
