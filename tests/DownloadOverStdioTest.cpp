@@ -39,8 +39,18 @@ protected:
     LoopbackServer server;
 };
 
-TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
-    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", "true"}};
+// Answers come as the transfers end, matched by id. The opener reads from standard input, prints,
+// and lists the descriptors and signal masks it was given: it steals no request, writes nothing
+// among the answers, sees nothing of the shell's but its log, and has the signals the shell blocks
+// or ignores at their defaults.
+TEST_F(DownloadOverStdioTest, AnswersComeLaterByIdAndTheOpenerSharesNothingWithTheShell) {
+    fs::path opener = directory / "opener";
+    std::ofstream(opener) << "#!/bin/sh\ncat\necho opener says hello\ncd '"
+                          << directory.path().string()
+                          << "'\nls /proc/self/fd > fds\nreadlink /proc/self/fd/0 >> fds\n"
+                             "grep -E 'Sig(Blk|Ign)' /proc/$$/status > signals\n";
+    fs::permissions(opener, fs::perms::owner_all);
+    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", opener.string()}};
     shell.sendJson(
         download("file", "downloadFile", {{"url", server.url("/held")}, {"fileName", "held.bin"}}));
     shell.sendJson(download("package", "downloadAndInstall", {{"url", server.url("/held")}}));
@@ -60,23 +70,6 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
                     {"ok", true},
                     {"data", {{"path", (container / "Documents/Downloads/held.bin").string()}}}}));
     EXPECT_EQ(answers["package"], Json({{"id", "package"}, {"ok", true}}));
-}
-
-// The opener reads from standard input, prints, and lists the descriptors and signal masks it was
-// given: it steals no request, writes nothing among the answers, sees nothing of the shell's but
-// its log, and has the signals the shell blocks or ignores at their defaults.
-TEST_F(DownloadOverStdioTest, TheOpenerSharesNoDescriptorOrSignalMaskWithTheShell) {
-    held.open();
-    fs::path opener = directory / "opener";
-    std::ofstream(opener) << "#!/bin/sh\ncat\necho opener says hello\ncd '"
-                          << directory.path().string()
-                          << "'\nls /proc/self/fd > fds\nreadlink /proc/self/fd/0 >> fds\n"
-                             "grep -E 'Sig(Blk|Ign)' /proc/$$/status > signals\n";
-    fs::permissions(opener, fs::perms::owner_all);
-    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", opener.string()}};
-    shell.sendJson(download(1, "downloadAndInstall", {{"url", server.url("/held")}}));
-    EXPECT_EQ(shell.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
-    EXPECT_EQ(shell.nextAnswer(), Json({{"id", 1}, {"ok", true}}));
     EXPECT_TRUE(shell.otherLines.empty());
     EXPECT_NE(shell.standardError().find("opener says hello\n"), std::string::npos);
     EXPECT_EQ(readWhole(directory / "fds"), "0\n1\n2\n3\n/dev/null\n");

@@ -58,14 +58,14 @@ TEST(HostBridgeTest, CreatesEachKnownPluginOnceAndAnswersEveryCall) {
 
 TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
     // $MUSICSHELL_CONTAINER, $XDG_DATA_HOME, $HOME, and the container they give.
-    std::string home = std::getenv("HOME"), homeContainer = home + "/.local/share/musicshell";
+    std::string mine = std::getenv("HOME"), myContainer = mine + "/.local/share/musicshell";
     const std::vector<std::array<const char*, 4>> cases = {
         {"/c", "/d", "/h", "/c"},
         {"", "/d", "/h", "/d/musicshell"},
         {nullptr, "/d", "/h", "/d/musicshell"},
         {nullptr, "", "/h", "/h/.local/share/musicshell"},
         {nullptr, nullptr, "/h", "/h/.local/share/musicshell"},
-        {nullptr, nullptr, home.c_str(), homeContainer.c_str()},  // as it was
+        {nullptr, nullptr, mine.c_str(), myContainer.c_str()},  // as it was
     };
     auto set = [](const char* name, const char* value) {
         value ? ::setenv(name, value, 1) : ::unsetenv(name);

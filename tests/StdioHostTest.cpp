@@ -91,7 +91,7 @@ TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
 }
 
 // Hostile and broken requests: each gets one clear answer and the host goes on.
-TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
+TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvivedAndIdsEchoedExactly) {
     auto padded = [](std::size_t size) {
         std::string start = R"({"id":1,"host":"nowPlaying","pad":")";
         return start + std::string(size - start.size() - 2, 'x') + "\"}";
@@ -125,10 +125,7 @@ TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvived) {
     }
     shell.send(padded(200000));  // exactly the limit
     EXPECT_EQ((*shell.next())["ok"], true);
-}
-
-// Compared as bytes: a re-parse would make 1.50 and 1.5 look alike.
-TEST_F(StdioHostTest, IdsAreEchoedExactlyAsSent) {
+    // Ids are echoed as bytes: a re-parse would make 1.50 and 1.5 look alike.
     for (const char* id : {"1.50", R"("a\"b")", "18446744073709551615", R"("\u00e9")", "-0"}) {
         shell.send(R"({"id":)" + std::string(id) + R"(,"host":"reloadView"})");
         EXPECT_EQ(shell.nextLine(), R"({"id":)" + std::string(id) + R"(,"ok":true})");
