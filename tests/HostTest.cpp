@@ -57,8 +57,8 @@ TEST(HostBridgeTest, CreatesEachKnownPluginOnceAndAnswersEveryCall) {
 }
 
 TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
-    // $MUSICSHELL_CONTAINER, $XDG_DATA_HOME, $HOME, and the container they give.
     std::string mine = std::getenv("HOME"), myContainer = mine + "/.local/share/musicshell";
+    // $MUSICSHELL_CONTAINER, $XDG_DATA_HOME, $HOME, and the container they give.
     const std::vector<std::array<const char*, 4>> cases = {
         {"/c", "/d", "/h", "/c"},
         {"", "/d", "/h", "/d/musicshell"},

@@ -148,7 +148,7 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
               "Temp write failed: Read-only file system");
 }
 
-TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
+TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStoreAndTheDeviceIdentifierIsKept) {
     EXPECT_EQ(resolved("getStorageInfo")["used"], 0u);
     write("hundred", std::string(100, 'x'));
     temporary(std::string(5000, 'y'));
@@ -165,9 +165,7 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
     files->fail(Failing::figures, "Input/output error");
     EXPECT_EQ(rejected("getStorageInfo"), "Unable to read storage info");
     EXPECT_EQ(rejected("getFreeSpace"), "Unable to read free space");
-}
 
-TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     auto identifier = [&] { return resolved("getDeviceId")["deviceId"].get<std::string>(); };
     std::string first = identifier();
     EXPECT_THAT(first, MatchesRegex(uuid));
