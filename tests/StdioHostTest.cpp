@@ -11,6 +11,7 @@
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
+namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 namespace {
@@ -32,7 +33,7 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
     EXPECT_EQ(shell.call({{"id", 5}, {"host", "commandCenter"}})["data"]["play"],
               Json::parse(R"({"enabled":true,"handlers":1})"));
     for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
-        EXPECT_TRUE(std::filesystem::is_directory(directory / "container" / folder)) << folder;
+        EXPECT_TRUE(fs::is_directory(directory / "container" / folder)) << folder;
     }
     EXPECT_TRUE(shell.otherLines.empty());
     // This host sees no session bus, and goes on without the desktop's media controls.
@@ -137,11 +138,9 @@ TEST_F(StdioHostTest, BadRequestsAreAnsweredAndSurvivedAndIdsEchoedExactly) {
 // for the system. In memory where there is some, as removing 40,000 folders from a busy disk takes
 // minutes.
 TEST(StdioHostStore, TakesALongLineWholeAndRemovesADeepTree) {
-    TemporaryDirectory directory(std::filesystem::is_directory("/dev/shm")
-                                     ? "/dev/shm"
-                                     : std::filesystem::temp_directory_path());
-    std::filesystem::path container = directory / "c",
-                          store = container / "Library/Application Support/offline";
+    TemporaryDirectory directory(fs::is_directory("/dev/shm") ? "/dev/shm"
+                                                              : fs::temp_directory_path());
+    fs::path container = directory / "c", store = container / "Library/Application Support/offline";
     ShellProcess shell{{"stdio", "--container", container.string()}};
     std::string bytes;
     for (int i = 0; bytes.size() < 3 << 20; ++i) {
@@ -157,9 +156,9 @@ TEST(StdioHostStore, TakesALongLineWholeAndRemovesADeepTree) {
                            {{"filename", "b"}, {"note", text}, {"data", "aGk="}})["ok"],
               true);
     EXPECT_EQ(readWhole(store / "b"), "hi");
-    EXPECT_TRUE(std::filesystem::is_empty(container / "Library/.musicshell-writes"));
+    EXPECT_TRUE(fs::is_empty(container / "Library/.musicshell-writes"));
     for (const char* top : {"tmp/offline_temp/deep", "Library/Application Support/offline/deep"}) {
-        std::filesystem::create_directories(container / top);
+        fs::create_directories(container / top);
         int folder = ::open((container / top).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         int level = 0;
         for (; level < 20000 && ::mkdirat(folder, "d", 0700) == 0; ++level) {
@@ -174,8 +173,8 @@ TEST(StdioHostStore, TakesALongLineWholeAndRemovesADeepTree) {
               Json({{"deleted", 1}}));
     EXPECT_EQ(shell.plugin("OfflineStoragePlugin", "deleteFile", {{"filename", "deep"}})["data"],
               Json({{"success", true}}));
-    EXPECT_TRUE(std::filesystem::is_empty(container / "tmp/offline_temp"));
-    EXPECT_FALSE(std::filesystem::exists(store / "deep"));
+    EXPECT_TRUE(fs::is_empty(container / "tmp/offline_temp"));
+    EXPECT_FALSE(fs::exists(store / "deep"));
 }
 
 TEST(StdioHostExit, ClosedStreamsStayClosed) {
@@ -185,7 +184,7 @@ TEST(StdioHostExit, ClosedStreamsStayClosed) {
     auto lock = directory / "c/.musicshell.lock";
     const std::string request = R"({"id":1,"host":"reloadView"})";
     for (std::string closed : {"<&-", ">&-", "2>&-"}) {
-        std::filesystem::create_directories(lock.parent_path());
+        fs::create_directories(lock.parent_path());
         std::ofstream(lock) << request << "\n";
         ShellProcess shell({"-c", "exec \"$0\" stdio --container \"$1\" " + closed,
                             MUSICSHELL_BINARY, lock.parent_path().string()},
