@@ -61,7 +61,7 @@ TEST(LaunchTest, AContainerInUseOrWithALinkForItsLockIsRefused) {
     EXPECT_TRUE(fs::is_symlink(directory / "l/.musicshell.lock"));
 }
 
-TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplay) {
+TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplayAndNamesAMissingApp) {
     TemporaryDirectory directory;
     fs::path prefix = directory / "prefix";
     std::string install =
@@ -117,9 +117,17 @@ TEST(LaunchTest, AnInstalledTreeServesItsAssetsWithoutADisplay) {
     EXPECT_THAT(opening.standardError(),
                 HasSubstr("cannot open a browser: no display ($DISPLAY and $WAYLAND_DISPLAY are "
                           "unset); open the address by hand"));
+
+    ShellProcess missing({"serve", "--container", (directory / "d").string(), "--app",
+                          (directory / "nothing").string()},
+                         "unix:path=/nonexistent", binary);
+    EXPECT_EQ(missing.wait(), 1);
+    EXPECT_THAT(missing.standardError(),
+                HasSubstr("no web application at " + (directory / "nothing").string() +
+                          ": --app must name its folder"));
 }
 
-// Each manifest, and a missing application, is refused at start with one line naming its key.
+// Each manifest is refused at start, with one line naming its key.
 TEST(LaunchTest, ABadManifestIsRefusedNamingItsKey) {
     TemporaryDirectory directory;
     fs::create_directory(directory / "app");
@@ -142,17 +150,13 @@ TEST(LaunchTest, ABadManifestIsRefusedNamingItsKey) {
          R"("devUrl" must be a development server on loopback)"},
         {R"(["id"])", "not a JSON object"},
         {R"({"id": "a.b", "name": "T"})", "--dev needs a devUrl in"},
-        {nullptr,
-         "no web application at " + (directory / "none").string() + ": --app must name its folder"},
     };
     for (const auto& [manifest, logged] : cases) {
-        std::ofstream(directory / "app/musicshell.json") << (manifest ? manifest : "");
-        ShellProcess shell({"serve", "--dev", "--app",
-                            (directory / (manifest ? "app" : "none")).string(), "--container",
+        std::ofstream(directory / "app/musicshell.json") << manifest;
+        ShellProcess shell({"serve", "--dev", "--app", (directory / "app").string(), "--container",
                             (directory / "c").string()});
         EXPECT_EQ(shell.wait(), 1) << manifest;
-        std::string line =
-            manifest && !logged.starts_with('-') ? "musicshell.json: " + logged : logged;
+        std::string line = logged.starts_with('-') ? logged : "musicshell.json: " + logged;
         EXPECT_THAT(shell.standardError(), HasSubstr("musicshell: " + line)) << manifest;
     }
 }
