@@ -36,27 +36,26 @@ TEST(LaunchTest, AContainerInUseOrWithALinkForItsLockIsRefused) {
     std::string container = (directory / "c").string();
     ShellProcess first({"stdio", "--container", container});
     first.call({{"id", 1}, {"host", "audioSession"}});
-    fs::create_directory(directory / "l");
-    fs::create_symlink(directory / "outside", directory / "l/.musicshell.lock");
-    std::string linked = (directory / "l").string(),
-                inUse = "the container " + container +
-                        " is in use by another musicshell; give another with --container";
-    const std::tuple<const char*, std::string, std::string> cases[] = {
-        {"stdio", container, inUse},
-        {"serve", container, inUse},
-        {"stdio", linked,
-         "cannot lock the container " + linked + ": " + linked +
-             "/.musicshell.lock is a symbolic link; remove it"},
-    };
-    for (const auto& [mode, folder, message] : cases) {
-        ShellProcess second({mode, "--container", folder});
+    for (const char* mode : {"stdio", "serve"}) {
+        ShellProcess second({mode, "--container", container});
         EXPECT_EQ(second.wait(), 1) << mode;
-        EXPECT_THAT(second.standardError(), HasSubstr(message));
+        EXPECT_THAT(second.standardError(),
+                    HasSubstr("the container " + container +
+                              " is in use by another musicshell; give another with --container"));
     }
     first.closeInput();
     EXPECT_EQ(first.wait(), 0);
     ShellProcess third({"stdio", "--container", container});
     EXPECT_EQ(third.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
+
+    fs::create_directory(directory / "l");
+    fs::create_symlink(directory / "outside", directory / "l/.musicshell.lock");
+    ShellProcess linked({"stdio", "--container", (directory / "l").string()});
+    EXPECT_EQ(linked.wait(), 1);
+    EXPECT_THAT(
+        linked.standardError(),
+        HasSubstr("cannot lock the container " + (directory / "l").string() + ": " +
+                  (directory / "l/.musicshell.lock").string() + " is a symbolic link; remove it"));
     EXPECT_FALSE(fs::exists(directory / "outside"));
     EXPECT_TRUE(fs::is_symlink(directory / "l/.musicshell.lock"));
 }
