@@ -76,7 +76,6 @@ TEST_F(ContainerEdgeTest, LinksAndSpecialFilesInTheStoreAreTakenForWhatTheyAre) 
         EXPECT_EQ(answered("deleteFile", options).data->at("success"), true) << name;
         EXPECT_EQ(fs::symlink_status(store() / name).type(), fs::file_type::not_found) << name;
     }
-    // Writing over a link replaces the link.
     fs::create_symlink(outside / "secret", store() / "link");
     write("link", "new");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(store() / "link")));

@@ -11,7 +11,6 @@
 #include "App/Bridge/Base64.h"
 #include "FileContents.h"
 #include "LoopbackServer.h"
-#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
@@ -40,7 +39,6 @@ protected:
         server.start();
     }
 
-    // A host on the container, once it answers.
     std::unique_ptr<ShellProcess> startHost() const {
         auto host = std::make_unique<ShellProcess>(
             std::vector<std::string>{"stdio", "--container", container.string()});
@@ -88,13 +86,13 @@ TEST_F(CrashSafetyTest, KilledFileWritesAndDownloadsLeaveTheOldOrTheNewFileWhole
     const std::string texts[] = {base64::encode(newContent), base64::encode(oldContent)};
     repeat(
         [&](int i) {
-            return pluginRequest(1, "OfflineStoragePlugin", "writeFile",
-                                 {{"filename", "song.bin"}, {"data", texts[i % 2]}});
+            return ShellProcess::request(1, "OfflineStoragePlugin", "writeFile",
+                                         {{"filename", "song.bin"}, {"data", texts[i % 2]}});
         },
         container / "Library/Application Support/offline");
     repeat(
         [&](int i) {
-            return pluginRequest(
+            return ShellProcess::request(
                 1, "DownloadPlugin", "downloadFile",
                 {{"url", server.url(i % 2 ? "/old" : "/new")}, {"fileName", "song.bin"}});
         },

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "FileContents.h"
 #include "HostileRoutes.h"
 #include "LoopbackServer.h"
-#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
@@ -12,8 +13,7 @@ using Json = nlohmann::json;
 
 namespace {
 
-// The built host against a loopback server whose "/held" sends its 9 bytes once the test releases
-// it.
+// The built host against a loopback server whose "/held" holds its 9 bytes until released.
 class DownloadOverStdioTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -30,7 +30,7 @@ protected:
     }
 
     static Json download(const Json& id, const std::string& method, Json options) {
-        return pluginRequest(id, "DownloadPlugin", method, std::move(options));
+        return ShellProcess::request(id, "DownloadPlugin", method, std::move(options));
     }
 
     TemporaryDirectory directory;
@@ -39,8 +39,18 @@ protected:
     LoopbackServer server;
 };
 
-TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
-    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", "true"}};
+// Answers come as the transfers end, matched by id. The opener reads from standard input, prints,
+// and lists the descriptors and the signals it ignores: it steals no request, writes nothing among
+// the answers, sees nothing of the shell's but its log, and has the signals the shell ignores at
+// their defaults. (Its mask cannot be seen from a shell script: the shell clears it.)
+TEST_F(DownloadOverStdioTest, AnswersComeLaterByIdAndTheOpenerSharesNothingWithTheShell) {
+    fs::path opener = directory / "opener";
+    std::ofstream(opener) << "#!/bin/sh\ncat\necho opener says hello\ncd '"
+                          << directory.path().string()
+                          << "'\nls /proc/self/fd > fds\nreadlink /proc/self/fd/0 >> fds\n"
+                             "grep SigIgn /proc/$$/status > signals\n";
+    fs::permissions(opener, fs::perms::owner_all);
+    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", opener.string()}};
     shell.sendJson(
         download("file", "downloadFile", {{"url", server.url("/held")}, {"fileName", "held.bin"}}));
     shell.sendJson(download("package", "downloadAndInstall", {{"url", server.url("/held")}}));
@@ -60,36 +70,29 @@ TEST_F(DownloadOverStdioTest, AnswersComeLaterAndAreMatchedById) {
                     {"ok", true},
                     {"data", {{"path", (container / "Documents/Downloads/held.bin").string()}}}}));
     EXPECT_EQ(answers["package"], Json({{"id", "package"}, {"ok", true}}));
-}
-
-// The opener reads from standard input, prints, and lists the descriptors it was given: it steals
-// no request, writes nothing among the answers, and sees nothing of the shell's but its log.
-TEST_F(DownloadOverStdioTest, TheOpenerSharesNoDescriptorWithTheShell) {
-    held.open();
-    fs::path opener = directory / "opener";
-    std::ofstream(opener) << "#!/bin/sh\ncat\necho opener says hello\nls /proc/self/fd > '"
-                          << (directory / "fds").string() << "'\nreadlink /proc/self/fd/0 >> '"
-                          << (directory / "fds").string() << "'\n";
-    fs::permissions(opener, fs::perms::owner_all);
-    ShellProcess shell{{"stdio", "--container", container.string(), "--opener", opener.string()}};
-    shell.sendJson(download(1, "downloadAndInstall", {{"url", server.url("/held")}}));
-    EXPECT_EQ(shell.call({{"id", 2}, {"host", "audioSession"}})["ok"], true);
-    EXPECT_EQ(shell.nextAnswer(), Json({{"id", 1}, {"ok", true}}));
     EXPECT_TRUE(shell.otherLines.empty());
     EXPECT_NE(shell.standardError().find("opener says hello\n"), std::string::npos);
     EXPECT_EQ(readWhole(directory / "fds"), "0\n1\n2\n3\n/dev/null\n");
+    std::string ignored = readWhole(directory / "signals");
+    EXPECT_EQ(std::stoull(ignored.substr(ignored.find(':') + 1), nullptr, 16) &
+                  (1ULL << (SIGINT - 1) | 1ULL << (SIGTERM - 1) | 1ULL << (SIGPIPE - 1)),
+              0U)
+        << ignored;
 }
 
+// Quitting, and the signals that end a shell, abandon the download in flight; the end of input
+// waits for it.
 TEST_F(DownloadOverStdioTest, QuittingAbandonsTheDownloadInFlightAndEndOfInputWaitsForIt) {
-    ShellProcess quitting{{"stdio", "--container", container.string()}};
-    quitting.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
-    quitting.call({{"id", 2}, {"host", "audioSession"}});
-    quitting.send(R"({"host":"quit"})");
-    EXPECT_EQ(quitting.wait(), 0);
-    EXPECT_FALSE(quitting.next());
-    EXPECT_TRUE(fs::is_empty(container / "tmp"));
-    EXPECT_FALSE(fs::exists(container / "Documents/Downloads/audio.mp3"));
-
+    for (int number : {0, SIGINT, SIGTERM}) {
+        ShellProcess quitting{{"stdio", "--container", container.string()}};
+        quitting.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));
+        quitting.call({{"id", 2}, {"host", "audioSession"}});
+        number ? quitting.signal(number) : quitting.send(R"({"host":"quit"})");
+        EXPECT_EQ(quitting.wait(), 0) << number;
+        EXPECT_FALSE(quitting.next()) << number;
+        EXPECT_TRUE(fs::is_empty(container / "tmp"));
+        EXPECT_FALSE(fs::exists(container / "Documents/Downloads/audio.mp3"));
+    }
     held.open();
     ShellProcess ending{{"stdio", "--container", container.string()}};
     ending.sendJson(download(1, "downloadFile", {{"url", server.url("/held")}}));

@@ -9,7 +9,6 @@
 #include "App/Bridge/Base64.h"
 #include "FileContents.h"
 #include "LoopbackServer.h"
-#include "PluginRequest.h"
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
@@ -18,14 +17,17 @@ using Json = nlohmann::json;
 
 namespace {
 
+// The shell on a container that lives on an 8 MiB tmpfs, for the test's life. Mounting needs root;
+// elsewhere the test is skipped.
 class FullDiskTest : public testing::Test {
 protected:
-    // A tmpfs of `size` ("1m") mounted in a temporary folder for the test's life. Mounting needs
-    // root; elsewhere the tests are skipped.
-    bool mount(const std::string& size) {
+    void SetUp() override {
         fs::create_directories(mountPoint);
-        return mounted = ::geteuid() == 0 && ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0,
-                                                     ("size=" + size).c_str()) == 0;
+        mounted =
+            ::geteuid() == 0 && ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=8m") == 0;
+        if (!mounted) {
+            GTEST_SKIP() << "needs root to mount a tmpfs";
+        }
     }
     void TearDown() override {
         if (mounted) {
@@ -38,40 +40,11 @@ protected:
     bool mounted = false;
 };
 
-// The shell on a container that lives on a 1 MiB tmpfs, which the test fills to the last byte.
-// Downloads on a full volume are the next test's.
-TEST_F(FullDiskTest, AWriteIsRefusedClearlyAndNothingIsLost) {
-    if (!mount("1m")) {
-        GTEST_SKIP() << "needs root to mount a tmpfs";
-    }
+// Downloads keep a twentieth of the volume free, also when the body's length is not announced and
+// when several run at once. Once the test has filled the volume to the last byte, a write is
+// refused clearly and the file it would have replaced is kept.
+TEST_F(FullDiskTest, DownloadsLeaveTheMarginFreeAndAWriteOnAFullVolumeLosesNothing) {
     fs::path container = mountPoint / "c";
-    ShellProcess shell{{"stdio", "--container", container.string()}};
-    auto store = [&](const std::string& method, Json options = Json::object()) {
-        return shell.plugin("OfflineStoragePlugin", method, std::move(options));
-    };
-    const std::string kept(100000, 'k');
-    ASSERT_EQ(store("writeFile", {{"filename", "kept.bin"}, {"data", base64::encode(kept)}})["ok"],
-              true);
-    for (std::ofstream filler(mountPoint / "filler");
-         filler << std::string(4096, 'f') << std::flush;) {
-    }
-
-    EXPECT_EQ(
-        store("writeFile",
-              {{"filename", "kept.bin"}, {"data", base64::encode(std::string(200000, 'n'))}}),
-        Json({{"id", 1}, {"ok", false}, {"message", "Write failed: No space left on device"}}));
-    EXPECT_EQ(readWhole(container / "Library/Application Support/offline/kept.bin"), kept);
-    EXPECT_EQ(store("listFiles")["data"]["files"], Json({"kept.bin"}));
-}
-
-// On an 8 MiB volume the margin is a twentieth of it, and downloads keep it free also when the
-// body's length is not announced and when several run at once.
-TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
-    if (!mount("8m")) {
-        GTEST_SKIP() << "needs root to mount a tmpfs";
-    }
-    fs::path container = mountPoint / "c";
-    // Bodies of 9 MB, and of 1000 KiB that halt after their first 64 KiB until released.
     RangedBody big, held;
     big.size = 9'000'000;
     held.size = 1000 << 10;
@@ -83,8 +56,8 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
     server.start();
     ShellProcess shell{{"stdio", "--container", container.string()}};
     auto download = [&](const Json& id, const std::string& path) {
-        shell.sendJson(pluginRequest(id, "DownloadPlugin", "downloadFile",
-                                     {{"url", server.url(path)}, {"fileName", id.dump()}}));
+        shell.sendJson(ShellProcess::request(id, "DownloadPlugin", "downloadFile",
+                                             {{"url", server.url(path)}, {"fileName", id.dump()}}));
     };
     const std::string refused = "Download failed: Not enough free space";
     for (std::string path : {"/big", "/big?chunked"}) {
@@ -119,6 +92,22 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginOfASmallVolumeFree) {
     ASSERT_EQ(::statvfs(mountPoint.c_str(), &volume), 0);
     EXPECT_GE(std::uint64_t{volume.f_bavail} * volume.f_frsize, (8u << 20) / 20);
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(container / "tmp"), {}), 0);
+
+    auto store = [&](const std::string& method, Json options = Json::object()) {
+        return shell.plugin("OfflineStoragePlugin", method, std::move(options));
+    };
+    const std::string kept(100000, 'k');
+    ASSERT_EQ(store("writeFile", {{"filename", "kept.bin"}, {"data", base64::encode(kept)}})["ok"],
+              true);
+    for (std::ofstream filler(mountPoint / "filler");
+         filler << std::string(4096, 'f') << std::flush;) {
+    }
+    EXPECT_EQ(
+        store("writeFile",
+              {{"filename", "kept.bin"}, {"data", base64::encode(std::string(200000, 'n'))}}),
+        Json({{"id", 1}, {"ok", false}, {"message", "Write failed: No space left on device"}}));
+    EXPECT_EQ(readWhole(container / "Library/Application Support/offline/kept.bin"), kept);
+    EXPECT_EQ(store("listFiles")["data"]["files"], Json({"kept.bin"}));
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ TEST(HostBridgeTest, CreatesEachKnownPluginOnceAndAnswersEveryCall) {
                  std::logic_error);
 }
 
-// Where the container lies when the command line names none.
 TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
+    std::string mine = std::getenv("HOME"), myContainer = mine + "/.local/share/musicshell";
     // $MUSICSHELL_CONTAINER, $XDG_DATA_HOME, $HOME, and the container they give.
     const std::vector<std::array<const char*, 4>> cases = {
         {"/c", "/d", "/h", "/c"},
@@ -65,20 +65,17 @@ TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
         {nullptr, "/d", "/h", "/d/musicshell"},
         {nullptr, "", "/h", "/h/.local/share/musicshell"},
         {nullptr, nullptr, "/h", "/h/.local/share/musicshell"},
+        {nullptr, nullptr, mine.c_str(), myContainer.c_str()},  // as it was
     };
     auto set = [](const char* name, const char* value) {
         value ? ::setenv(name, value, 1) : ::unsetenv(name);
     };
-    std::string originalHome = std::getenv("HOME");
     for (const auto& [container, dataHome, home, expected] : cases) {
         set("MUSICSHELL_CONTAINER", container);
         set("XDG_DATA_HOME", dataHome);
         set("HOME", home);
         EXPECT_EQ(host::HostConfiguration::defaultContainer(), expected) << expected;
     }
-    set("MUSICSHELL_CONTAINER", nullptr);
-    set("XDG_DATA_HOME", nullptr);
-    set("HOME", originalHome.c_str());
 }
 
 // A command's help speaks of that command (running without one is the main help's matter), and

@@ -4,12 +4,8 @@
 
 #include "App/Bridge/Base64.h"
 #include "Fakes/FakeFileSystem.h"
-#include "FileContents.h"
 #include "Host/Stdio/LineStager.h"
-#include "ShellProcess.h"
-#include "TemporaryDirectory.h"
 
-namespace fs = std::filesystem;
 using host::LineStager;
 
 namespace {
@@ -36,7 +32,6 @@ std::string writeLine(const std::string& data) {
 
 class LineStagerTest : public testing::Test {
 protected:
-    // The stager after `line`, given `pieceSize` bytes at a time.
     std::unique_ptr<LineStager> fed(std::string_view line, std::size_t pieceSize) {
         auto stager = std::make_unique<LineStager>(files, threshold);
         for (std::size_t at = 0; at < line.size(); at += pieceSize) {
@@ -140,25 +135,6 @@ TEST_F(LineStagerTest, AStagedValueThatIsNoOptionGetsItsTextBackAndAReplacedOneI
     auto [request, carried] = staged(repeated, 10);
     EXPECT_EQ(std::tuple(carried.has_value(), request.options["data"], files.staging()),
               std::tuple(false, "x", 0));
-}
-
-// The real path: a file sent to the built shell through a pipe, longer than a read's worth.
-TEST(LongLineOverStdio, AFileInBase64IsStoredWholeAndNoStagedFileStays) {
-    TemporaryDirectory container;
-    ShellProcess shell{{"stdio", "--container", container.path().string()}};
-    std::string bytes = randomBytes(3 << 20);
-    std::string text = base64::encode(bytes);
-    auto answer = shell.plugin("OfflineStoragePlugin", "writeFile",
-                               {{"filename", "song.mp3"}, {"data", text}});
-    EXPECT_EQ(answer["ok"], true) << answer.dump();
-    fs::path store = container / "Library/Application Support/offline";
-    EXPECT_EQ(readWhole(store / "song.mp3"), bytes);
-    // Staged, but not the payload: the method still stores its own "data".
-    answer = shell.plugin("OfflineStoragePlugin", "writeFile",
-                          {{"filename", "b"}, {"note", text}, {"data", "aGk="}});
-    EXPECT_EQ(answer["ok"], true) << answer.dump();
-    EXPECT_TRUE(readWhole(store / "b") == "hi");
-    EXPECT_TRUE(fs::is_empty(container / "Library/.musicshell-writes"));
 }
 
 }  // namespace

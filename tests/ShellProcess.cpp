@@ -100,11 +100,11 @@ std::optional<ShellProcess::Json> ShellProcess::next(std::chrono::milliseconds t
     return line ? std::optional(Json::parse(*line)) : std::nullopt;
 }
 
-std::optional<ShellProcess::Json> ShellProcess::nextAnswer() {
+std::optional<ShellProcess::Json> ShellProcess::nextAnswer(const std::optional<Json>& id) {
     auto message = next();
-    while (message && message->contains("event")) {
+    for (; message && (!message->contains("ok") || (id && (*message)["id"] != *id));
+         message = next()) {
         messages.push_back(*message);
-        message = next();
     }
     return message;
 }
@@ -125,11 +125,8 @@ std::string ShellProcess::firstOtherLine() {
 ShellProcess::Json ShellProcess::call(const Json& request) {
     sendJson(request);
     Json id = request.value("id", Json());
-    while (auto message = next()) {
-        if (message->contains("ok") && (*message)["id"] == id) {
-            return *message;
-        }
-        messages.push_back(*message);
+    if (auto answer = nextAnswer(id)) {
+        return *answer;
     }
     throw std::runtime_error("no answer to " + id.dump() + "; stderr: " + standardError());
 }

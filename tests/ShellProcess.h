@@ -33,17 +33,21 @@ public:
     std::optional<std::string> nextLine(
         std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::optional<Json> next(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    // The next answer to a call; events before it go to `messages`.
-    std::optional<Json> nextAnswer();
+    // The next answer (to `id`, if given); the messages before it go to `messages`.
+    std::optional<Json> nextAnswer(const std::optional<Json>& id = std::nullopt);
     // The first line that is no message (a served address, a display's number), or "" if none
     // comes in time; messages before it go to `messages`.
     std::string firstOtherLine();
     // Sends the request and gives its answer; messages before it go to `messages`.
     Json call(const Json& request);
-    // Calls a plugin's method with id 1 and gives its answer.
+    static Json request(const Json& id, const std::string& plugin, const std::string& method,
+                        Json options = Json::object()) {
+        return {
+            {"id", id}, {"plugin", plugin}, {"method", method}, {"options", std::move(options)}};
+    }
     Json plugin(const std::string& plugin, const std::string& method,
                 Json options = Json::object()) {
-        return call({{"id", 1}, {"plugin", plugin}, {"method", method}, {"options", options}});
+        return call(request(1, plugin, method, std::move(options)));
     }
 
     void closeInput();

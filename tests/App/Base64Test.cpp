@@ -45,8 +45,9 @@ TEST(Base64Test, EveryEngineRoundTripsLikeThePortableOneForEverySizeUpTo4096) {
 // Anything but strict single-line base64 is refused whole: a lenient decoder would store
 // something other than what the page meant. Each shape stands alone and around a long valid
 // text, which puts it where the vector engines are at work.
-TEST(Base64Test, EveryEngineRefusesEveryOtherShape) {
-    const std::string valid(96, 'Q');
+TEST(Base64Test, EveryEngineRefusesEveryOtherShapeAndClassifiesEveryByteLikeThePortableOne) {
+    std::mt19937 random(7);
+    const std::string valid = base64::encode(randomBytes(random, 144));  // 192 characters
     for (const char* text : {"a", "abc", "abcde", "aGk==", "aGk=\n", "aG k=", "aGk=aGk=", "a===",
                              "=aGk", "aG=k", "aGk-", "aGk_", "aGk\x80", "aGl=", "aR=="}) {
         for (const std::string& whole : {std::string(text), valid + text, text + valid}) {
@@ -59,13 +60,9 @@ TEST(Base64Test, EveryEngineRefusesEveryOtherShape) {
         }
     }
     EXPECT_FALSE(base64::decode(std::string_view("Zm9v\0AAA", 8)));
-}
 
-// Each byte value at the edges of 16- and 32-character blocks of a valid text: the vector
-// engines' character classes must agree with the portable table on all 256 values.
-TEST(Base64Test, EveryEngineClassifiesEveryByteAtEveryBlockEdgeLikeThePortableOne) {
-    std::mt19937 random(7);
-    const std::string valid = base64::encode(randomBytes(random, 144));  // 192 characters
+    // Each byte value at the edges of 16- and 32-character blocks of a valid text: the vector
+    // engines' character classes must agree with the portable table on all 256 values.
     for (int byte = 0; byte < 256; ++byte) {
         for (std::size_t at : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 95, 150, 187, 188, 191}) {
             std::string text = valid;

@@ -34,20 +34,19 @@ TEST(MediaBrowserHelperTest, RecordsRoundTripWithExactMemberNames) {
 // Every member is required with its kind: each one missing, or of another kind, fails the whole
 // record with the library's own exception, in a song alone and in a song of a playlist.
 TEST(MediaBrowserHelperTest, EachMemberMissingOrMistypedInTurnFailsTheRecord) {
-    for (const auto& [member, value] : song.items()) {
-        json missing = song;
-        missing.erase(member);
-        EXPECT_THROW(missing.get<Song>(), json::out_of_range) << member;
-        EXPECT_THROW(with(playlist, {{"songs", {missing}}}).get<Playlist>(), json::out_of_range)
-            << member;
-        EXPECT_THROW(with(song, {{member, 7}}).get<Song>(), json::type_error) << member;
-    }
-    for (const auto& [member, value] : playlist.items()) {
-        json missing = playlist;
-        missing.erase(member);
-        EXPECT_THROW(missing.get<Playlist>(), json::out_of_range) << member;
-        EXPECT_THROW(with(playlist, {{member, 7}}).get<Playlist>(), json::type_error) << member;
-    }
+    auto each = [](const json& record, auto parse) {
+        for (const auto& [member, value] : record.items()) {
+            json missing = record;
+            missing.erase(member);
+            EXPECT_THROW(parse(missing), json::out_of_range) << member;
+            EXPECT_THROW(parse(with(record, {{member, 7}})), json::type_error) << member;
+        }
+    };
+    each(song, [](const json& record) { return record.get<Song>(); });
+    each(song, [](const json& record) {
+        return with(playlist, {{"songs", {record}}}).get<Playlist>();
+    });
+    each(playlist, [](const json& record) { return record.get<Playlist>(); });
     EXPECT_THROW(json::array().get<Song>(), json::type_error);
 }
 

@@ -13,7 +13,6 @@ namespace {
 
 const std::string uuid = "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
 
-// The plugin on a container in memory.
 class OfflineStoragePluginTest : public testing::Test, public StorageCalls {
 protected:
     void SetUp() override { open(files); }
@@ -149,7 +148,7 @@ TEST_F(OfflineStoragePluginTest, TemporaryFilesAreUniquelyNamedInTheScratchFolde
               "Temp write failed: Read-only file system");
 }
 
-TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
+TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStoreAndTheDeviceIdentifierIsKept) {
     EXPECT_EQ(resolved("getStorageInfo")["used"], 0u);
     write("hundred", std::string(100, 'x'));
     temporary(std::string(5000, 'y'));
@@ -166,9 +165,7 @@ TEST_F(OfflineStoragePluginTest, StorageFiguresCountOnlyTheStore) {
     files->fail(Failing::figures, "Input/output error");
     EXPECT_EQ(rejected("getStorageInfo"), "Unable to read storage info");
     EXPECT_EQ(rejected("getFreeSpace"), "Unable to read free space");
-}
 
-TEST_F(OfflineStoragePluginTest, TheDeviceIdentifierIsMadeOnceAndKept) {
     auto identifier = [&] { return resolved("getDeviceId")["deviceId"].get<std::string>(); };
     std::string first = identifier();
     EXPECT_THAT(first, MatchesRegex(uuid));

@@ -47,7 +47,8 @@ protected:
 
 // States case-insensitively but exactly; times in milliseconds in and seconds out, whole values
 // exactly and fractional ones by their whole part.
-TEST_F(PlaybackStatusPluginTest, StatesAndTimesArePublishedAsMeant) {
+TEST_F(PlaybackStatusPluginTest,
+       StatesAndTimesArePublishedAsMeantAndEveryCallOverwritesEveryField) {
     const std::vector<std::tuple<JSObject, PlaybackState, JSObject, double>> cases = {
         {"playing", PlaybackState::playing, 1234, 1.234},
         {"PLAYING", PlaybackState::playing, 1, 0.001},
@@ -65,11 +66,9 @@ TEST_F(PlaybackStatusPluginTest, StatesAndTimesArePublishedAsMeant) {
         EXPECT_EQ(info.elapsedPlaybackTime, seconds) << milliseconds;
         EXPECT_EQ(info.playbackDuration, seconds) << milliseconds;
     }
-}
 
-// Each call writes every field: what it leaves out goes back to its default, and a missing rate
-// is playing speed whatever the state.
-TEST_F(PlaybackStatusPluginTest, EveryCallOverwritesEveryField) {
+    // Each call writes every field: what it leaves out goes back to its default, and a missing
+    // rate is playing speed whatever the state.
     auto fields = [&] {
         auto status = MediaManager::shared(fakes.services())->status();
         return std::tuple(status.playbackState, status.rate, status.title, status.artist,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -93,9 +94,8 @@ public:
             return entries.error();
         }
         std::vector<std::string> names;
-        for (const auto& entry : entries.value()) {
-            names.push_back(entry.name);
-        }
+        std::ranges::transform(entries.value(), std::back_inserter(names),
+                               &platform::DirectoryEntry::name);
         return names;
     }
 

@@ -86,10 +86,8 @@ public:
         return std::regex_match(text.begin(), text.end(), url);
     }
 
-    void dataTask(std::string url,
-                  std::function<void(platform::DataTaskResult)> completion) override {
+    void dataTask(std::string, std::function<void(platform::DataTaskResult)> completion) override {
         std::lock_guard lock(mutex_);
-        urls_.push_back(std::move(url));
         completions_.push_back(std::move(completion));
     }
 
@@ -100,9 +98,9 @@ public:
 
     void cancel(TaskId) override {}
 
-    std::vector<std::string> requestedURLs() const {
+    std::size_t started() const {
         std::lock_guard lock(mutex_);
-        return urls_;
+        return completions_.size();
     }
 
     // Runs the completion of the data task started `index`-th.
@@ -115,7 +113,6 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::vector<std::string> urls_;
     std::vector<std::function<void(platform::DataTaskResult)>> completions_;
 };
 
