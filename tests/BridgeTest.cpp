@@ -1,11 +1,12 @@
 // The bridge's parts in process, so that they run under every sanitizer: calls and their answers,
-// the lines they travel as, and the window's own glue (the router and GTK's main queue).
+// the lines they travel as, and the window's own glue (the router, GTK's main queue, its renderer).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <glib.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "App/Bridge/CAPPluginCall.h"
@@ -16,6 +17,8 @@
 #include "Host/Core/RequestParser.h"
 #include "Host/Core/RequestRouter.h"
 #include "Host/Window/GlibMainQueue.h"
+#include "Host/Window/WindowRenderer.h"
+#include "TemporaryDirectory.h"
 
 using host::MessageLine;
 using testing::ElementsAre;
@@ -226,6 +229,20 @@ TEST(GlibMainQueueTest, RunsWorkInOrderOnTheLoopAndNoneAfterStop) {
     }
     g_main_loop_unref(loop);
     EXPECT_THAT(ran, ElementsAre(1, 2, 3));
+}
+
+TEST(WindowRendererTest, CairoOnlyWithoutARenderNodeAndNeverOverTheUsersChoice) {
+    TemporaryDirectory devices;
+    g_unsetenv("GSK_RENDERER");
+    host::chooseWindowRenderer(devices.path());
+    EXPECT_STREQ(g_getenv("GSK_RENDERER"), "cairo");
+    g_setenv("GSK_RENDERER", "vulkan", TRUE);
+    host::chooseWindowRenderer(devices.path());
+    EXPECT_STREQ(g_getenv("GSK_RENDERER"), "vulkan");
+    g_unsetenv("GSK_RENDERER");
+    std::ofstream(devices / "renderD128").put('\n');
+    host::chooseWindowRenderer(devices.path());
+    EXPECT_EQ(g_getenv("GSK_RENDERER"), nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "Host/ApplicationHost.h"
 #include "Host/Process/SignalWatcher.h"
 #include "Host/Window/WindowHost.h"
+#include "Host/Window/WindowRenderer.h"
 #include "Platform/Log.h"
 
 namespace host {
@@ -22,6 +23,7 @@ std::optional<int> openWindowHere(const HostConfiguration& configuration,
                                   std::string_view delegateClassName, int argc, char** argv) {
     SignalWatcher::blockSignals();
     if (hasDisplay()) {
+        chooseWindowRenderer();
         return WindowHost(configuration, delegateClassName).run(argc, argv);
     }
     if (auto status = WindowHost::handOver(configuration, argc, argv)) {
