@@ -1,5 +1,7 @@
 #include "Platform/Desktop/StagedScratchFile.h"
 
+#include <fcntl.h>
+
 #include "Platform/Desktop/DescriptorFile.h"
 #include "Platform/Posix/SystemError.h"
 #include "Platform/Posix/WriteAll.h"
@@ -12,6 +14,14 @@ std::optional<Error> DesktopFileSystem::StagedScratchFile::append(std::string_vi
     }
     if (int number = posix::writeAll(scratch_.fd(), bytes)) {
         return systemError(number);
+    }
+    written_ += bytes.size();
+    if (written_ - handedToDisk_ >= writeBackStep) {
+        // Only starts the writing: a failure shows again in the sync before the rename.
+        (void)::sync_file_range(scratch_.fd(), static_cast<off_t>(handedToDisk_),
+                                static_cast<off_t>(written_ - handedToDisk_),
+                                SYNC_FILE_RANGE_WRITE);
+        handedToDisk_ = written_;
     }
     return std::nullopt;
 }
