@@ -296,7 +296,7 @@ def download_times(bench, before):
 # The window's bridge and launch, and serving one fast reader (their own scripts, as goal rows)
 
 
-def window_and_serving_rows(bench, calls):
+def window_and_serving_rows(bench, calls, curl_ms):
     import serve_files  # they import this module: not at the top
     import window_latency
     rows = []
@@ -312,6 +312,11 @@ def window_and_serving_rows(bench, calls):
                  "more) vs stdio", f"{window['firstAnswerMs']:.0f} ms, then {warm:.0f} ms",
                  f"{stdio['firstAnswerMs']:.0f} ms", f"{stdio['firstAnswerMs'] / warm:.2f}",
                  "window ≤ 300 ms", f"{window['pssMiB']:.0f} MiB PSS, shell and engine"))
+    moved, rate = window["transfer"], lambda ms: f"{64 * MIB / 1e3 / ms:.0f} MB/s"
+    rows.append(("64 MiB window page → store via HTTP body vs `dd bs=4M conv=fsync` of the same bytes",
+                 rate(moved["post"]), rate(moved["dd"]), f"{moved['dd'] / moved['post']:.2f}", "≥ 0.80", "—"))
+    rows.append(("`readFileBytes` 64 MiB in the window vs `curl -o /dev/null` (the Chromium row's)",
+                 rate(moved["readBytes"]), rate(curl_ms), f"{curl_ms / moved['readBytes']:.2f}", "≥ 0.80", "—"))
     fast = os.path.join(bench.container, "Documents", "Downloads", "fast.bin")
     serve_files.write_random(fast, 512)
     server = serve_files.Server(bench.binary, bench.container)
@@ -438,7 +443,7 @@ def main():
                       f"{whole[0] / resumed[0]:.2f}", "≈ 1 (no second copy)", "—"))
 
         if not arguments.only_downloads:
-            goals += window_and_serving_rows(bench, arguments.calls)
+            goals += window_and_serving_rows(bench, arguments.calls, page["curl"])
 
     print(f"Measured {time.strftime('%Y-%m-%d')} on {platform.node()}: {os.cpu_count()} cores, "
           f"{platform.processor() or platform.machine()}, Linux {platform.release()}. Each figure is the median "

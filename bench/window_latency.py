@@ -14,6 +14,8 @@ import subprocess
 import tempfile
 import time
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+
 CALL = b'{"id":%d,"plugin":"OfflineStoragePlugin","method":"fileExists","options":{"filename":"x"}}\n'
 
 
@@ -48,9 +50,10 @@ def pss_kb(pids):
 
 def window(binary, work, calls, launches=5):
     """The calls and the first launch, then `launches` more launches that answer one call each: the
-    first start reads what the later ones find in the page cache and the engine's caches."""
+    first start reads what the later ones find in the page cache and the engine's caches. Then the
+    window's page moves 64 MiB each way (bench/page-transfer) beside `dd` writing the same bytes."""
     page = os.path.join(work, "page")
-    shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(__file__)), "window-page"), page)
+    shutil.copytree(os.path.join(HERE, "window-page"), page)
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     display = ":" + xvfb.stdout.readline().decode().strip()
@@ -60,10 +63,45 @@ def window(binary, work, calls, launches=5):
         figures = launch(binary, page, os.path.join(work, "window"), environment, calls)
         figures["launchesMs"] = [launch(binary, page, os.path.join(work, f"window{n}"), environment, 0)["firstAnswerMs"]
                                  for n in range(launches)]
+        figures["transfer"] = transfer(binary, work, environment)
     finally:
         xvfb.terminate()
         xvfb.wait()
     return figures
+
+
+def transfer(binary, work, environment, runs=3):
+    """Milliseconds the window's page takes to post 64 MiB into the store and to read them back with
+    readFileBytes (medians of the page's three each), and `dd bs=4M conv=fsync` writing the same
+    bytes (median of `runs`)."""
+    store = os.path.join(work, "transfer", "Library", "Application Support", "offline")
+    shell = subprocess.Popen([binary, "--app", os.path.join(HERE, "page-transfer"),
+                              "--container", os.path.join(work, "transfer")], env=environment,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_for(os.path.join(store, "transfer.json"), shell)
+    finally:
+        shell.terminate()
+        shell.wait()
+    with open(os.path.join(store, "transfer.json")) as measured:
+        page = json.load(measured)
+    dd = []
+    for _ in range(runs):
+        subprocess.run(["sync"], check=True)  # nothing an earlier step left dirty is written out inside this one
+        started = time.perf_counter()
+        subprocess.run(["dd", f"if={os.path.join(store, 'bytes.bin')}", f"of={os.path.join(work, 'dd.bin')}",
+                        "bs=4M", "conv=fsync", "status=none"], check=True)
+        dd.append((time.perf_counter() - started) * 1000)
+    return {"post": statistics.median(page["post"]), "readBytes": statistics.median(page["readBytes"]),
+            "dd": statistics.median(dd)}
+
+
+def wait_for(path, shell):
+    launched = time.time()
+    while not os.path.exists(path):
+        if time.time() - launched > 600 or shell.poll() is not None:
+            raise SystemExit("the window's page never reported")
+        time.sleep(0.01)
 
 
 def launch(binary, page, container, environment, calls):
@@ -74,10 +112,7 @@ def launch(binary, page, container, environment, calls):
     shell = subprocess.Popen([binary, "--app", page, "--container", container], env=environment,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        while not os.path.exists(result):
-            if time.time() - launched > 600 or shell.poll() is not None:
-                raise SystemExit("the window's page never reported")
-            time.sleep(0.01)
+        wait_for(result, shell)
         time.sleep(0.5)  # the file is written before its answer reaches the page
         processes = descendants(shell.pid)
         memory = pss_kb(processes)
@@ -139,6 +174,10 @@ def print_table(calls, ours, theirs):
     print(f"| launch to the first answered call: the first, then the median of {len(ours['launchesMs'])} more | "
           f"{ours['firstAnswerMs']:.0f} ms, then {statistics.median(ours['launchesMs']):.0f} ms | "
           f"{theirs['firstAnswerMs']:.0f} ms | {theirs['firstAnswerMs'] / statistics.median(ours['launchesMs']):.2f} |")
+    moved = ours["transfer"]
+    print(f"| 64 MiB from the window's page into the store, posted, vs `dd bs=4M conv=fsync` | {moved['post']:.0f} ms | "
+          f"dd {moved['dd']:.0f} ms | {moved['dd'] / moved['post']:.2f} |")
+    print(f"| the same 64 MiB back with readFileBytes | {moved['readBytes']:.0f} ms | | |")
     print(f"| the window's memory once answering: PSS of the shell and the engine's processes together "
           f"({ours['processes']} processes) | {ours['pssMiB']:.0f} MiB | | |")
 
