@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include <atomic>
 #include <fstream>
@@ -231,18 +232,29 @@ TEST(GlibMainQueueTest, RunsWorkInOrderOnTheLoopAndNoneAfterStop) {
     EXPECT_THAT(ran, ElementsAre(1, 2, 3));
 }
 
-TEST(WindowRendererTest, CairoOnlyWithoutARenderNodeAndNeverOverTheUsersChoice) {
+TEST(WindowRendererTest, CairoAndNoGLOnlyWithoutAGraphicsDeviceAndNeverOverTheUsersChoice) {
     TemporaryDirectory devices;
-    g_unsetenv("GSK_RENDERER");
-    host::chooseWindowRenderer(devices.path());
-    EXPECT_STREQ(g_getenv("GSK_RENDERER"), "cairo");
-    g_setenv("GSK_RENDERER", "vulkan", TRUE);
-    host::chooseWindowRenderer(devices.path());
-    EXPECT_STREQ(g_getenv("GSK_RENDERER"), "vulkan");
-    g_unsetenv("GSK_RENDERER");
-    std::ofstream(devices / "renderD128").put('\n');
-    host::chooseWindowRenderer(devices.path());
-    EXPECT_EQ(g_getenv("GSK_RENDERER"), nullptr);
+    bool oldGtk = gtk_get_minor_version() < 16;
+    const char* glSwitch = oldGtk ? "GDK_DEBUG" : "GDK_DISABLE";
+    auto set = [](const char* name, const char* value) {
+        value ? g_setenv(name, value, TRUE) : (g_unsetenv(name), TRUE);
+    };
+    for (const auto& [renderer, gl] :
+         {std::pair<const char*, const char*>{nullptr, nullptr}, {"vulkan", "events"}}) {
+        set("GSK_RENDERER", renderer);
+        set(glSwitch, gl);
+        host::chooseWindowRenderer(devices.path());
+        EXPECT_STREQ(g_getenv("GSK_RENDERER"), renderer ? renderer : "cairo");
+        EXPECT_STREQ(g_getenv(glSwitch), gl ? gl : oldGtk ? "gl-disable" : "gl");
+    }
+    for (const char* device : {"dri/renderD128", "nvidiactl"}) {
+        g_unsetenv("GSK_RENDERER");
+        TemporaryDirectory other;
+        std::filesystem::create_directories((other / device).parent_path());
+        std::ofstream(other / device).put('\n');
+        host::chooseWindowRenderer(other.path());
+        EXPECT_EQ(g_getenv("GSK_RENDERER"), nullptr) << device;
+    }
 }
 
 }  // namespace
