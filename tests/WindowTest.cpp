@@ -83,6 +83,7 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
                                            (container / "Documents/Downloads/song.wav").string() +
                                            R"("}},
         "tooLarge": {"ok": false, "message": "Request too large"}})"));
+    EXPECT_EQ(report["road"], "channel");
     // Stored from the page's bytes, played from the container, seeked.
     const Json& media = report["media"];
     ASSERT_EQ(media["ok"], true) << media;
