@@ -107,11 +107,15 @@ void PageChannel::take(FileDescriptor peer) {
 
 bool PageChannel::deliverEvent(std::string_view pluginName, std::string_view eventName,
                                const JSObject& data) {
-    std::lock_guard lock(mutex_);
-    if (!page_) {
+    std::shared_ptr<PageChannelConnection> page;
+    {
+        std::lock_guard lock(mutex_);
+        page = page_;
+    }
+    if (!page) {
         return false;
     }
-    page_->deliverEvent(pluginName, eventName, data);
+    page->deliverEvent(pluginName, eventName, data);
     return true;
 }
 

@@ -1,6 +1,10 @@
 #include "Host/Window/PageChannelConnection.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <utility>
 
 #include <boost/asio/post.hpp>
@@ -109,39 +113,52 @@ void PageChannelConnection::deliverEvent(std::string_view pluginName, std::strin
 
 void PageChannelConnection::send(std::string text) {
     text += '\n';
-    asio::post(socket_.get_executor(),
-               [self = shared_from_this(), text = std::move(text)]() mutable {
-                   self->enqueue(std::move(text));
-               });
-}
-
-void PageChannelConnection::enqueue(std::string text) {
+    std::lock_guard lock(mutex_);
     if (!open_) {
         return;
     }
-    std::size_t waiting = outgoing_.empty() ? 0 : outgoing_.size() - 1;
+    if (outgoing_.empty()) {
+        // Nothing waits: written at once from the thread that answers, as stdio writes, without
+        // waking the network thread; that takes over only what the socket does not take now.
+        ssize_t wrote =
+            ::send(socket_.native_handle(), text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (wrote == static_cast<ssize_t>(text.size())) {
+            return;
+        }
+        if (wrote < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            endLocked();
+            return;
+        }
+        text.erase(0, static_cast<std::size_t>(std::max<ssize_t>(wrote, 0)));
+        outgoing_.push_back(std::move(text));
+        asio::post(socket_.get_executor(), [self = shared_from_this()] {
+            std::lock_guard held(self->mutex_);
+            self->writeNext();
+        });
+        return;
+    }
+    std::size_t waiting = outgoing_.size() - 1;
     if (waiting > 0 &&
         (waiting >= backlogLineLimit || waitingBytes_ + text.size() > backlogByteLimit)) {
         platform::log("window: the page stopped reading with " + std::to_string(waiting) +
                       " lines waiting; its channel is closed");
-        close();
+        endLocked();
         return;
     }
+    waitingBytes_ += text.size();
     outgoing_.push_back(std::move(text));
-    if (outgoing_.size() == 1) {
-        writeNext();
-    } else {
-        waitingBytes_ += outgoing_.back().size();
-    }
 }
 
 void PageChannelConnection::writeNext() {
+    if (!open_ || outgoing_.empty()) {
+        return;
+    }
     asio::async_write(socket_, asio::buffer(outgoing_.front()),
                       [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                          std::lock_guard lock(self->mutex_);
                           self->outgoing_.pop_front();
                           if (error) {
-                              self->outgoing_.clear();
-                              self->close();
+                              self->endLocked();
                               return;
                           }
                           if (!self->outgoing_.empty()) {
@@ -151,17 +168,26 @@ void PageChannelConnection::writeNext() {
                       });
 }
 
-void PageChannelConnection::close() {
-    if (!std::exchange(open_, false)) {
-        return;
-    }
-    // What waits behind the line being written goes; that one ends as the socket closes.
+void PageChannelConnection::endLocked() {
+    open_ = false;
+    // What waits behind a line being written goes; that one ends as the socket does. Shut down,
+    // not closed: the read that is waiting ends, and closes the socket on its own thread.
     if (outgoing_.size() > 1) {
         outgoing_.resize(1);
     }
     waitingBytes_ = 0;
-    boost::system::error_code ignored;
-    socket_.close(ignored);
+    ::shutdown(socket_.native_handle(), SHUT_RDWR);
+}
+
+void PageChannelConnection::close() {
+    {
+        std::lock_guard lock(mutex_);
+        if (socket_.is_open()) {
+            endLocked();
+            boost::system::error_code ignored;
+            socket_.close(ignored);
+        }
+    }
     if (auto channel = channel_.lock()) {
         channel->closed(this);
     }
