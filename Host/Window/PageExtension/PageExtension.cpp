@@ -65,7 +65,7 @@ int connectTo(const std::string& folder) {
 // Each line goes to the page's receiver as a string value: never evaluated as script.
 void handOver(Channel& channel, const std::string& line) {
     if (!g_utf8_validate(line.data(), static_cast<gssize>(line.size()), nullptr)) {
-        g_warning("musicshell: a message that is not UTF-8 text was not delivered");
+        g_message("musicshell: a message that is not UTF-8 text was not delivered");
         return;
     }
     JSCValue* receiver = jsc_context_get_value(channel.context, "__musicshellReceive");
@@ -113,7 +113,7 @@ gboolean readable(gint fd, GIOCondition, gpointer data) {
 // The page's `__musicshellChannel.send(text)`: one call's line to the shell.
 void send(const char* text, gpointer data) {
     auto& channel = *static_cast<Channel*>(data);
-    if (channel.socket < 0) {
+    if (text == nullptr || channel.socket < 0) {
         jsc_context_throw(jsc_context_get_current(), "musicshell: the channel is closed");
         return;
     }
@@ -175,7 +175,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_use
     WebKitWebProcessExtension*, const GVariant* userData) {
     auto* data = const_cast<GVariant*>(userData);
     if (data == nullptr || !g_variant_is_of_type(data, G_VARIANT_TYPE("(ss)"))) {
-        g_warning("musicshell: the page extension was given no channel; calls take the slow road");
+        g_message("musicshell: the page extension was given no channel; calls take the slow road");
         return;
     }
     const char* folder = nullptr;
