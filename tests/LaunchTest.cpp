@@ -215,7 +215,8 @@ TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
          {"bin/tunes", "share/tunes/app/index.html",
           "share/icons/hicolor/256x256/apps/org.example.Tunes.png",
           "share/metainfo/org.example.Tunes.metainfo.xml", "share/man/man1/tunes.1.gz",
-          "share/doc/tunes/copyright", "share/doc/tunes/changelog.gz"}) {
+          "share/doc/tunes/copyright", "share/doc/tunes/changelog.gz",
+          "lib/tunes/libexec/musicshell/web-extensions/musicshell-page-extension.so"}) {
         EXPECT_TRUE(fs::is_regular_file(root / "usr" / file)) << file;
     }
     EXPECT_EQ(bus.run("readelf -S " + root.string() + "/usr/lib/tunes/*/*/musicshell* " +

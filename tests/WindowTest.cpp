@@ -4,13 +4,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "Eventually.h"
 #include "FileContents.h"
 #include "Images.h"
+#include "Platform/Posix/FileDescriptor.h"
+#include "Platform/Posix/WriteAll.h"
 #include "PrivateDisplay.h"
 #include "PrivateSessionBus.h"
 #include "ShellProcess.h"
@@ -51,10 +57,11 @@ protected:
     }
 
     // The test page sends one message over the largest request size given here.
-    std::unique_ptr<ShellProcess> launch(std::vector<std::string> arguments = {}) {
+    std::unique_ptr<ShellProcess> launch(std::vector<std::string> arguments = {},
+                                         std::string binary = MUSICSHELL_BINARY) {
         arguments.insert(arguments.begin(),
                          {"--container", container.string(), "--max-request-bytes", "131072"});
-        return std::make_unique<ShellProcess>(arguments, bus.address());
+        return std::make_unique<ShellProcess>(arguments, bus.address(), binary);
     }
 
     Json reportWhen(const std::function<bool(const Json&)>& condition) {
@@ -81,6 +88,7 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
                                            (container / "Documents/Downloads/song.wav").string() +
                                            R"("}},
         "tooLarge": {"ok": false, "message": "Request too large"}})"));
+    EXPECT_EQ(report["road"], "channel");
     // Stored from the page's bytes, played from the container, seeked.
     const Json& media = report["media"];
     ASSERT_EQ(media["ok"], true) << media;
@@ -92,8 +100,10 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
     EXPECT_EQ(launch({"open", "musicshell://song/3"})->wait(), 0);
     Json heard = {{"appUrlOpen", "musicshell://song/3"}};
     reportWhen([&](const Json& r) { return std::ranges::count(r["events"], heard) > 0; });
-    // The page heard all that without ever leaving: its attempt to go elsewhere was refused.
-    EXPECT_EQ(reportWhen([](const Json&) { return true; })["page"], report["page"]);
+    // The page heard all that once, without ever leaving: its attempt to go elsewhere was refused.
+    Json last = reportWhen([](const Json&) { return true; });
+    EXPECT_EQ(last["page"], report["page"]);
+    EXPECT_EQ(last["events"].size(), 1u) << last;
     EXPECT_FALSE(fs::exists(opened));
 
     // A reload says playback stopped until the new page reports (this one does not).
@@ -101,6 +111,26 @@ TEST_F(WindowTest, ThePageReachesEveryPluginAndTheDesktopDrivesIt) {
     EXPECT_EQ(launch({"musicshell://reload"})->wait(), 0);
     reportWhen([](const Json& r) { return r.value("reloaded", false) && r.contains("media"); });
     EXPECT_EQ(bus.playerctl("status"), "Stopped");
+
+    // Another peer on the channel: a line over the limit is refused by its id, and the next read.
+    FileDescriptor peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{AF_UNIX, {}};
+    std::string path = (container / ".musicshell.window/channel").string();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    posix::writeAll(peer.get(), R"({"id":7,"x":")" + std::string(131072, 'A') +
+                                    "\"}\n{\"id\":8,\"host\":\"quit\"}\n");
+    timeval patience{10, 0};
+    ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    const std::string expected =
+        R"({"id":7,"ok":false,"message":"Request too large"})"
+        "\n"
+        R"({"id":8,"ok":false,"message":"Host requests are not accepted over the bridge"})"
+        "\n";
+    std::string answers(expected.size(), '\0');
+    answers.resize(
+        std::max<ssize_t>(::recv(peer.get(), answers.data(), answers.size(), MSG_WAITALL), 0));
+    EXPECT_EQ(answers, expected);
 
     std::string root =
         bus.mpris("org.freedesktop.DBus.Properties.GetAll string:org.mpris.MediaPlayer2");
@@ -159,6 +189,15 @@ TEST_F(WindowTest, APageUsingOnlyTheWebsMediaSessionDrivesTheWidgetUntilTheWindo
     for (const auto& entry : fs::recursive_directory_iterator(container / "tmp")) {
         EXPECT_TRUE(entry.is_directory()) << entry.path() << " left behind";
     }
+}
+
+// A window binary with no page extension beside it: the page calls through script messages.
+TEST_F(WindowTest, WithoutItsExtensionThePageCallsThroughScriptMessages) {
+    fs::copy_file(fs::path(MUSICSHELL_BUILD_DIR) / "musicshell-window", directory / "bin/window");
+    shell = launch({"--app", app.string()}, (directory / "bin/window").string());
+    Json report = reportWhen([](const Json& r) { return r.contains("media"); });
+    EXPECT_EQ(report["road"], "script message");
+    EXPECT_EQ(report["calls"]["tooLarge"]["message"], "Request too large");
 }
 
 }  // namespace

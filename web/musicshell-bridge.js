@@ -1,6 +1,7 @@
 // The web application's side of the musicshell bridge: plugin calls, answers and events as JSON
-// messages. In musicshell's own window they go through the web view's script-message channel;
-// in a browser, over the WebSocket at /bridge of the page's own server. A call's bytes (an
+// messages. In musicshell's own window they go through the page channel its web process has
+// (or, where that is missing, the web view's script-message channel); in a browser, over the
+// WebSocket at /bridge of the page's own server. A call's bytes (an
 // ArrayBuffer, typed array or Blob as `data`) are posted to that server, in the window too.
 //
 //   import { Plugins } from "/musicshell-bridge.js";
@@ -22,9 +23,11 @@ import "./musicshell-media-session.js";
 const RECONNECT_DELAY_MS = 500;
 const CONNECTION_WAIT_MS = 10000;
 
-// The window's channel: each call's message gives a promise of its answer, and the shell hands
-// events to __musicshellReceive.
-const windowChannel = globalThis.webkit?.messageHandlers?.musicshell;
+// The window's page channel: each call a line to the shell, whose answers and events come back
+// to __musicshellReceive. Without it, the window's script-message channel: each call's message
+// gives a promise of its answer, and the shell hands events to __musicshellReceive.
+const pageChannel = globalThis.__musicshellChannel;
+const windowChannel = pageChannel ? null : globalThis.webkit?.messageHandlers?.musicshell;
 
 // The calls not answered yet, in the order they were made: id -> { resolve, reject, message,
 // sent, timer }.
@@ -108,6 +111,20 @@ function callThroughWindow(plugin, method, options) {
   return answerThroughWindow(windowChannel.postMessage(JSON.stringify({ id, plugin, method, options })));
 }
 
+function callThroughChannel(plugin, method, options) {
+  return new Promise((resolve, reject) => {
+    const id = nextId++;
+    const message = JSON.stringify({ id, plugin, method, options });
+    pending.set(id, { resolve, reject, message, sent: true });
+    try {
+      pageChannel.send(message);
+    } catch {
+      pending.delete(id);
+      reject(connectionError("notSent", "no connection to the shell; the call was not sent"));
+    }
+  });
+}
+
 function callThroughSocket(plugin, method, options) {
   return new Promise((resolve, reject) => {
     const id = nextId++;
@@ -158,6 +175,7 @@ let posting = null;
 function call(plugin, method, options = {}) {
   const bytes = isBytes(options?.data);
   const go = () => bytes ? callThroughPost(plugin, method, options)
+    : pageChannel ? callThroughChannel(plugin, method, options)
     : windowChannel ? callThroughWindow(plugin, method, options) : callThroughSocket(plugin, method, options);
   if (!bytes && !posting) {
     return go();
@@ -278,7 +296,7 @@ globalThis.__musicshellMediaSession?.connect({
   addListener: (event, listener) => addListener("PlaybackStatusPlugin", event, listener),
 });
 
-if (windowChannel) {
+if (pageChannel || windowChannel) {
   Object.defineProperty(globalThis, "__musicshellReceive", { value: (text) => receive(JSON.parse(text)) });
 } else {
   connect();

@@ -56,6 +56,8 @@ public:
     // "http://127.0.0.1:PORT", and the Cookie header that lets a request from the shell itself in.
     std::string origin() const;
     std::string sessionCookie() const;
+    // The network thread's: what else lives on that thread is run by it.
+    boost::asio::io_context& context() const { return *context_; }
     // Closes every connection and joins the network thread.
     void stop();
 

@@ -15,7 +15,7 @@ namespace host {
 
 namespace {
 constexpr const char* channelName = "musicshell";
-// The bridge client defines this function when it finds the script-message channel.
+// The bridge client defines this function in the window, for events and the page channel's lines.
 constexpr const char* receiveScript = "window.__musicshellReceive(message)";
 // WebKit writes no console message of an ephemeral session anywhere: with the inspector on, the
 // page's errors and warnings, thrown errors and files that failed to load come to the shell's log.
@@ -78,6 +78,18 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
       requests_(std::move(bridge), nullptr),
       links_(std::move(links)) {
     keepEngineOffTheSessionBus();
+    if (options_.channel) {
+        // Before the view: its web process starts with these.
+        WebKitWebContext* context = webkit_web_context_get_default();
+        webkit_web_context_set_web_process_extensions_directory(context,
+                                                                options_.extensions.c_str());
+        webkit_web_context_set_web_process_extensions_initialization_user_data(
+            context,
+            g_variant_new("(ss)", options_.channelFolder.c_str(), options_.origin.c_str()));
+        // The web process sees what WebKit's sandbox lets in: the channel's folder, read-only,
+        // which connecting to a socket needs no more than.
+        webkit_web_context_add_path_to_sandbox(context, options_.channelFolder.c_str(), TRUE);
+    }
     // Nothing of the web view is kept on disk: the application keeps its data in its container.
     GObjectPtr<WebKitNetworkSession> session(webkit_network_session_new_ephemeral());
     GObjectPtr<WebKitUserContentManager> content(webkit_user_content_manager_new());
@@ -253,6 +265,10 @@ void WebViewWindow::loadChanged(int event) {
 
 void WebViewWindow::deliverEvent(std::string_view pluginName, std::string_view eventName,
                                  const JSObject& data) {
+    // Through the page's channel alone while it is connected: in order with its answers, once.
+    if (options_.channel && options_.channel->deliverEvent(pluginName, eventName, data)) {
+        return;
+    }
     post(MessageLine::eventText(pluginName, eventName, data));
 }
 

@@ -9,6 +9,7 @@
 
 #include "Host/Core/Bridge.h"
 #include "Host/Core/RequestRouter.h"
+#include "Host/Window/PageChannel.h"
 #include "Platform/LinkOpener.h"
 #include "Platform/MainQueue.h"
 
@@ -21,8 +22,10 @@ typedef struct _JSCValue JSCValue;
 namespace host {
 
 // The application's window: a web view that shows only the web application. Its plugin calls
-// come through the web view's script-message channel (no port, no token) and each is answered
-// through the promise its message gave; events are handed to the page's bridge client. Links
+// come through the page channel when the page's process has it, else through the web view's
+// script-message channel (no port, no token), each answered through the promise its message
+// gave; events go through the page channel while the page is connected to it, else are handed
+// to the page's bridge client by the view. Links
 // out of the application open in the user's browser, new windows are refused.
 //
 // Made and used on the main thread, but for `deliverEvent`, which is safe from any thread.
@@ -44,6 +47,11 @@ public:
         std::optional<std::filesystem::path> sizeFile = std::nullopt;
         // Run in every page before the page's own scripts; empty: none.
         std::string pageScript = {};
+        // The page's fast road, where its process loads the extension from `extensions` and
+        // connects to the channel in `channelFolder`; none: script messages alone.
+        std::shared_ptr<PageChannel> channel = nullptr;
+        std::filesystem::path extensions = {};
+        std::filesystem::path channelFolder = {};
     };
     struct Handlers {
         // The page finished loading, the first time.

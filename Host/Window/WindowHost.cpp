@@ -10,6 +10,7 @@
 #include <gtk/gtk.h>
 
 #include "Host/Core/StoppedReport.h"
+#include "Host/Process/SiblingProgram.h"
 #include "Platform/Log.h"
 
 namespace host {
@@ -73,6 +74,31 @@ std::string readPageScript(const std::filesystem::path& clientDirectory) {
                       (clientDirectory / "musicshell-media-session.js").string() + " is missing");
     }
     return script;
+}
+
+// The page's fast road, when the extension its process needs is installed; without it, the page
+// calls through script messages.
+void openPageChannel(boost::asio::io_context& context, std::shared_ptr<Bridge> bridge,
+                     const HostConfiguration& configuration, WebViewWindow::Options& options) {
+    auto extension = siblingProgram("web-extensions/musicshell-page-extension.so");
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(extension, error)) {
+        platform::log("window: no page extension at " + extension.string() +
+                      "; the page calls the slower way, through script messages");
+        return;
+    }
+    try {
+        auto folder = configuration.container / ".musicshell.window";
+        options.channel = std::make_shared<PageChannel>(context, folder, std::move(bridge),
+                                                        configuration.maxRequestBytes);
+        options.channel->accept();
+        options.extensions = extension.parent_path();
+        options.channelFolder = folder;
+    } catch (const std::system_error& failure) {
+        platform::log(std::string("window: no page channel (") + failure.what() +
+                      "); the page calls the slower way, through script messages");
+        options.channel.reset();
+    }
 }
 
 }  // namespace
@@ -170,6 +196,7 @@ int WindowHost::start() {
     WebViewWindow::Options options{web->origin() + "/", configuration_.maxRequestBytes,
                                    configuration_.inspector, configuration_.applicationName()};
     options.pageScript = readPageScript(configuration_.clientDirectory);
+    openPageChannel(web->context(), application.bridge(), configuration_, options);
     if (configuration_.manifest) {
         options.icon = configuration_.manifest->icon;
         sizeWindow(*configuration_.manifest, options);

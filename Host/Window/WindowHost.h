@@ -24,7 +24,8 @@ namespace host {
 //
 // The window's files (and its media, which WebKit's player loads only over http) come from the
 // same loopback server as `serve`'s, with its login and its Host and Origin rules; the bridge
-// does not: it uses the web view's script-message channel.
+// does not: it uses the page channel, a unix socket in the container that the page's own process
+// connects to, or the web view's script-message channel where that process has no extension.
 class WindowHost {
 public:
     WindowHost(HostConfiguration configuration, std::string_view delegateClassName);

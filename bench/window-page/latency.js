@@ -1,7 +1,8 @@
 // Round trips of a small call through each road the window offers, measured inside the page: the
 // first answered call's time since the navigation began, then sequential calls through the
-// client as it stands, and through a WebSocket of the page's own to /bridge, in rounds that take
-// turns so that load falls on both alike. The page's clock ticks in whole milliseconds, so a
+// client as it stands (the page channel), through the view's script messages as the client sends
+// them without the channel, and through a WebSocket of the page's own to /bridge, in rounds that
+// take turns so that load falls on all alike. The page's clock ticks in whole milliseconds, so a
 // call's time is read as the mean of a batch of calls. The figures go back through the bridge
 // itself, into latency.json in the offline store.
 import { Plugins } from "/musicshell-bridge.js";
@@ -22,8 +23,11 @@ const overSocket = (id) => new Promise((resolve) => {
   socket.send(JSON.stringify({ id, plugin: "OfflineStoragePlugin", method: "fileExists", options: { filename: "x" } }));
 });
 
+const handler = window.webkit.messageHandlers.musicshell;
 const roads = {
   client: () => storage.fileExists({ filename: "x" }),
+  "script message": (i) => handler.postMessage(
+    JSON.stringify({ id: i, plugin: "OfflineStoragePlugin", method: "fileExists", options: { filename: "x" } })),
   socket: (i) => overSocket(i),
 };
 const batches = Object.fromEntries(Object.keys(roads).map((name) => [name, []]));

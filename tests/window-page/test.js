@@ -3,7 +3,8 @@
 import { Plugins, fileURL } from "/musicshell-bridge.js";
 
 const { OfflineStoragePlugin: storage, PlaybackStatusPlugin: status, DownloadPlugin: download } = Plugins;
-const report = { page: Math.random().toString(36).slice(2), calls: {}, events: [] };
+const report = { page: Math.random().toString(36).slice(2), calls: {}, events: [],
+  road: globalThis.__musicshellChannel ? "channel" : "script message" };
 let saving = Promise.resolve();
 
 function save() {
