@@ -7,9 +7,8 @@
 #include <string>
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/local/stream_protocol.hpp>
 
-#include "Platform/Posix/FileDescriptor.h"
+#include "Host/Web/UserSocket.h"
 
 namespace host {
 
@@ -17,18 +16,13 @@ namespace host {
 // socket in the container the server holds and reads a fresh address, which logs in once like the
 // printed one. Only the user's own processes get one: the socket is the user's alone, and each
 // peer's user is checked as well, since the socket is open to all until its mode is set.
-class LoginSocket : public std::enable_shared_from_this<LoginSocket> {
+class LoginSocket {
 public:
     // Listens at the container's .musicshell.login, in place of any left by a run that was
     // killed (the container lock says none other runs), and answers each connection with what
     // `issue` gives, on the thread that runs `context`. Throws std::system_error when it cannot.
     LoginSocket(boost::asio::io_context& context, const std::filesystem::path& container,
                 std::function<std::string()> issue);
-    // Removes the socket from the container.
-    ~LoginSocket();
-    LoginSocket(const LoginSocket&) = delete;
-    LoginSocket& operator=(const LoginSocket&) = delete;
-
     void accept();
 
     // Asks the server on `container` for a fresh address. Gives nothing, after logging why, when
@@ -36,12 +30,8 @@ public:
     static std::optional<std::string> ask(const std::filesystem::path& container);
 
 private:
-    void answer(FileDescriptor peer);
-
-    // The container, held open: the socket's address goes through it, short whatever the
-    // container's path, and stays in the same folder should that path change.
-    FileDescriptor folder_;
-    boost::asio::local::stream_protocol::acceptor acceptor_;
+    boost::asio::io_context& context_;
+    std::shared_ptr<UserSocket> socket_;
     std::function<std::string()> issue_;
 };
 

@@ -1,13 +1,10 @@
 #include "Host/Window/PageChannel.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include "Host/Window/PageChannelConnection.h"
@@ -42,58 +39,25 @@ FileDescriptor openFolder(const std::filesystem::path& folder) {
 PageChannel::PageChannel(asio::io_context& context, const std::filesystem::path& folder,
                          std::shared_ptr<Bridge> bridge, std::size_t maxMessageBytes)
     : folderPath_(folder),
-      folder_(openFolder(folder)),
-      acceptor_(context),
+      socket_(std::make_shared<UserSocket>(context, openFolder(folder), socketName,
+                                           "window: refused a channel asked for by another user")),
+      context_(context),
       bridge_(std::move(bridge)),
-      maxMessageBytes_(maxMessageBytes) {
-    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd.valid()) {
-        fail("socket");
-    }
-    ::unlinkat(folder_.get(), socketName, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string path = "/proc/self/fd/" + std::to_string(folder_.get()) + "/" + socketName;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::fchmodat(folder_.get(), socketName, 0600, 0) != 0 || ::listen(fd.get(), 8) != 0) {
-        fail("listen for the page");
-    }
-    acceptor_.assign(Local(), fd.release());
-    acceptor_.native_non_blocking(true);
-}
+      maxMessageBytes_(maxMessageBytes) {}
 
 PageChannel::~PageChannel() {
-    ::unlinkat(folder_.get(), socketName, 0);
+    // The socket may outlive this by a moment, as its last wait ends.
+    ::unlink((folderPath_ / socketName).c_str());
     ::rmdir(folderPath_.c_str());
 }
 
 void PageChannel::accept() {
-    acceptor_.async_wait(
-        Local::acceptor::wait_read, [self = shared_from_this()](boost::system::error_code error) {
-            if (error == asio::error::operation_aborted) {
-                return;
-            }
-            if (!error) {
-                FileDescriptor peer(
-                    ::accept4(self->acceptor_.native_handle(), nullptr, nullptr, SOCK_CLOEXEC));
-                if (peer.valid()) {
-                    self->take(std::move(peer));
-                }
-            }
-            self->accept();
-        });
+    socket_->accept(
+        [self = shared_from_this()](FileDescriptor peer) { self->take(std::move(peer)); });
 }
 
 void PageChannel::take(FileDescriptor peer) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (::getsockopt(peer.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
-        credentials.uid != ::geteuid()) {
-        platform::log("window: refused a channel asked for by another user");
-        return;
-    }
-    Local::socket socket(acceptor_.get_executor());
+    Local::socket socket(context_);
     socket.assign(Local(), peer.release());
     auto connection = std::make_shared<PageChannelConnection>(std::move(socket), bridge_,
                                                               weak_from_this(), maxMessageBytes_);

@@ -10,7 +10,7 @@
 #include <boost/asio/local/stream_protocol.hpp>
 
 #include "Host/Core/Bridge.h"
-#include "Platform/Posix/FileDescriptor.h"
+#include "Host/Web/UserSocket.h"
 
 namespace host {
 
@@ -45,8 +45,8 @@ private:
     void take(FileDescriptor peer);
 
     std::filesystem::path folderPath_;
-    FileDescriptor folder_;
-    boost::asio::local::stream_protocol::acceptor acceptor_;
+    std::shared_ptr<UserSocket> socket_;
+    boost::asio::io_context& context_;
     std::shared_ptr<Bridge> bridge_;
     std::size_t maxMessageBytes_;
     std::mutex mutex_;
