@@ -3,10 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <glib.h>
 #include <gtk/gtk.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -14,11 +18,15 @@
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeConsole.h"
 #include "Fakes/FakeServices.h"
+#include "Host/Core/Bridge.h"
 #include "Host/Core/MessageLine.h"
 #include "Host/Core/RequestParser.h"
 #include "Host/Core/RequestRouter.h"
+#include "Host/Core/RuntimeClassTable.h"
 #include "Host/Window/GlibMainQueue.h"
+#include "Host/Window/PageChannel.h"
 #include "Host/Window/WindowRenderer.h"
+#include "Platform/Posix/WriteAll.h"
 #include "TemporaryDirectory.h"
 
 using host::MessageLine;
@@ -209,6 +217,54 @@ TEST(RequestRouterTest, HostRequestsFromAPageAreRefusedAtOnce) {
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(host::MessageLine::answerText(answers[0].first, answers[0].second),
               R"({"id":1,"ok":false,"message":"Host requests are not accepted over the bridge"})");
+}
+
+// The window page's channel, in process so that its threads run under every sanitizer: lines in,
+// answers from the bridge's thread and events from any, out in order; one line over the limit is
+// refused by its id and the connection goes on.
+TEST(PageChannelTest, AnswersAndEventsComeBackInOrderAndAnOversizedLineIsRefusedByItsId) {
+    TemporaryDirectory directory;
+    host::RuntimeClassTable classes;
+    FakeServices fakes;
+    auto bridge = std::make_shared<host::Bridge>(classes, fakes.services(),
+                                                 std::vector<std::string>{"OfflineStoragePlugin"});
+    bridge->loadWebApplication();
+    boost::asio::io_context context;
+    auto work = boost::asio::make_work_guard(context);
+    auto channel = std::make_shared<host::PageChannel>(context, directory / "w", bridge, 1024);
+    channel->accept();
+    std::thread network([&] { context.run(); });
+    FileDescriptor peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{AF_UNIX, {}};
+    std::string path = (directory / "w/channel").string();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    timeval patience{10, 0};
+    ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    auto refused = [](int id, const char* message) {
+        return R"({"id":)" + std::to_string(id) + R"(,"ok":false,"message":")" + message + "\"}\n";
+    };
+    auto exchange = [&](const std::string& lines, const std::string& expected) {
+        posix::writeAll(peer.get(), lines);
+        std::string got(expected.size(), '\0');
+        got.resize(std::max<ssize_t>(::recv(peer.get(), got.data(), got.size(), MSG_WAITALL), 0));
+        EXPECT_EQ(got, expected);
+    };
+    const std::string badName =
+        R"({"id":9,"plugin":"OfflineStoragePlugin","method":"readFile","options":{"filename":"../x"}})"
+        "\n";
+    exchange(R"({"id":7,"x":")" + std::string(2000, 'A') + "\"}\n" + R"({"id":8,"host":"quit"})" +
+                 "\n" + badName,
+             refused(7, "Request too large") +
+                 refused(8, "Host requests are not accepted over the bridge") +
+                 refused(9, "Invalid filename"));
+    ASSERT_TRUE(channel->deliverEvent("P", "e", JSObject{{"n", 1}}));
+    exchange(badName, MessageLine::eventText("P", "e", JSObject{{"n", 1}}) + "\n" +
+                          refused(9, "Invalid filename"));
+    work.reset();
+    context.stop();
+    network.join();
+    bridge->stop();
 }
 
 TEST(GlibMainQueueTest, RunsWorkInOrderOnTheLoopAndNoneAfterStop) {
