@@ -3,6 +3,7 @@
 // itself (a file in the offline store).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
