@@ -31,14 +31,15 @@ TEST(MediaBrowserHelperTest, RecordsRoundTripWithExactMemberNames) {
     EXPECT_EQ(json(Playlist{"PL2", "Empty", "cover.png", {}})["songs"], json::array());
 }
 
-// Every member is required: each one missing fails the whole record. A member of another kind is
-// the JSON library's to refuse.
-TEST(MediaBrowserHelperTest, EachMemberMissingInTurnFailsTheRecord) {
+// Every member is required with its kind: each one missing, or of another kind, fails the whole
+// record. A song of a playlist is read by the same code as a song alone.
+TEST(MediaBrowserHelperTest, EachMemberMissingOrMistypedInTurnFailsTheRecord) {
     auto each = [](const json& record, auto parse) {
         for (const auto& [member, value] : record.items()) {
             json missing = record;
             missing.erase(member);
             EXPECT_THROW(parse(missing), json::out_of_range) << member;
+            EXPECT_THROW(parse(with(record, {{member, 7}})), json::type_error) << member;
         }
     };
     each(song, [](const json& record) { return record.get<Song>(); });
