@@ -101,8 +101,7 @@ TEST_F(CrashSafetyTest, KilledFileWritesAndDownloadsLeaveTheOldOrTheNewFileWhole
 
 TEST_F(CrashSafetyTest, TheStartUpSweepLeavesEveryNameACallerChoseAndEverythingOutside) {
     const std::string scratchLike = ".musicshell-write-0123456789ab";
-    startHost()->plugin("OfflineStoragePlugin", "writeFile",
-                        {{"filename", scratchLike}, {"data", "aGk="}});
+    startHost()->store("writeFile", {{"filename", scratchLike}, {"data", "aGk="}});
     startHost()->plugin("DownloadPlugin", "downloadFile",
                         {{"url", server.url("/song")}, {"fileName", scratchLike}});
     // Links to outside folders, where a sweep would once have looked.

@@ -27,8 +27,7 @@ namespace {
 
 // Whether a thread of this process is blocked, rather than running or ready to run.
 bool isAsleep(pid_t thread) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
-    std::string text{std::istreambuf_iterator<char>(stat), {}};
+    std::string text = readWhole("/proc/self/task/" + std::to_string(thread) + "/stat");
     std::size_t name = text.rfind(')');
     return name != std::string::npos && name + 2 < text.size() && text[name + 2] == 'S';
 }
@@ -131,11 +130,8 @@ TEST(StandardOutputConsoleTest, ResumesAnInterruptedWriteWhereItEnded) {
     EXPECT_TRUE(eventually(pipeFull));
     ::pthread_kill(writing.native_handle(), SIGUSR1);
     EXPECT_TRUE(eventually([] { return interrupted.load(); }));
-    std::string received;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
-        received.append(buffer, static_cast<std::size_t>(got));
-    }
+    // Read through a second opening of the pipe, to the writer's end.
+    std::string received = readWhole("/proc/self/fd/" + std::to_string(ends[0]));
     writing.join();
     ::close(ends[0]);
     ::sigaction(SIGUSR1, &previous, nullptr);

@@ -469,14 +469,12 @@ int childProcesses() {
 TEST(CommandFileOpenerTest, RunsAFewCommandsAtATimeFromOneThread) {
     TemporaryDirectory directory;
     fs::path script = directory / "opener";
-    std::ofstream(script) << "#!/bin/sh\ntouch \"$1.started\"\nwhile [ ! -e '"
-                          << (directory / "release").string() << "' ]; do sleep 0.02; done\n";
+    // Each run appends a line to "started"; appends of one byte never mix.
+    std::ofstream(script) << "#!/bin/sh\necho >> '" << (directory / "started").string()
+                          << "'\nwhile [ ! -e '" << (directory / "release").string()
+                          << "' ]; do sleep 0.02; done\n";
     fs::permissions(script, fs::perms::owner_all);
-    auto started = [&] {
-        return std::ranges::count_if(
-            fs::directory_iterator(directory.path()),
-            [](const auto& entry) { return entry.path().extension() == ".started"; });
-    };
+    auto started = [&] { return std::ranges::count(readWhole(directory / "started"), '\n'); };
     FakeServices fakes;
     // A sanitizer's runtime starts a thread of its own along with the process's first one.
     std::thread([] {}).join();

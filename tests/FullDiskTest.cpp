@@ -93,21 +93,19 @@ TEST_F(FullDiskTest, DownloadsLeaveTheMarginFreeAndAWriteOnAFullVolumeLosesNothi
     EXPECT_GE(std::uint64_t{volume.f_bavail} * volume.f_frsize, (8u << 20) / 20);
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(container / "tmp"), {}), 0);
 
-    auto store = [&](const std::string& method, Json options = Json::object()) {
-        return shell.plugin("OfflineStoragePlugin", method, std::move(options));
-    };
     const std::string kept(100000, 'k');
-    ASSERT_EQ(store("writeFile", {{"filename", "kept.bin"}, {"data", base64::encode(kept)}})["ok"],
-              true);
+    ASSERT_EQ(
+        shell.store("writeFile", {{"filename", "kept.bin"}, {"data", base64::encode(kept)}})["ok"],
+        true);
     for (std::ofstream filler(mountPoint / "filler");
          filler << std::string(4096, 'f') << std::flush;) {
     }
     EXPECT_EQ(
-        store("writeFile",
-              {{"filename", "kept.bin"}, {"data", base64::encode(std::string(200000, 'n'))}}),
+        shell.store("writeFile",
+                    {{"filename", "kept.bin"}, {"data", base64::encode(std::string(200000, 'n'))}}),
         Json({{"id", 1}, {"ok", false}, {"message", "Write failed: No space left on device"}}));
     EXPECT_EQ(readWhole(container / "Library/Application Support/offline/kept.bin"), kept);
-    EXPECT_EQ(store("listFiles")["data"]["files"], Json({"kept.bin"}));
+    EXPECT_EQ(shell.store("listFiles")["data"]["files"], Json({"kept.bin"}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "App/Bridge/Base64.h"
@@ -19,9 +20,7 @@ struct NoResponder : CAPCallResponder {
 std::string randomBytes(std::size_t size) {
     std::mt19937 generator(static_cast<unsigned>(size));
     std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        byte = static_cast<char>(generator());
-    }
+    std::ranges::generate(bytes, [&] { return static_cast<char>(generator()); });
     return bytes;
 }
 

@@ -49,6 +49,9 @@ public:
                 Json options = Json::object()) {
         return call(request(1, plugin, method, std::move(options)));
     }
+    Json store(const std::string& method, Json options = Json::object()) {
+        return plugin("OfflineStoragePlugin", method, std::move(options));
+    }
 
     void closeInput();
     void signal(int number);

@@ -47,9 +47,9 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
                   "playbackRate":0.1}})"));
 }
 
-// The web application hears of a pressed control before the press is answered with the
-// handler's status.
-TEST_F(StdioHostTest, RemoteCommandsRaiseTheirEventBeforeTheHandlersStatus) {
+// The web application hears of a pressed control, or of an opened URL, before the press or the
+// opening is answered.
+TEST_F(StdioHostTest, RemoteCommandsAndOpenedURLsReachThePageBeforeTheirAnswer) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {R"({"id":2,"host":"remoteCommand","command":"changePlaybackPosition","positionTime":42.5})",
          {R"({"event":"iosSeek","plugin":"PlaybackStatusPlugin","data":{"time":42.5,"event":"iosSeek"}})",
@@ -68,12 +68,9 @@ TEST_F(StdioHostTest, RemoteCommandsRaiseTheirEventBeforeTheHandlersStatus) {
             EXPECT_EQ(shell.next(), Json::parse(answer)) << request;
         }
     }
-}
 
-// Any absolute URL with a scheme parses, with or without an authority; the web application
-// hears of it before the answer.
-TEST_F(StdioHostTest, OpenedURLsReachTheWebApplicationThroughTheProxy) {
-    // Those that parse, then those that do not.
+    // Any absolute URL with a scheme parses, with or without an authority; the web application
+    // hears of it before the answer. Those that parse, then those that do not.
     const std::vector<std::string> lists[] = {
         {"musicshell://album/7", "musicshell:track/7", "mailto:someone@example.com",
          "https://example.com/a%20b?q=1#top", "urn:isbn:0451450523"},
@@ -147,13 +144,10 @@ TEST(StdioHostStore, TakesALongLineWholeAndRemovesADeepTree) {
         bytes += std::to_string(i) + ",";
     }
     std::string text = base64::encode(bytes);
-    EXPECT_EQ(shell.plugin("OfflineStoragePlugin", "writeFile",
-                           {{"filename", "song.mp3"}, {"data", text}})["ok"],
-              true);
+    EXPECT_EQ(shell.store("writeFile", {{"filename", "song.mp3"}, {"data", text}})["ok"], true);
     EXPECT_TRUE(readWhole(store / "song.mp3") == bytes);  // megabytes: not printed
     // Staged, but not the payload: the method still stores its own "data".
-    EXPECT_EQ(shell.plugin("OfflineStoragePlugin", "writeFile",
-                           {{"filename", "b"}, {"note", text}, {"data", "aGk="}})["ok"],
+    EXPECT_EQ(shell.store("writeFile", {{"filename", "b"}, {"note", text}, {"data", "aGk="}})["ok"],
               true);
     EXPECT_TRUE(readWhole(store / "b") == "hi");
     EXPECT_TRUE(fs::is_empty(container / "Library/.musicshell-writes"));
@@ -169,10 +163,8 @@ TEST(StdioHostStore, TakesALongLineWholeAndRemovesADeepTree) {
         ::close(folder);
         ASSERT_EQ(level, 20000);
     }
-    EXPECT_EQ(shell.plugin("OfflineStoragePlugin", "cleanTempFiles")["data"],
-              Json({{"deleted", 1}}));
-    EXPECT_EQ(shell.plugin("OfflineStoragePlugin", "deleteFile", {{"filename", "deep"}})["data"],
-              Json({{"success", true}}));
+    EXPECT_EQ(shell.store("cleanTempFiles")["data"], Json({{"deleted", 1}}));
+    EXPECT_EQ(shell.store("deleteFile", {{"filename", "deep"}})["data"], Json({{"success", true}}));
     EXPECT_TRUE(fs::is_empty(container / "tmp/offline_temp"));
     EXPECT_FALSE(fs::exists(store / "deep"));
 }

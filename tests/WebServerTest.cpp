@@ -137,10 +137,8 @@ protected:
         return std::make_unique<Connection>(port, cookie, receiveBufferBytes);
     }
 
-    static std::string call(int id, std::string_view method, Json options = Json::object()) {
-        Json message = {{"id", id}, {"plugin", "OfflineStoragePlugin"}, {"method", method}};
-        message["options"] = std::move(options);
-        return message.dump();
+    static std::string call(int id, const std::string& method, Json options = Json::object()) {
+        return ShellProcess::request(id, "OfflineStoragePlugin", method, std::move(options)).dump();
     }
 
     bool logSays(const std::string& text) const {
@@ -252,7 +250,7 @@ TEST_F(WebServerTest, APageThatStopsReadingIsCutOffAndOthersGoOn) {
     EXPECT_EQ(answer, R"({"id":1,"ok":true,"data":{"files":[]}})");
 }
 
-TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecondAndPostsNeedACallWithinTheCap) {
+TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecondPostsNeedACallAndBytesGoThroughWhole) {
     start();
     auto began = std::chrono::steady_clock::now();
     for (int i = 0; i < 300; ++i) {
@@ -283,13 +281,10 @@ TEST_F(WebServerTest, RefusalsAreLoggedAFewLinesASecondAndPostsNeedACallWithinTh
         connection.send(head + own + "\r\n");
         EXPECT_TRUE(connection.readHead().starts_with("HTTP/1.1 " + expected)) << head;
     }
-}
 
-// A page's bytes reach the store exactly as sent, without base64 on the way: every byte value, a
-// line end and NUL among them. A 64 MiB answer comes back whole. A binary message with no line end
-// after its JSON is refused.
-TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
-    start();
+    // A page's bytes reach the store exactly as sent, without base64 on the way: every byte value,
+    // a line end and NUL among them. A 64 MiB answer comes back whole. A binary message with no
+    // line end after its JSON is refused.
     std::string bytes;
     for (int i = 0; i < 600; ++i) {
         bytes += static_cast<char>(i * 7);
@@ -302,7 +297,7 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
     EXPECT_EQ(readWhole(song), bytes);
 
     std::string data(std::size_t{64} << 20, 'A');  // base64 of 48 MiB of zero bits
-    shell->plugin("OfflineStoragePlugin", "writeFile", {{"filename", "big"}, {"data", data}});
+    shell->store("writeFile", {{"filename", "big"}, {"data", data}});
     connection->sendMessage(call(4, "readFile", {{"filename", "big"}}));
     // Compared whole, not printed: the text is 64 MiB.
     std::string answer = connection->receiveMessage();
@@ -311,15 +306,14 @@ TEST_F(WebServerTest, BytesGoThroughExactlyAndWhole) {
     // A page that reads as it goes is never cut off, however much has waited for it in all: 128
     // answers of 1 MiB over all, asked for 32 at a time and read once all are written, so most wait
     // behind the first.
-    shell->plugin("OfflineStoragePlugin", "writeFile",
-                  {{"filename", "mid"}, {"data", data.substr(0, 1 << 20)}});
+    shell->store("writeFile", {{"filename", "mid"}, {"data", data.substr(0, 1 << 20)}});
     auto reading = page(4096);  // a small buffer, so that answers wait in the shell
     for (int round = 0; round < 4; ++round) {
         for (int i = 0; i < 32; ++i) {
             reading->sendMessage(call(7, "readFile", {{"filename", "mid"}}));
         }
         // Calls run in arrival order: once this one is answered, the 32 answers are on their way.
-        shell->plugin("OfflineStoragePlugin", "fileExists", {{"filename", "mid"}});
+        shell->store("fileExists", {{"filename", "mid"}});
         for (int i = 0; i < 32; ++i) {
             ASSERT_EQ(reading->receiveMessage().size(), (1 << 20) + 37) << shell->standardError();
         }

@@ -57,44 +57,34 @@ after(async () => {
   rmSync(root, { recursive: true, force: true });
 });
 
-// A shell of its own, for a test that logs in itself.
-async function withShell(args, env, body) {
-  const container = mkdtempSync(join(tmpdir(), "musicshell-login-"));
-  const shell = await startShell(["--container", container, ...args], env);
-  return body(shell).finally(async () => {
-    await shell.stop();
-    rmSync(container, { recursive: true, force: true });
-  });
-}
-
 test("--open hands the browser a private page, nothing waits for it, and the printed address logs in once", async () => {
   const folder = mkdtempSync(join(tmpdir(), "musicshell-launcher-"));
   // Stands in for the browser: notes its arguments, then stays as long as the folder does.
   writeFileSync(join(folder, "chromium"), `#!/bin/sh\nprintf '%s\\n' "$@" > "${folder}/arguments"\n` +
     `while [ -d "${folder}" ]; do sleep 0.05; done\n`, { mode: 0o755 });
+  // Without a display no browser is started; the stand-in needs none, so any name will do.
+  const shell = await startShell(["--container", join(folder, "c"), "--open"], { PATH: `${folder}:${process.env.PATH}`, DISPLAY: ":404" });
   try {
-    // Without a display no browser is started; the stand-in needs none, so any name will do.
-    await withShell(["--open"], { PATH: `${folder}:${process.env.PATH}`, DISPLAY: ":404" }, async (shell) => {
-      await eventually(() => existsSync(join(folder, "arguments")), "the browser to start");
-      assert.equal((await shell.hostRequest({ id: "while-opening", host: "audioSession" }, 5000)).ok, true);
-      const [app, flags, ...rest] = readFileSync(join(folder, "arguments"), "utf8").trim().split("\n");
-      assert.deepEqual([flags, rest], ["--disable-features=HardwareMediaKeyHandling,MediaSessionService", []]);
-      const page = decodeURIComponent(new URL(app.replace(/^--app=/, "")).pathname);
-      assert.equal(statSync(page).mode & 0o777, 0o600);
-      const address = new URL(readFileSync(page, "utf8").match(/url=([^"]+)"/)[1]);
-      assert.notEqual(address.href, shell.address, "the page's address is not the printed one");
-      assert.equal((await shell.request(address.pathname + address.search)).status, 302);
+    await eventually(() => existsSync(join(folder, "arguments")), "the browser to start");
+    assert.equal((await shell.hostRequest({ id: "while-opening", host: "audioSession" }, 5000)).ok, true);
+    const [app, flags, ...rest] = readFileSync(join(folder, "arguments"), "utf8").trim().split("\n");
+    assert.deepEqual([flags, rest], ["--disable-features=HardwareMediaKeyHandling,MediaSessionService", []]);
+    const page = decodeURIComponent(new URL(app.replace(/^--app=/, "")).pathname);
+    assert.equal(statSync(page).mode & 0o777, 0o600);
+    const address = new URL(readFileSync(page, "utf8").match(/url=([^"]+)"/)[1]);
+    assert.notEqual(address.href, shell.address, "the page's address is not the printed one");
+    assert.equal((await shell.request(address.pathname + address.search)).status, 302);
 
-      // The printed address logs in once too, onto a path of the server's own.
-      const token = new URL(shell.address).searchParams.get("token");
-      const login = await shell.request(`//evil.example/?token=${token}`);
-      assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
-      // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
-      assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
-      const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
-      assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
-    });
+    // The printed address logs in once too, onto a path of the server's own.
+    const token = new URL(shell.address).searchParams.get("token");
+    const login = await shell.request(`//evil.example/?token=${token}`);
+    assert.deepEqual([login.status, login.headers.location], [302, `${shell.origin}//evil.example/`]);
+    // Browsers keep cookies by host, not port: named by port, two shells keep their pages apart.
+    assert.match(login.headers["set-cookie"][0], new RegExp(`^musicshell-${shell.port}=\\w+; Path=/; HttpOnly; SameSite=Strict$`));
+    const again = await shell.request(`/?token=${token}`, { Cookie: sessionCookie(login) });
+    assert.deepEqual([again.status, again.headers.location], [302, `${shell.origin}/`], "a logged-in browser is sent on");
   } finally {
+    await shell.stop();
     rmSync(folder, { recursive: true, force: true });
   }
 });
