@@ -67,11 +67,13 @@ void CommandFileOpener::open(const std::filesystem::path& file,
 
 void CommandFileOpener::watch() {
     for (;;) {
-        for (Request& failed : startWaiting()) {
-            report(std::move(failed.completion), false);
-        }
+        // Ended commands first: the places they leave are filled before the wait, which no
+        // ended command would end once none is left running.
         for (auto& [ended, opened] : takeEnded()) {
             report(std::move(ended.completion), opened);
+        }
+        for (Request& failed : startWaiting()) {
+            report(std::move(failed.completion), false);
         }
         {
             std::lock_guard lock(mutex_);
