@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -15,6 +17,7 @@
 #include <thread>
 
 #include "App/Bridge/CAPPluginCall.h"
+#include "Eventually.h"
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeConsole.h"
 #include "Fakes/FakeServices.h"
@@ -23,6 +26,7 @@
 #include "Host/Core/RequestParser.h"
 #include "Host/Core/RequestRouter.h"
 #include "Host/Core/RuntimeClassTable.h"
+#include "Host/Web/UserSocket.h"
 #include "Host/Window/GlibMainQueue.h"
 #include "Host/Window/PageChannel.h"
 #include "Host/Window/WindowRenderer.h"
@@ -265,6 +269,44 @@ TEST(PageChannelTest, AnswersAndEventsComeBackInOrderAndAnOversizedLineIsRefused
     context.stop();
     network.join();
     bridge->stop();
+}
+
+// Out of descriptors, the user socket waits for one instead of spinning its thread, and the peer
+// that waited in the kernel is taken once there is one.
+TEST(UserSocketTest, OutOfDescriptorsItWaitsAndThenTakesThePeer) {
+    TemporaryDirectory directory;
+    boost::asio::io_context context;
+    auto work = boost::asio::make_work_guard(context);
+    auto socket = std::make_shared<host::UserSocket>(
+        context, FileDescriptor(::open(directory.path().c_str(), O_PATH | O_DIRECTORY)), "s", "");
+    std::atomic<int> taken{0};
+    socket->accept([&](FileDescriptor) { ++taken; });
+    std::thread network([&] { context.run(); });
+    FileDescriptor peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    std::vector<FileDescriptor> spent;
+    for (FileDescriptor fd(::dup(0)); fd.valid(); fd = FileDescriptor(::dup(0))) {
+        spent.push_back(std::move(fd));
+    }
+    sockaddr_un address{AF_UNIX, {}};
+    std::string path = (directory / "s").string();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    clockid_t clock{};
+    ASSERT_EQ(pthread_getcpuclockid(network.native_handle(), &clock), 0);
+    auto cpu = [&] {
+        timespec now{};
+        ::clock_gettime(clock, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    auto before = cpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(cpu() - before, std::chrono::milliseconds(150));
+    EXPECT_EQ(taken, 0);
+    spent.clear();
+    EXPECT_TRUE(eventually([&] { return taken == 1; }));
+    work.reset();
+    context.stop();
+    network.join();
 }
 
 TEST(GlibMainQueueTest, RunsWorkInOrderOnTheLoopAndNoneAfterStop) {

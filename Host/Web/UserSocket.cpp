@@ -15,12 +15,17 @@ using Local = asio::local::stream_protocol;
 
 namespace host {
 
+namespace {
+constexpr auto retryDelay = std::chrono::milliseconds(100);
+}  // namespace
+
 UserSocket::UserSocket(asio::io_context& context, FileDescriptor folder, std::string name,
                        std::string refusal)
     : folder_(std::move(folder)),
       name_(std::move(name)),
       refusal_(std::move(refusal)),
-      acceptor_(context) {
+      acceptor_(context),
+      retryTimer_(context) {
     FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ::unlinkat(folder_.get(), name_.c_str(), 0);
     auto bound = address(folder_.get(), name_);
@@ -42,9 +47,17 @@ void UserSocket::accept(std::function<void(FileDescriptor)> take) {
         if (error == asio::error::operation_aborted) {
             return;
         }
-        FileDescriptor peer(
-            error ? -1
-                  : ::accept4(self->acceptor_.native_handle(), nullptr, nullptr, SOCK_CLOEXEC));
+        FileDescriptor peer;
+        int failure = 0;
+        if (!error) {
+            peer = FileDescriptor(
+                ::accept4(self->acceptor_.native_handle(), nullptr, nullptr, SOCK_CLOEXEC));
+            failure = peer.valid() ? 0 : errno;
+        }
+        if (failure == EMFILE || failure == ENFILE || failure == ENOBUFS || failure == ENOMEM) {
+            self->retryLater(take);
+            return;
+        }
         ucred credentials{};
         socklen_t length = sizeof credentials;
         if (peer.valid() &&
@@ -55,6 +68,16 @@ void UserSocket::accept(std::function<void(FileDescriptor)> take) {
             take(std::move(peer));
         }
         self->accept(take);
+    });
+}
+
+void UserSocket::retryLater(std::function<void(FileDescriptor)> take) {
+    // At once again, the socket would still be ready and the thread would spin.
+    retryTimer_.expires_after(retryDelay);
+    retryTimer_.async_wait([self = shared_from_this(), take](boost::system::error_code error) {
+        if (!error) {
+            self->accept(take);
+        }
     });
 }
 

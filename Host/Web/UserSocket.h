@@ -8,6 +8,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "Platform/Posix/FileDescriptor.h"
 
@@ -29,17 +30,21 @@ public:
     UserSocket(const UserSocket&) = delete;
     UserSocket& operator=(const UserSocket&) = delete;
 
-    // Hands each peer of the user's to `take`, for as long as the io_context runs.
+    // Hands each peer of the user's to `take`, for as long as the io_context runs. Out of
+    // descriptors or memory, it tries again a little later: the peer waits in the kernel.
     void accept(std::function<void(FileDescriptor peer)> take);
 
     // The address of `name` in the open `folder`: a unix socket's path is limited to 107 bytes.
     static sockaddr_un address(int folder, const std::string& name);
 
 private:
+    void retryLater(std::function<void(FileDescriptor peer)> take);
+
     FileDescriptor folder_;
     std::string name_;
     std::string refusal_;
     boost::asio::local::stream_protocol::acceptor acceptor_;
+    boost::asio::steady_timer retryTimer_;
 };
 
 }  // namespace host
