@@ -223,6 +223,28 @@ TEST(RequestRouterTest, HostRequestsFromAPageAreRefusedAtOnce) {
               R"({"id":1,"ok":false,"message":"Host requests are not accepted over the bridge"})");
 }
 
+// An I/O context run on a thread of its own while the test lasts, as the web server runs its own.
+struct NetworkThread {
+    NetworkThread() : thread([this] { context.run(); }) {}
+    ~NetworkThread() {
+        work.reset();
+        context.stop();
+        thread.join();
+    }
+    boost::asio::io_context context;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work =
+        boost::asio::make_work_guard(context);
+    std::thread thread;
+};
+
+FileDescriptor connectTo(const std::filesystem::path& path) {
+    FileDescriptor peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{AF_UNIX, {}};
+    std::memcpy(address.sun_path, path.c_str(), path.string().size() + 1);
+    EXPECT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return peer;
+}
+
 // The window page's channel, in process so that its threads run under every sanitizer: lines in,
 // answers from the bridge's thread and events from any, out in order; one line over the limit is
 // refused by its id and the connection goes on.
@@ -233,16 +255,11 @@ TEST(PageChannelTest, AnswersAndEventsComeBackInOrderAndAnOversizedLineIsRefused
     auto bridge = std::make_shared<host::Bridge>(classes, fakes.services(),
                                                  std::vector<std::string>{"OfflineStoragePlugin"});
     bridge->loadWebApplication();
-    boost::asio::io_context context;
-    auto work = boost::asio::make_work_guard(context);
-    auto channel = std::make_shared<host::PageChannel>(context, directory / "w", bridge, 1024);
+    NetworkThread network;
+    auto channel =
+        std::make_shared<host::PageChannel>(network.context, directory / "w", bridge, 1024);
     channel->accept();
-    std::thread network([&] { context.run(); });
-    FileDescriptor peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{AF_UNIX, {}};
-    std::string path = (directory / "w/channel").string();
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    FileDescriptor peer = connectTo(directory / "w/channel");
     timeval patience{10, 0};
     ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     auto refused = [](int id, const char* message) {
@@ -265,9 +282,6 @@ TEST(PageChannelTest, AnswersAndEventsComeBackInOrderAndAnOversizedLineIsRefused
     ASSERT_TRUE(channel->deliverEvent("P", "e", JSObject{{"n", 1}}));
     exchange(badName, MessageLine::eventText("P", "e", JSObject{{"n", 1}}) + "\n" +
                           refused(9, "Invalid filename"));
-    work.reset();
-    context.stop();
-    network.join();
     bridge->stop();
 }
 
@@ -275,24 +289,20 @@ TEST(PageChannelTest, AnswersAndEventsComeBackInOrderAndAnOversizedLineIsRefused
 // that waited in the kernel is taken once there is one.
 TEST(UserSocketTest, OutOfDescriptorsItWaitsAndThenTakesThePeer) {
     TemporaryDirectory directory;
-    boost::asio::io_context context;
-    auto work = boost::asio::make_work_guard(context);
+    NetworkThread network;
     auto socket = std::make_shared<host::UserSocket>(
-        context, FileDescriptor(::open(directory.path().c_str(), O_PATH | O_DIRECTORY)), "s", "");
+        network.context, FileDescriptor(::open(directory.path().c_str(), O_PATH | O_DIRECTORY)),
+        "s", "");
     std::atomic<int> taken{0};
     socket->accept([&](FileDescriptor) { ++taken; });
-    std::thread network([&] { context.run(); });
-    FileDescriptor peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     std::vector<FileDescriptor> spent;
     for (FileDescriptor fd(::dup(0)); fd.valid(); fd = FileDescriptor(::dup(0))) {
         spent.push_back(std::move(fd));
     }
-    sockaddr_un address{AF_UNIX, {}};
-    std::string path = (directory / "s").string();
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    spent.pop_back();  // one for the peer
+    FileDescriptor peer = connectTo(directory / "s");
     clockid_t clock{};
-    ASSERT_EQ(pthread_getcpuclockid(network.native_handle(), &clock), 0);
+    ASSERT_EQ(pthread_getcpuclockid(network.thread.native_handle(), &clock), 0);
     auto cpu = [&] {
         timespec now{};
         ::clock_gettime(clock, &now);
@@ -304,9 +314,6 @@ TEST(UserSocketTest, OutOfDescriptorsItWaitsAndThenTakesThePeer) {
     EXPECT_EQ(taken, 0);
     spent.clear();
     EXPECT_TRUE(eventually([&] { return taken == 1; }));
-    work.reset();
-    context.stop();
-    network.join();
 }
 
 TEST(GlibMainQueueTest, RunsWorkInOrderOnTheLoopAndNoneAfterStop) {
