@@ -25,6 +25,23 @@ DevServerProxy::Server DevServerProxy::Server::fromOrigin(std::string_view origi
     return server;
 }
 
+void DevServerProxy::Server::connect(boost::asio::ip::tcp::resolver& resolver,
+                                     beast::tcp_stream& stream,
+                                     std::function<void(beast::error_code)> done) const {
+    resolver.async_resolve(
+        host, port,
+        [&stream, done = std::move(done)](beast::error_code error,
+                                          boost::asio::ip::tcp::resolver::results_type results) {
+            if (error) {
+                done(error);
+                return;
+            }
+            stream.expires_after(timeout);
+            stream.async_connect(results,
+                                 [done](beast::error_code failed, const auto&) { done(failed); });
+        });
+}
+
 DevServerProxy::DevServerProxy(boost::asio::any_io_executor executor, Server server)
     : server_(std::move(server)), resolver_(executor), stream_(executor) {}
 
@@ -38,23 +55,13 @@ void DevServerProxy::forward(const Request& request, std::function<void(Response
     request_.set(http::field::host, server_.authority);
     request_.keep_alive(false);
     request_.version(11);
-    resolver_.async_resolve(
-        server_.host, server_.port,
-        [self = shared_from_this()](beast::error_code error,
-                                    boost::asio::ip::tcp::resolver::results_type results) {
-            if (error) {
-                self->fail(error.message());
-                return;
-            }
-            self->stream_.expires_after(timeout);
-            self->stream_.async_connect(results, [self](beast::error_code failed, const auto&) {
-                if (failed) {
-                    self->fail(failed.message());
-                    return;
-                }
-                self->send();
-            });
-        });
+    server_.connect(resolver_, stream_, [self = shared_from_this()](beast::error_code error) {
+        if (error) {
+            self->fail(error.message());
+            return;
+        }
+        self->send();
+    });
 }
 
 void DevServerProxy::send() {

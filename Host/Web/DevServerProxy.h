@@ -26,6 +26,10 @@ public:
         std::string port;
         // From "http://HOST[:PORT]", as the manifest has checked it.
         static Server fromOrigin(std::string_view origin);
+        // Resolves the server and connects `stream` to it, under a deadline that stays on the
+        // stream until changed; `done` gets the failure, or none.
+        void connect(boost::asio::ip::tcp::resolver& resolver, boost::beast::tcp_stream& stream,
+                     std::function<void(boost::beast::error_code)> done) const;
     };
 
     DevServerProxy(boost::asio::any_io_executor executor, Server server);

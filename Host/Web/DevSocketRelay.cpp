@@ -9,10 +9,6 @@ namespace http = beast::http;
 
 namespace host {
 
-namespace {
-constexpr auto connectTimeout = std::chrono::seconds(30);
-}  // namespace
-
 DevSocketRelay::DevSocketRelay(beast::tcp_stream client, beast::flat_buffer pending,
                                DevServerProxy::Server server, ConnectionSlot slot)
     : client_(std::move(client)),
@@ -31,23 +27,13 @@ void DevSocketRelay::run(Request request) {
     if (request_.count(http::field::origin) != 0) {
         request_.set(http::field::origin, "http://" + server_.authority);
     }
-    resolver_.async_resolve(
-        server_.host, server_.port,
-        [self = shared_from_this()](beast::error_code error,
-                                    boost::asio::ip::tcp::resolver::results_type results) {
-            if (error) {
-                self->fail(error);
-                return;
-            }
-            self->upstream_.expires_after(connectTimeout);
-            self->upstream_.async_connect(results, [self](beast::error_code failed, const auto&) {
-                if (failed) {
-                    self->fail(failed);
-                    return;
-                }
-                self->send();
-            });
-        });
+    server_.connect(resolver_, upstream_, [self = shared_from_this()](beast::error_code error) {
+        if (error) {
+            self->fail(error);
+            return;
+        }
+        self->send();
+    });
 }
 
 void DevSocketRelay::send() {
