@@ -11,14 +11,6 @@ namespace websocket = beast::websocket;
 
 namespace host {
 
-namespace {
-// What may wait behind the message being written before the page counts as no longer reading.
-// Far above what a page that reads builds up, even with thousands of calls in flight; one
-// message of any size may always wait, so a large answer still goes through.
-constexpr std::size_t backlogMessageLimit = 16384;
-constexpr std::size_t backlogByteLimit = std::size_t{64} << 20;
-}  // namespace
-
 WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::shared_ptr<Bridge> bridge,
                                    std::weak_ptr<PagePresence> presence,
                                    std::size_t maxMessageBytes, ConnectionSlot slot)
@@ -108,22 +100,13 @@ void WebSocketSession::enqueue(std::string text) {
     if (!open_) {
         return;
     }
-    if (!backlogTakes(text.size())) {
+    if (!outgoing_.push(std::move(text))) {
         cutOff();
         return;
     }
-    outgoing_.push_back(std::move(text));
     if (outgoing_.size() == 1) {
         writeNext();
-    } else {
-        waitingBytes_ += outgoing_.back().size();
     }
-}
-
-bool WebSocketSession::backlogTakes(std::size_t bytes) const {
-    std::size_t waiting = outgoing_.empty() ? 0 : outgoing_.size() - 1;
-    return waiting == 0 ||
-           (waiting < backlogMessageLimit && waitingBytes_ + bytes <= backlogByteLimit);
 }
 
 void WebSocketSession::cutOff() {
@@ -131,8 +114,7 @@ void WebSocketSession::cutOff() {
                   " messages waiting; its connection is closed");
     open_ = false;
     // The message being written stays until its write ends, which closing makes happen at once.
-    outgoing_.resize(1);
-    waitingBytes_ = 0;
+    outgoing_.dropWaiting();
     // Reset, not a polite close: a close frame would wait behind what the page does not read.
     auto& socket = beast::get_lowest_layer(stream_).socket();
     beast::error_code ignored;
@@ -144,15 +126,13 @@ void WebSocketSession::writeNext() {
     stream_.text(true);
     stream_.async_write(boost::asio::buffer(outgoing_.front()),
                         [self = shared_from_this()](beast::error_code error, std::size_t) {
-                            self->outgoing_.pop_front();
+                            self->outgoing_.pop();
                             if (error) {
                                 self->open_ = false;
                                 self->outgoing_.clear();
-                                self->waitingBytes_ = 0;
                                 return;
                             }
                             if (!self->outgoing_.empty()) {
-                                self->waitingBytes_ -= self->outgoing_.front().size();
                                 self->writeNext();
                             }
                         });

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <string>
 
@@ -10,6 +9,7 @@
 
 #include "Host/Core/Bridge.h"
 #include "Host/Core/MessageLine.h"
+#include "Host/Core/PageBacklog.h"
 #include "Host/Core/PagePresence.h"
 #include "Host/Core/RequestParser.h"
 #include "Host/Core/RequestRouter.h"
@@ -48,7 +48,6 @@ private:
     void read();
     void send(std::string text);
     void enqueue(std::string text);
-    bool backlogTakes(std::size_t bytes) const;
     void cutOff();
     void writeNext();
 
@@ -57,8 +56,7 @@ private:
     std::shared_ptr<Bridge> bridge_;
     std::weak_ptr<PagePresence> presence_;
     RequestRouter requests_;
-    std::deque<std::string> outgoing_;  // the front one is being written
-    std::size_t waitingBytes_ = 0;      // of those behind it
+    PageBacklog outgoing_;
     bool open_ = false;
     ConnectionSlot slot_;
     bool present_ = false;  // counted among the connected pages

@@ -20,11 +20,6 @@ namespace asio = boost::asio;
 namespace host {
 
 namespace {
-// As a WebSocket page's: far above what a page that reads builds up, even with thousands of calls
-// in flight; one line of any size may always wait, so a large answer still goes through.
-constexpr std::size_t backlogLineLimit = 16384;
-constexpr std::size_t backlogByteLimit = std::size_t{64} << 20;
-
 // The id a line too large to read begins with, so that the page's call it was still settles:
 // the client writes it first. "null" when it is not there in the line's first bytes.
 std::string leadingId(std::string_view line) {
@@ -130,23 +125,19 @@ void PageChannelConnection::send(std::string text) {
             return;
         }
         text.erase(0, static_cast<std::size_t>(std::max<ssize_t>(wrote, 0)));
-        outgoing_.push_back(std::move(text));
+        outgoing_.push(std::move(text));
         asio::post(socket_.get_executor(), [self = shared_from_this()] {
             std::lock_guard held(self->mutex_);
             self->writeNext();
         });
         return;
     }
-    std::size_t waiting = outgoing_.size() - 1;
-    if (waiting > 0 &&
-        (waiting >= backlogLineLimit || waitingBytes_ + text.size() > backlogByteLimit)) {
-        platform::log("window: the page stopped reading with " + std::to_string(waiting) +
+    if (!outgoing_.push(std::move(text))) {
+        platform::log("window: the page stopped reading with " +
+                      std::to_string(outgoing_.size() - 1) +
                       " lines waiting; its channel is closed");
         endLocked();
-        return;
     }
-    waitingBytes_ += text.size();
-    outgoing_.push_back(std::move(text));
 }
 
 void PageChannelConnection::writeNext() {
@@ -156,15 +147,12 @@ void PageChannelConnection::writeNext() {
     asio::async_write(socket_, asio::buffer(outgoing_.front()),
                       [self = shared_from_this()](boost::system::error_code error, std::size_t) {
                           std::lock_guard lock(self->mutex_);
-                          self->outgoing_.pop_front();
+                          self->outgoing_.pop();
                           if (error) {
                               self->endLocked();
                               return;
                           }
-                          if (!self->outgoing_.empty()) {
-                              self->waitingBytes_ -= self->outgoing_.front().size();
-                              self->writeNext();
-                          }
+                          self->writeNext();
                       });
 }
 
@@ -172,10 +160,7 @@ void PageChannelConnection::endLocked() {
     open_ = false;
     // What waits behind a line being written goes; that one ends as the socket does. Shut down,
     // not closed: the read that is waiting ends, and closes the socket on its own thread.
-    if (outgoing_.size() > 1) {
-        outgoing_.resize(1);
-    }
-    waitingBytes_ = 0;
+    outgoing_.dropWaiting();
     ::shutdown(socket_.native_handle(), SHUT_RDWR);
 }
 

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +9,7 @@
 #include <boost/asio/local/stream_protocol.hpp>
 
 #include "Host/Core/Bridge.h"
+#include "Host/Core/PageBacklog.h"
 #include "Host/Core/RequestRouter.h"
 
 namespace host {
@@ -54,8 +54,7 @@ private:
     // What answering threads and the socket's share: whether lines are still written, and those
     // the socket has not taken yet (the front one is being written).
     std::mutex mutex_;
-    std::deque<std::string> outgoing_;
-    std::size_t waitingBytes_ = 0;  // of those behind the front one
+    PageBacklog outgoing_;
     bool open_ = true;
 };
 
