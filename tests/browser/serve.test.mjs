@@ -144,7 +144,9 @@ test("the demo loads cleanly in a wide window and fits a phone's width", async (
 });
 
 test("the media widget drives every page, shows what the page reports, and stopped once no page is left", async () => {
-  const pages = [await openDemo(), await openDemo()];
+  // The second page only listens: a player of its own would report as it loads, and whichever
+  // report came last would be what the widget shows.
+  const pages = [await openDemo(), await openPage(browser, shell, session, undefined, "/musicshell-bridge.js")];
   for (const page of pages) {
     await page.evaluate(async () => {
       const { Plugins } = await import("/musicshell-bridge.js");

@@ -73,9 +73,9 @@ export async function logIn(shell) {
   return sessionCookie(await shell.request("/" + new URL(shell.address).search));
 }
 
-// A page of the shell in a browser context of its own, logged in with the session cookie.
-// `page.problems` gathers the console's errors and warnings and what the page throws.
-export async function openPage(browser, shell, cookie, viewport = undefined) {
+// A page of the shell at `path`, in a browser context of its own, logged in with the session
+// cookie. `page.problems` gathers the console's errors and warnings and what the page throws.
+export async function openPage(browser, shell, cookie, viewport = undefined, path = "/") {
   const context = await browser.newContext({ viewport });
   const [name, value] = cookie.split("=");
   await context.addCookies([{ name, value, url: shell.origin }]);
@@ -84,7 +84,7 @@ export async function openPage(browser, shell, cookie, viewport = undefined) {
   page.on("console", (message) => ["error", "warning"].includes(message.type()) &&
     page.problems.push(`${message.type()}: ${message.text()}`));
   page.on("pageerror", (error) => page.problems.push(`thrown: ${error.message}`));
-  await page.goto(shell.origin);
+  await page.goto(new URL(path, shell.origin).href);
   return page;
 }
 
