@@ -10,6 +10,7 @@
 #include "FileContents.h"
 #include "Images.h"
 #include "LoopbackServer.h"
+#include "PrivateCompositor.h"
 #include "PrivateDisplay.h"
 #include "PrivateSessionBus.h"
 #include "ShellProcess.h"
@@ -293,7 +294,23 @@ TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
         },
         std::chrono::seconds(90)))
         << window.standardError();
+    // The desktop shows a window with its entry's icon and name when the window's class on X11,
+    // and its application id on Wayland, is the entry's name.
+    EXPECT_TRUE(eventually([&] {
+        return bus.run("xwininfo -root -children -display " + display.name())
+                   .find(R"("Tunes": ("org.example.Tunes" )") != std::string::npos;
+    }));
+    window.signal(SIGTERM);
+    window.wait();
     ::unsetenv("DISPLAY");
+    PrivateCompositor compositor;
+    auto environment = compositor.environment();
+    environment.insert(environment.end(), {"WAYLAND_DEBUG=client", tunes});
+    ShellProcess onWayland(environment, bus.address(), "/usr/bin/env");
+    EXPECT_TRUE(eventually([&] {
+        return onWayland.standardError().find(R"(set_app_id("org.example.Tunes"))") !=
+               std::string::npos;
+    })) << onWayland.standardError();
 #endif
     ::unsetenv("XDG_DATA_HOME");
 }

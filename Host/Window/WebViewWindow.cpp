@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include <gdk/wayland/gdkwayland.h>
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
@@ -169,6 +170,18 @@ WebViewWindow::WebViewWindow(GtkApplication* application, std::shared_ptr<Bridge
         gtk_window_set_icon_name(window_, options_.icon->stem().c_str());
     }
     gtk_window_set_child(window_, GTK_WIDGET(webView_));
+    // On Wayland GTK names the window by the application's bus name, which holds the
+    // container's hash; the desktop looks for an entry of that name and finds none.
+    g_signal_connect_after(
+        window_, "map", G_CALLBACK(+[](GtkWidget* window, gpointer self) {
+            GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+            if (GDK_IS_WAYLAND_TOPLEVEL(surface)) {
+                gdk_wayland_toplevel_set_application_id(
+                    GDK_TOPLEVEL(surface),
+                    static_cast<WebViewWindow*>(self)->options_.desktopEntry.c_str());
+            }
+        }),
+        this);
     g_object_bind_property(webView_, "title", window_, "title", G_BINDING_DEFAULT);
     g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer self) {
                          static_cast<WebViewWindow*>(self)->rememberSize();

@@ -38,6 +38,9 @@ public:
         bool inspector = false;
         // The title until the page gives its own, and the icon's file.
         std::string title = "musicshell";
+        // The name of the application's desktop entry, by which the desktop shows the window
+        // with the entry's icon and name.
+        std::string desktopEntry = "musicshell";
         std::optional<std::filesystem::path> icon = std::nullopt;
         int width = 1024;
         int height = 720;

@@ -108,7 +108,10 @@ WindowHost::WindowHost(HostConfiguration configuration, std::string_view delegat
       delegateClassName_(delegateClassName),
       gtkQueue_(std::make_shared<GlibMainQueue>()),
       gtkApplication_(gtk_application_new(applicationId(configuration_).c_str(),
-                                          G_APPLICATION_HANDLES_COMMAND_LINE)) {}
+                                          G_APPLICATION_HANDLES_COMMAND_LINE)) {
+    // X11 names the window's class by the program; the desktop matches it to the entry's name.
+    g_set_prgname(configuration_.applicationId().c_str());
+}
 
 WindowHost::~WindowHost() {
     // Before the running host, as ever.
@@ -195,6 +198,7 @@ int WindowHost::start() {
     auto& application = host_->application();
     WebViewWindow::Options options{web->origin() + "/", configuration_.maxRequestBytes,
                                    configuration_.inspector, configuration_.applicationName()};
+    options.desktopEntry = configuration_.applicationId();
     options.pageScript = readPageScript(configuration_.clientDirectory);
     openPageChannel(web->context(), application.bridge(), configuration_, options);
     if (configuration_.manifest) {
