@@ -1,6 +1,5 @@
-// The host killed outright at random moments while it replaces a file: each time, the file must
-// hold the whole old or the whole new content, and once the host has started again nothing else
-// may show beside it.
+// The host killed at random moments while it replaces a file: the file holds the whole old or new
+// content, and once the host has started again nothing else shows beside it.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -15,17 +14,8 @@
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
 
 namespace {
-
-std::vector<std::string> entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename());
-    }
-    return names;
-}
 
 class CrashSafetyTest : public testing::Test {
 protected:

@@ -13,7 +13,6 @@
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <array>
 #include <cstdlib>
-#include <fstream>
 #include <regex>
 
 #include "Fakes/FakeBridge.h"
 #include "Fakes/FakeServices.h"
+#include "FileContents.h"
 #include "Host/Core/Bridge.h"
 #include "Host/Core/HostConfiguration.h"
 
@@ -81,8 +81,7 @@ TEST(HostConfigurationTest, TheDefaultContainerFollowsTheEnvironment) {
 // A command's help speaks of that command (running without one is the main help's matter), and
 // the manual page documents each option it offers.
 TEST(HostConfigurationTest, EachHelpIsAboutItsOwnCommandAndInTheManual) {
-    std::ifstream file(MUSICSHELL_SOURCE_DIR "/desktop/musicshell.1");
-    std::string manual{std::istreambuf_iterator<char>(file), {}};
+    std::string manual = readWhole(MUSICSHELL_SOURCE_DIR "/desktop/musicshell.1");
     for (std::string command : {"--help", "serve", "stdio", "open", "login", "bundle"}) {
         std::string program = "musicshell", help = "--help";
         char* argv[] = {program.data(), command.data(), help.data()};

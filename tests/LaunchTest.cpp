@@ -180,7 +180,7 @@ TEST(LaunchTest, TheBundledSampleRunsUnpackedAndDevServesItsServer) {
     });
     dev.start();
     fs::copy(MUSICSHELL_SOURCE_DIR "/tests/sample-app", directory / "app");
-    auto manifest = ShellProcess::Json::parse(readWhole(directory / "app/musicshell.json"));
+    auto manifest = Json::parse(readWhole(directory / "app/musicshell.json"));
     manifest["devUrl"] = dev.url("");
     manifest["colour"] = "red";
     manifest["icon"] = "icon.png";

@@ -92,7 +92,8 @@ TEST_F(LineStagerTest, AnOptionInBase64IsStagedWhateverThePiecesAndStillReadsAsI
     EXPECT_EQ(files.staging(), 0);
 }
 
-TEST_F(LineStagerTest, EverythingElseIsKeptExactlyAsItCame) {
+// A value staged as it came in but no option, as a host request's member, gets its text back.
+TEST_F(LineStagerTest, EverythingElseIsKeptExactlyAsItCameAndAReplacedStagedOptionIsDropped) {
     std::string text = base64::encode(randomBytes(300));
     std::string head = text.substr(0, 200);
     std::string noFill = text.substr(0, 396) + "AB==";
@@ -117,16 +118,6 @@ TEST_F(LineStagerTest, EverythingElseIsKeptExactlyAsItCame) {
             EXPECT_EQ(fed(line, pieceSize)->takeLine(), line);
         }
     }
-    // A disk that fills up half-way, and one where nothing can be staged at all.
-    for (auto failing : {FakeFileSystem::Operation::append, FakeFileSystem::Operation::stage}) {
-        files.fail(failing, "No space left on device");
-        EXPECT_EQ(fed(writeLine(text), 100)->takeLine(), writeLine(text));
-        EXPECT_EQ(files.staging(), 0);
-    }
-}
-
-TEST_F(LineStagerTest, AStagedValueThatIsNoOptionGetsItsTextBackAndAReplacedOneIsDropped) {
-    std::string text = base64::encode(randomBytes(300));
     std::string hostLine = R"({"host":"h","a":{"b":")" + text + R"("}})";
     EXPECT_EQ(staged(hostLine, 10).first.members, parsed(hostLine).members);
     std::string repeated =
@@ -134,6 +125,12 @@ TEST_F(LineStagerTest, AStagedValueThatIsNoOptionGetsItsTextBackAndAReplacedOneI
     auto [request, carried] = staged(repeated, 10);
     EXPECT_EQ(std::tuple(carried.has_value(), request.options["data"], files.staging()),
               std::tuple(false, "x", 0));
+    // A disk that fills up half-way, and one where nothing can be staged at all.
+    for (auto failing : {FakeFileSystem::Operation::append, FakeFileSystem::Operation::stage}) {
+        files.fail(failing, "No space left on device");
+        EXPECT_EQ(fed(writeLine(text), 100)->takeLine(), writeLine(text));
+        EXPECT_EQ(files.staging(), 0);
+    }
 }
 
 }  // namespace

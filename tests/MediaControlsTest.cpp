@@ -11,8 +11,6 @@
 #include "ShellProcess.h"
 #include "TemporaryDirectory.h"
 
-using Json = nlohmann::json;
-
 namespace {
 
 class MediaControlsTest : public testing::Test {

@@ -95,12 +95,12 @@ std::optional<std::string> ShellProcess::nextLine(std::chrono::milliseconds time
     return std::nullopt;
 }
 
-std::optional<ShellProcess::Json> ShellProcess::next(std::chrono::milliseconds timeout) {
+std::optional<Json> ShellProcess::next(std::chrono::milliseconds timeout) {
     auto line = nextLine(timeout);
     return line ? std::optional(Json::parse(*line)) : std::nullopt;
 }
 
-std::optional<ShellProcess::Json> ShellProcess::nextAnswer(const std::optional<Json>& id) {
+std::optional<Json> ShellProcess::nextAnswer(const std::optional<Json>& id) {
     auto message = next();
     for (; message && (!message->contains("ok") || (id && (*message)["id"] != *id));
          message = next()) {
@@ -122,7 +122,7 @@ std::string ShellProcess::firstOtherLine() {
     return otherLines.front();
 }
 
-ShellProcess::Json ShellProcess::call(const Json& request) {
+Json ShellProcess::call(const Json& request) {
     sendJson(request);
     Json id = request.value("id", Json());
     if (auto answer = nextAnswer(id)) {

@@ -11,12 +11,12 @@
 
 #include "Platform/Posix/FileDescriptor.h"
 
+using Json = nlohmann::json;
+
 // The built musicshell binary, driven over its stdio protocol like a client would; or another
 // program the tests start for themselves (a display, a bus), given by its path.
 class ShellProcess {
 public:
-    using Json = nlohmann::json;
-
     // Runs `musicshell ARGS...`, with standard error kept in a file of its own. It sees no
     // session bus unless `sessionBus` names one.
     explicit ShellProcess(std::vector<std::string> arguments,

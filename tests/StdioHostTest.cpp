@@ -12,7 +12,6 @@
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
 
 namespace {
 
@@ -24,14 +23,12 @@ protected:
 };
 
 TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
-    EXPECT_EQ(shell.call({{"id", 1}, {"host", "audioSession"}}),
-              Json::parse(R"({"id":1,"ok":true,"data":{"category":"playback","mode":"default",
-                              "options":100,"active":true}})"));
-    EXPECT_EQ(shell.call({{"id", 2}, {"host", "nowPlaying"}})["data"],
-              Json::parse(R"({"playbackState":0,"info":null})"));
+    auto host = [&](const char* name) { return shell.call({{"id", 1}, {"host", name}})["data"]; };
+    EXPECT_EQ(host("audioSession"), Json::parse(R"({"category":"playback","mode":"default",
+                                        "options":100,"active":true})"));
+    EXPECT_EQ(host("nowPlaying"), Json::parse(R"({"playbackState":0,"info":null})"));
     // Registered at each view load, a command keeps one handler (MainViewControllerTest has all).
-    EXPECT_EQ(shell.call({{"id", 5}, {"host", "commandCenter"}})["data"]["play"],
-              Json::parse(R"({"enabled":true,"handlers":1})"));
+    EXPECT_EQ(host("commandCenter")["play"], Json::parse(R"({"enabled":true,"handlers":1})"));
     for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
         EXPECT_TRUE(fs::is_directory(directory / "container" / folder)) << folder;
     }
@@ -41,14 +38,12 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
     shell.plugin("PlaybackStatusPlugin", "updateStatus",
                  Json::parse(R"({"state":"Playing","position":1500,"duration":240000,
                      "playbackRate":0.1,"title":"Song","artist":"Artist","album":"Album"})"));
-    EXPECT_EQ(shell.call({{"id", 6}, {"host", "nowPlaying"}})["data"],
+    EXPECT_EQ(host("nowPlaying"),
               Json::parse(R"({"playbackState":1,"info":{"title":"Song","artist":"Artist",
                   "albumTitle":"Album","playbackDuration":240.0,"elapsedPlaybackTime":1.5,
                   "playbackRate":0.1}})"));
 }
 
-// The web application hears of a pressed control, or of an opened URL, before the press or the
-// opening is answered.
 TEST_F(StdioHostTest, RemoteCommandsAndOpenedURLsReachThePageBeforeTheirAnswer) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {R"({"id":2,"host":"remoteCommand","command":"changePlaybackPosition","positionTime":42.5})",
@@ -69,8 +64,7 @@ TEST_F(StdioHostTest, RemoteCommandsAndOpenedURLsReachThePageBeforeTheirAnswer) 
         }
     }
 
-    // Any absolute URL with a scheme parses, with or without an authority; the web application
-    // hears of it before the answer. Those that parse, then those that do not.
+    // Any absolute URL with a scheme parses, with or without an authority.
     const std::vector<std::string> lists[] = {
         {"musicshell://album/7", "musicshell:track/7", "mailto:someone@example.com",
          "https://example.com/a%20b?q=1#top", "urn:isbn:0451450523"},

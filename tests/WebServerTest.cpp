@@ -29,7 +29,6 @@
 using namespace std::chrono_literals;
 namespace asio = boost::asio;
 namespace websocket = boost::beast::websocket;
-using Json = nlohmann::json;
 
 namespace {
 

@@ -17,7 +17,6 @@
 #include "TemporaryDirectory.h"
 #include "WindowCloser.h"
 
-using Json = nlohmann::json;
 namespace fs = std::filesystem;
 
 namespace {
