@@ -35,56 +35,42 @@ protected:
     }
 };
 
-// Play-pause asks for the opposite of what the widget shows, from every state. Stop, shuffle,
-// loop and volume reach a page that said it has them (`page`).
+// Each row: a page reporting a paused track 10 s into `duration` (0 when unknown), as `page`
+// changes it (what it shows and says it handles), then a command from the widget; the page hears
+// `heard` (a time, another event, or nothing) before the play that ends the row. Play-pause asks
+// for the opposite of what the widget shows; stop, shuffle, loop and volume reach a page that said
+// it has them. Positions on the bus are microseconds, the page hears seconds. Past the end a seek
+// goes to the next track and a set position is ignored, as is one for another track; before the
+// start is 0; offsets saturate.
 TEST_F(MediaControlsTest, TheWidgetsButtonsAndSeeksReachTheWebApplication) {
-    struct Press {
-        const char* shown;
-        const char* command;
-        Json data;
-        Json page = Json::object();
-    };
-    const std::vector<Press> presses = {
-        {"stopped", "pause", {{"event", "pauseMusic"}}},
-        {"stopped", "play", {{"event", "playMusic"}}},
-        {"stopped", "next", {{"dir", 1}, {"event", "changeTrack"}}},
-        {"stopped", "previous", {{"dir", -1}, {"event", "changeTrack"}}},
-        {"stopped", "stop", {{"event", "pauseMusic"}}},
-        {"stopped", "play-pause", {{"event", "playMusic"}}},
-        {"paused", "play-pause", {{"event", "playMusic"}}},
-        {"buffering", "play-pause", {{"event", "playMusic"}}},
-        {"playing", "play-pause", {{"event", "pauseMusic"}}},
-        {"playing", "stop", {{"event", "stopMusic"}}, {{"canStop", true}}},
-        {"playing",
-         "shuffle off",
-         {{"shuffle", false}, {"event", "setShuffle"}},
-         {{"shuffle", true}}},
-        {"playing", "loop Track", {{"loop", "track"}, {"event", "setLoop"}}, {{"loop", "none"}}},
-        {"playing", "volume 0.3", {{"volume", 0.3}, {"event", "setVolume"}}, {{"volume", 1}}},
-    };
-    for (auto [shown, command, data, page] : presses) {
-        page.update({{"state", shown}, {"title", "Song"}});
-        report(page);
-        bus.playerctl(command);
-        EXPECT_EQ(nextEvent()["data"], data) << shown << " " << command;
-    }
-
-    // Positions on the bus are microseconds; the page hears seconds. Each seek starts 10 s into a
-    // paused track (so it does not move) of the given length, 0 when unknown. Past the end a seek
-    // goes to the next track and a set position is ignored, as is one for another track; before
-    // the start is 0; offsets saturate. Then `heard` (a time, another event, or nothing) reaches
-    // the page.
     const std::string seek = "org.mpris.MediaPlayer2.Player.Seek int64:";
     const std::string setPosition =
         "org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/musicshell/track/";
-    const Json next = {{"dir", 1}, {"event", "changeTrack"}};
+    auto event = [](const char* name, Json data = Json::object()) {
+        data["event"] = name;
+        return data;
+    };
+    const Json next = event("changeTrack", {{"dir", 1}}), stopped = {{"state", "stopped"}};
     struct Case {
         int duration;
         std::string call;
         Json heard;
-        Json page = Json::object();  // what the page says it handles
+        Json page = Json::object();
     };
     const std::vector<Case> cases = {
+        {60000, "pause", event("pauseMusic"), stopped},
+        {60000, "play", event("playMusic"), stopped},
+        {60000, "next", next, stopped},
+        {60000, "previous", event("changeTrack", {{"dir", -1}}), stopped},
+        {60000, "stop", event("pauseMusic"), stopped},
+        {60000, "play-pause", event("playMusic"), stopped},
+        {60000, "play-pause", event("playMusic")},
+        {60000, "play-pause", event("playMusic"), {{"state", "buffering"}}},
+        {60000, "play-pause", event("pauseMusic"), {{"state", "playing"}}},
+        {60000, "stop", event("stopMusic"), {{"canStop", true}}},
+        {60000, "shuffle off", event("setShuffle", {{"shuffle", false}}), {{"shuffle", true}}},
+        {60000, "loop Track", event("setLoop", {{"loop", "track"}}), {{"loop", "none"}}},
+        {60000, "volume 0.3", event("setVolume", {{"volume", 0.3}}), {{"volume", 1}}},
         {60000, "position 30", 30.0},
         {60000, "position 2.5+", 12.5},
         {60000, "position 0.25-", 9.75},
@@ -97,26 +83,27 @@ TEST_F(MediaControlsTest, TheWidgetsButtonsAndSeeksReachTheWebApplication) {
         {60000, setPosition + "999 int64:5000000", nullptr},
         {0, "position 300", 300.0},
         {0, seek + "9223372036854775807", static_cast<double>(INT64_MAX) / 1e6},
-        {60000, "position 5+", {{"offset", 5.0}, {"event", "seekBy"}}, {{"canSeekBy", true}}},
-        {60000, "position 0.5-", {{"offset", -0.5}, {"event", "seekBy"}}, {{"canSeekBy", true}}},
+        {60000, "position 5+", event("seekBy", {{"offset", 5.0}}), {{"canSeekBy", true}}},
+        {60000, "position 0.5-", event("seekBy", {{"offset", -0.5}}), {{"canSeekBy", true}}},
         {60000, "position 30", nullptr, {{"canSeek", false}}},
         {60000, "position 1000+", nullptr, {{"canNext", false}}},
         {60000, "next", nullptr, {{"canNext", false}}},
         {60000, "previous", nullptr, {{"canPrevious", false}}},
     };
-    for (auto [duration, call, heard, page] : cases) {
-        page.update(
-            {{"state", "paused"}, {"title", "Song"}, {"position", 10000}, {"duration", duration}});
-        report(page);
+    for (const auto& [duration, call, heard, page] : cases) {
+        Json status = {{"state", "paused"}, {"title", "Song"}, {"position", 10000}};
+        status["duration"] = duration;
+        status.update(page);
+        report(status);
         auto output = call.starts_with("org.") ? bus.mpris(call) : bus.playerctl(call);
         EXPECT_EQ(output.find("Error"), std::string::npos) << output;
         bus.playerctl("play");  // ends what the call raised
         if (!heard.is_null()) {
             EXPECT_EQ(nextEvent()["data"],
-                      heard.is_number() ? Json({{"time", heard}, {"event", "iosSeek"}}) : heard)
-                << duration << " " << call;
+                      heard.is_number() ? event("iosSeek", {{"time", heard}}) : heard)
+                << duration << " " << call << " " << page;
         }
-        EXPECT_EQ(nextEvent()["data"], Json({{"event", "playMusic"}})) << duration << " " << call;
+        EXPECT_EQ(nextEvent()["data"], event("playMusic")) << duration << " " << call;
     }
 }
 
