@@ -123,8 +123,6 @@ test("the demo page stores and downloads through the bridge, each failure beside
     return { held: [held.constructor.name, held.name], last: told.at(-1), increasing: told.every((t, i) => !i || t[0] >= told[i - 1][0]) };
   }, body);
   assert.deepEqual(outcome, { held: ["DOMException", "AbortError"], last: [100000, 100000], increasing: true });
-  await eventually(async () => (await get("/files/downloads/held.bin")).status === 404 &&
-    !existsSync(join(container, "Documents/Downloads/held.bin")), "the cancelled download to leave nothing");
   assert.equal(statSync(join(container, "Documents/Downloads/whole.bin")).size, 100000);
 }));
 
@@ -256,18 +254,16 @@ test("the files address serves any part of a large file, and nothing but regular
   execFileSync("mkfifo", [join(offline, "fifo")]);
   mkdirSync(join(offline, "folder"));
   assert.equal((await get("/files/offline/kept.txt")).body, "kept");
-  for (const path of [
-    "/files/offline/link.txt", // a link to a file outside
-    "/files/offline/fifo", // a special file: must not block the server either
-    "/files/offline/folder", "/files/offline/", "/files/offline/..", "/files/offline/../../../secret.txt",
-    "/files/offline/%2e%2e%2f..%2fsecret.txt", "/files/offline/folder%2f..%2fkept.txt", "/files/tmp/kept.txt",
-  ]) {
-    assert.equal((await get(path)).status, 404, path);
-  }
   // A page's own route, reloaded, gets its index; no other missing file does.
   const html = { Accept: "text/html,application/xhtml+xml;q=0.9" };
   assert.equal((await get("/album/7", html)).body, (await get("/")).body);
-  for (const [path, headers] of [["/album/7", {}], ["/album/7.mp3", html], ["/files/offline/none", html], ["/bridge", html]]) {
+  for (const [path, headers = {}] of [
+    ["/files/offline/link.txt"], // a link to a file outside
+    ["/files/offline/fifo"], // a special file: must not block the server either
+    ["/files/offline/folder"], ["/files/offline/"], ["/files/offline/.."], ["/files/offline/../../../secret.txt"],
+    ["/files/offline/%2e%2e%2f..%2fsecret.txt"], ["/files/offline/folder%2f..%2fkept.txt"], ["/files/tmp/kept.txt"],
+    ["/album/7"], ["/album/7.mp3", html], ["/files/offline/none", html], ["/bridge", html],
+  ]) {
     assert.equal((await get(path, headers)).status, 404, path);
   }
   // A downloads folder that is a link to another folder is no way out either.
