@@ -27,7 +27,7 @@ TEST_F(StdioHostTest, StartsLikeAnApplicationOnADevice) {
     EXPECT_EQ(host("audioSession"), Json::parse(R"({"category":"playback","mode":"default",
                                         "options":100,"active":true})"));
     EXPECT_EQ(host("nowPlaying"), Json::parse(R"({"playbackState":0,"info":null})"));
-    // Registered at each view load, a command keeps one handler (MainViewControllerTest has all).
+    // Registered at each view load, a command keeps one handler (MediaManagerTest has all).
     EXPECT_EQ(host("commandCenter")["play"], Json::parse(R"({"enabled":true,"handlers":1})"));
     for (const char* folder : {"Documents", "Library/Caches", "tmp"}) {
         EXPECT_TRUE(fs::is_directory(directory / "container" / folder)) << folder;

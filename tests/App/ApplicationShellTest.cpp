@@ -51,9 +51,6 @@ TEST(MainViewControllerTest, EachLoadRunsTheBridgeThenConfiguresRegistersAndActi
     shell.view.viewDidLoad();
     EXPECT_THAT(shell.log,
                 ElementsAre("load web application", configure, activate, "register", activate));
-    for (auto command : platform::allRemoteCommands) {
-        EXPECT_EQ(shell.fakes.commandCenter->commandState(command).handlers, 1u);
-    }
     EXPECT_TRUE(shell.fakes.console->lines().empty());
 }
 
